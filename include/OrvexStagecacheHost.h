@@ -1,0 +1,22 @@
+// OrvexStagecacheHost.h: the one header a host program includes to use the host classes.
+//
+// Ownership: every long-lived object (matrices, and the library's trees, groups, nodes
+// and results) is counted; hold it through QZRef<T>, which frees it with the last handle.
+// Pointers handed out through the interface classes are borrowed (see OrvexStagecache.h).
+//
+// Threads: counted handles may be copied and dropped in any thread; each class says
+// what else is thread-safe.
+#ifndef ORVEX_STAGECACHE_HOST_H
+#define ORVEX_STAGECACHE_HOST_H
+
+#include <OrvexStagecache.h>
+
+#include <orvex/foundation/MathUtils.h>
+#include <orvex/foundation/PointerLists.h>
+#include <orvex/foundation/QZRef.h>
+#include <orvex/improc/GenerateHash.h>
+#include <orvex/improc/QZLog.h>
+#include <orvex/improc/QZMatrix.h>
+#include <orvex/improc/QZ_Quad.h>
+
+#endif

@@ -1,0 +1,121 @@
+// Counted handles and counted pointer blocks.
+//
+// QZRef<T> holds one count of an object derived from QZObjectBase:
+//
+//   QZRef<QZMatrix> a(new QZMatrix);  // count 1: a holds it
+//   QZRef<QZMatrix> b = a;            // count 2
+//   b.reset();                        // count 1
+//   a.reset(a.get());                 // still 1: the increment comes before the release
+//   a.reset();                        // count 0: the matrix deletes itself
+//
+// A handle is one pointer wide and never allocates. One handle is not to be used from
+// two threads at once; distinct handles to one object may be.
+#ifndef ORVEX_FOUNDATION_QZREF_H
+#define ORVEX_FOUNDATION_QZREF_H
+
+#include <orvex/improc/QZObjectBase.h>
+
+#include <cstddef>
+#include <type_traits>
+#include <utility>
+
+namespace orvex {
+
+// The marker left in the count while an object's deleting destructor runs.
+constexpr unsigned int kReleasedObjectMarker = 0xDEADF001u;
+// What release() throws when called on an object that holds no count.
+constexpr int kReleaseWithoutCount = 4711;
+
+inline void QZObjectBase::release() {
+  if (GetRefCount() == 0) {
+    throw kReleaseWithoutCount;
+  }
+  if (InterlockedDecrement(&m_refCount) == 0) {
+    m_refCount = static_cast<int>(kReleasedObjectMarker);
+    delete this;
+  }
+}
+
+template <class T>
+class QZRef {
+ public:
+  QZRef() noexcept : m_ptr(nullptr) {}
+  explicit QZRef(T* p) : m_ptr(nullptr) { reset(p); }
+  QZRef(std::nullptr_t) noexcept : m_ptr(nullptr) {}
+  QZRef(const QZRef& other) : m_ptr(nullptr) { reset(other.m_ptr); }
+  QZRef(QZRef&& other) noexcept : m_ptr(other.m_ptr) { other.m_ptr = nullptr; }
+  template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
+  QZRef(const QZRef<U>& other) : m_ptr(nullptr) {
+    reset(other.get());
+  }
+  ~QZRef() {
+    if (m_ptr != nullptr) Base(m_ptr)->release();
+  }
+
+  QZRef& operator=(const QZRef& other) {
+    reset(other.m_ptr);
+    return *this;
+  }
+  QZRef& operator=(QZRef&& other) noexcept {
+    if (this != &other) {
+      QZRef dropped(std::move(*this));
+      m_ptr = other.m_ptr;
+      other.m_ptr = nullptr;
+    }
+    return *this;
+  }
+
+  // Holds p instead of the current object. p gains its count before the old object
+  // loses one, so resetting to the pointer already held is safe.
+  void reset(T* p = nullptr) {
+    if (p != nullptr) Base(p)->addRef();
+    T* old = m_ptr;
+    m_ptr = p;
+    if (old != nullptr) Base(old)->release();
+  }
+
+  T* get() const noexcept { return m_ptr; }
+  T* operator->() const noexcept { return m_ptr; }
+  T& operator*() const noexcept { return *m_ptr; }
+  explicit operator bool() const noexcept { return m_ptr != nullptr; }
+
+ private:
+  // Counting always goes through the QZObjectBase part, wherever it lies in T.
+  static QZObjectBase* Base(T* p) { return static_cast<QZObjectBase*>(p); }
+
+  T* m_ptr;
+};
+
+template <class T, class U>
+bool operator==(const QZRef<T>& a, const QZRef<U>& b) {
+  return a.get() == b.get();
+}
+template <class T, class U>
+bool operator!=(const QZRef<T>& a, const QZRef<U>& b) {
+  return a.get() != b.get();
+}
+
+// A counted, fixed-capacity block of pointers (T is the element type, a pointer).
+// It never touches the objects its elements point to.
+template <class T>
+class QZArray : public QZObjectBase {
+ public:
+  explicit QZArray(int capacity) : m_block(capacity > 0 ? new T[capacity]() : nullptr), m_capacity(capacity > 0 ? capacity : 0) {}
+  ~QZArray() override { delete[] m_block; }
+  QZArray(const QZArray&) = delete;
+  QZArray& operator=(const QZArray&) = delete;
+
+  T* GetBlock() const { return m_block; }
+  int GetCapacity() const { return m_capacity; }
+
+ private:
+  T* m_block;
+  int m_capacity;
+};
+
+template <class T>
+using QZArrayRef = QZRef<QZArray<T>>;
+
+}  // namespace orvex
+
+#endif

@@ -1,0 +1,43 @@
+// Reference-counted base of every long-lived object of the Orvex family.
+//
+// An object starts with count 0; counted handles (QZRef) take and drop counts, and
+// the release() that brings the count to 0 deletes the object through its virtual
+// destructor. Count changes are atomic, so handles to one object may live in any thread.
+#ifndef ORVEX_IMPROC_QZOBJECTBASE_H
+#define ORVEX_IMPROC_QZOBJECTBASE_H
+
+#include <orvex/Export.h>
+
+namespace orvex {
+
+// Atomically adds 1 to *value and returns the new value.
+ORVEX_EXPORT int InterlockedIncrement(int* value);
+// Atomically subtracts 1 from *value and returns the new value.
+ORVEX_EXPORT int InterlockedDecrement(int* value);
+
+class ORVEX_EXPORT QZObjectBase {
+ public:
+  QZObjectBase();
+  virtual ~QZObjectBase();
+
+  // A copy is a new object: it starts uncounted, and assignment leaves counts alone.
+  QZObjectBase(const QZObjectBase&);
+  QZObjectBase& operator=(const QZObjectBase&);
+
+  // Takes one count.
+  void addRef() { InterlockedIncrement(&m_refCount); }
+  // Drops one count and deletes the object when it was the last; throws the int 4711
+  // when no count is held. Defined in <orvex/foundation/QZRef.h>.
+  inline void release();
+  // The current count, read atomically; a snapshot only while other threads hold handles.
+  int GetRefCount() const;
+
+ private:
+  int m_refCount;
+};
+
+}  // namespace orvex
+
+#include <orvex/foundation/QZRef.h>
+
+#endif

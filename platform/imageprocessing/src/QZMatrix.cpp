@@ -1,0 +1,202 @@
+#include <orvex/improc/QZMatrix.h>
+
+#include "HashText.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+namespace orvex {
+
+namespace {
+
+void SetError(int* error, int value) {
+  if (error != nullptr) *error = value;
+}
+
+// Converts a matrix in the caller's channel order to the family's layout for `mode` and `usage`.
+cv::Mat ToFamilyLayout(const cv::Mat& src, core::ImagePixelFormat format, int mode, ColourChannelUsageType usage) {
+  cv::Mat out;
+  if (mode == QZLM_GRAYSCALE) {
+    switch (format) {
+      case core::IPF_GRAYSCALE_8: out = src.clone(); break;
+      case core::IPF_BGR_888: cv::cvtColor(src, out, cv::COLOR_BGR2GRAY); break;
+      case core::IPF_RGB_888: cv::cvtColor(src, out, cv::COLOR_RGB2GRAY); break;
+      case core::IPF_BGRA_8888: cv::cvtColor(src, out, cv::COLOR_BGRA2GRAY); break;
+      case core::IPF_RGBA_8888: cv::cvtColor(src, out, cv::COLOR_RGBA2GRAY); break;
+    }
+    return out;
+  }
+  const bool dropAlpha = usage == CCUT_DROP_ALPHA;
+  switch (format) {
+    case core::IPF_GRAYSCALE_8:
+    case core::IPF_BGR_888: out = src.clone(); break;
+    case core::IPF_RGB_888: cv::cvtColor(src, out, cv::COLOR_RGB2BGR); break;
+    case core::IPF_BGRA_8888:
+      if (dropAlpha) cv::cvtColor(src, out, cv::COLOR_BGRA2BGR);
+      else out = src.clone();
+      break;
+    case core::IPF_RGBA_8888: cv::cvtColor(src, out, dropAlpha ? cv::COLOR_RGBA2BGR : cv::COLOR_RGBA2BGRA); break;
+  }
+  return out;
+}
+
+bool EndsWith(const std::vector<unsigned char>& bytes, const unsigned char* tail, size_t tailLength, size_t slack) {
+  if (bytes.size() < tailLength) return false;
+  const size_t lowest = bytes.size() > tailLength + slack ? bytes.size() - tailLength - slack : 0;
+  for (size_t start = bytes.size() - tailLength + 1; start-- > lowest;) {
+    if (std::memcmp(bytes.data() + start, tail, tailLength) == 0) return true;
+  }
+  return false;
+}
+
+// PNG and JPEG decoders fill a cut-off file with gray; such a file is refused by its missing end marker.
+bool LooksTruncated(const std::vector<unsigned char>& bytes) {
+  static const unsigned char kPngSignature[] = {0x89, 'P', 'N', 'G'};
+  static const unsigned char kPngEnd[] = {'I', 'E', 'N', 'D'};
+  static const unsigned char kJpegStart[] = {0xFF, 0xD8};
+  static const unsigned char kJpegEnd[] = {0xFF, 0xD9};
+  if (bytes.size() >= 4 && std::memcmp(bytes.data(), kPngSignature, 4) == 0) {
+    return !EndsWith(bytes, kPngEnd, sizeof kPngEnd, 8);
+  }
+  if (bytes.size() >= 2 && std::memcmp(bytes.data(), kJpegStart, 2) == 0) {
+    return !EndsWith(bytes, kJpegEnd, sizeof kJpegEnd, 32);
+  }
+  return false;
+}
+
+bool ReadWholeFile(const char* path, std::vector<unsigned char>& bytes) {
+  struct stat info;
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.resize(static_cast<size_t>(info.st_size));
+  if (!bytes.empty()) in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<size_t>(in.gcount()) == bytes.size() || bytes.empty();
+}
+
+}  // namespace
+
+QZMatrix::QZMatrix() = default;
+
+QZMatrix::QZMatrix(int rows, int cols, int type, int fillValue, bool fill) : m_mat(rows, cols, type) {
+  if (fill) m_mat.setTo(cv::Scalar::all(fillValue));
+}
+
+QZMatrix::QZMatrix(const cv::Mat& mat) : m_mat(mat) {}
+
+bool QZMatrix::Invert() {
+  if (m_mat.empty() || m_mat.rows != m_mat.cols || (m_mat.depth() != CV_64F && m_mat.depth() != CV_32F)) return false;
+  cv::Mat inverse;
+  if (cv::invert(m_mat, inverse, cv::DECOMP_LU) == 0) return false;
+  m_mat = inverse;
+  return true;
+}
+
+bool QZMatrix::CalcHashID() {
+  m_hashId.clear();
+  if (m_mat.empty() || m_mat.dims != 2) return false;
+  XXH3_state_t* state = XXH3_createState();
+  if (state == nullptr) return false;
+  const int32_t header[3] = {m_mat.rows, m_mat.cols, m_mat.type()};
+  XXH3_128bits_reset(state);
+  XXH3_128bits_update(state, header, sizeof header);
+  const size_t rowBytes = m_mat.cols * m_mat.elemSize();
+  if (m_mat.isContinuous()) {
+    XXH3_128bits_update(state, m_mat.data, rowBytes * m_mat.rows);
+  } else {
+    for (int r = 0; r < m_mat.rows; ++r) XXH3_128bits_update(state, m_mat.ptr(r), rowBytes);
+  }
+  char text[kHashTextBufferSize];
+  WriteHashText(XXH3_128bits_digest(state), text);
+  XXH3_freeState(state);
+  m_hashId = text;
+  return true;
+}
+
+bool QZMatrix::GetMatrixByBuffer(const unsigned char* bytes, int width, int height, int stride,
+                                 core::ImagePixelFormat format, int* error, int mode, QZMatrix* target,
+                                 ColourChannelUsageType usage) {
+  if (target == nullptr) {
+    SetError(error, QZME_NULL_ARGUMENT);
+    return false;
+  }
+  target->m_mat.release();
+  target->m_hashId.clear();
+  if (bytes == nullptr) {
+    SetError(error, QZME_NULL_ARGUMENT);
+    return false;
+  }
+  if (width <= 0 || height <= 0) {
+    SetError(error, QZME_BAD_SIZE);
+    return false;
+  }
+  const int channels = core::BytesPerPixel(format);
+  if (channels == 0) {
+    SetError(error, QZME_UNKNOWN_FORMAT);
+    return false;
+  }
+  if (mode != QZLM_GRAYSCALE && mode != QZLM_COLOUR) {
+    SetError(error, QZME_BAD_MODE);
+    return false;
+  }
+  if (usage != CCUT_ALL_CHANNELS && usage != CCUT_DROP_ALPHA) {
+    SetError(error, QZME_BAD_MODE);
+    return false;
+  }
+  const int64_t rowBytes = static_cast<int64_t>(width) * channels;
+  if (stride < rowBytes) {
+    SetError(error, QZME_BAD_STRIDE);
+    return false;
+  }
+  if (rowBytes > INT_MAX || static_cast<int64_t>(height) * stride > static_cast<int64_t>(SIZE_MAX / 2)) {
+    SetError(error, QZME_BAD_SIZE);
+    return false;
+  }
+  // A header over the caller's rows (never read past height x stride), then a private copy.
+  const cv::Mat view(height, width, CV_8UC(channels), const_cast<unsigned char*>(bytes), static_cast<size_t>(stride));
+  target->m_mat = ToFamilyLayout(view, format, mode, usage);
+  SetError(error, QZME_OK);
+  return true;
+}
+
+QZMatrix* QZMatrix::ReadQZMatrixFromFile(const char* path, int* error, int mode) {
+  if (path == nullptr) {
+    SetError(error, QZME_NULL_ARGUMENT);
+    return nullptr;
+  }
+  if (mode != QZLM_GRAYSCALE && mode != QZLM_COLOUR) {
+    SetError(error, QZME_BAD_MODE);
+    return nullptr;
+  }
+  std::vector<unsigned char> bytes;
+  if (!ReadWholeFile(path, bytes)) {
+    SetError(error, QZME_UNREADABLE_FILE);
+    return nullptr;
+  }
+  if (bytes.empty() || LooksTruncated(bytes)) {
+    SetError(error, QZME_NOT_AN_IMAGE);
+    return nullptr;
+  }
+  cv::Mat decoded;
+  try {
+    decoded = cv::imdecode(bytes, mode == QZLM_GRAYSCALE ? cv::IMREAD_GRAYSCALE : cv::IMREAD_COLOR);
+  } catch (const cv::Exception&) {
+    decoded.release();
+  }
+  if (decoded.empty()) {
+    SetError(error, QZME_NOT_AN_IMAGE);
+    return nullptr;
+  }
+  SetError(error, QZME_OK);
+  return new QZMatrix(decoded);
+}
+
+}  // namespace orvex
