@@ -15,7 +15,9 @@ run_build() {
   cmake --build "$dir" -j"$jobs"
   # ThreadSanitizer needs a fixed address layout on kernels with high mmap randomisation.
   local runner=()
-  [ "$name" = thread ] && runner=(setarch "$(uname -m)" -R)
+  if [ "$name" = thread ]; then
+    runner=(env TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1" setarch "$(uname -m)" -R)
+  fi
   (cd "$dir" && "${runner[@]}" ctest --output-on-failure -j"$jobs")
 }
 

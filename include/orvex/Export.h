@@ -9,4 +9,12 @@
 #define ORVEX_EXPORT
 #endif
 
+// Public enumerations are 32-bit ints in C and C++; in C++ the fixed base also makes every
+// int value a valid enumerator value (hosts may pass values the library does not name).
+#ifdef __cplusplus
+#define ORVEX_ENUM_INT : int
+#else
+#define ORVEX_ENUM_INT
+#endif
+
 #endif

@@ -19,34 +19,32 @@ int CDataUnit::CreateDataAsImageData(int, int, int, orvex::core::ImagePixelForma
 }
 int CDataUnit::CreateDataAsQuadrilateralArray(int, CTAV_QuadrilateralArray**) { return -1; }
 
-namespace {
-
-// Frees the block and, for count > 0, allocates a new one; shared by both arrays.
-template <class T>
-void ResizeBlock(int& count, T**& block, int newCount) {
-  count = newCount;
-  delete[] block;
-  block = nullptr;
-  if (newCount > 0) block = new T*[newCount];
-}
-
-}  // namespace
-
 CParameterTreeNodeArray::CParameterTreeNodeArray() : m_count(0), m_block(nullptr) {}
 CParameterTreeNodeArray::~CParameterTreeNodeArray() { delete[] m_block; }
-void CParameterTreeNodeArray::SetCount(int count) { ResizeBlock(m_count, m_block, count); }
+// The old block is gone before the new one is asked for, so a failed allocation leaves no block.
+void CParameterTreeNodeArray::SetCount(int count) {
+  m_count = count;
+  delete[] m_block;
+  m_block = nullptr;
+  if (count > 0) m_block = new CParameterTreeNode*[count];
+}
 int CParameterTreeNodeArray::GetCount() const { return m_count; }
 const CParameterTreeNode* CParameterTreeNodeArray::GetParameterTreeNode(int i) const { return m_block[i]; }
 void CParameterTreeNodeArray::SetParameterTreeNode(int i, CParameterTreeNode* node) { m_block[i] = node; }
-void CParameterTreeNodeArray::Free() { ResizeBlock(m_count, m_block, 0); }
+void CParameterTreeNodeArray::Free() { SetCount(0); }
 
 CDataUnitArray::CDataUnitArray() : m_count(0), m_block(nullptr) {}
 CDataUnitArray::~CDataUnitArray() { delete[] m_block; }
-void CDataUnitArray::SetCount(int count) { ResizeBlock(m_count, m_block, count); }
+void CDataUnitArray::SetCount(int count) {
+  m_count = count;
+  delete[] m_block;
+  m_block = nullptr;
+  if (count > 0) m_block = new CDataUnit*[count];
+}
 int CDataUnitArray::GetCount() const { return m_count; }
 const CDataUnit* CDataUnitArray::GetDataUnit(int i) const { return m_block[i]; }
 void CDataUnitArray::SetDataUnit(int i, CDataUnit* unit) { m_block[i] = unit; }
-void CDataUnitArray::Free() { ResizeBlock(m_count, m_block, 0); }
+void CDataUnitArray::Free() { SetCount(0); }
 
 CTAV_Quadrilateral::CTAV_Quadrilateral() : m_quadrilateral(nullptr), m_activeFlag(0), m_confidenceAsDocumentBoundary(0) {}
 

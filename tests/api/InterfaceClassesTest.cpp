@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 namespace orvex {
@@ -15,9 +17,10 @@ class BareUnit : public CDataUnit {
   int GetParentDataUnit(CDataUnit**) const override { return 0; }
   int GetChildDataUnits(const CParameterTree*, CDataUnitArray*) const override { return 0; }
   int GetSiblingDataUnits(const CParameterTree*, CDataUnitArray*) const override { return 0; }
-  const char** HashField() { return &m_hashId; }
-  void** ReservedField() { return &m_reserved; }
-  float* TransformField() { return m_transform; }
+  void SetHashField(const char* text) { m_hashId = text; }
+  void SetReservedField(void* value) { m_reserved = value; }
+  void SetTransformElement(int i, float value) { m_transform[i] = value; }
+  void* GetReservedField() const { return m_reserved; }
 };
 
 TEST(InterfaceArrays, NewArrayIsEmptyAndSetCountReplacesTheBlock) {
@@ -78,15 +81,29 @@ TEST(DataUnitDefaults, NewUnitHasIdentityTransformAndNoIds) {
   EXPECT_EQ(unit.GetMediaType(), DUMT_NONE);
   const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
   for (int i = 0; i < 9; ++i) EXPECT_EQ(unit.GetTransform()[i], identity[i]) << i;
-  EXPECT_EQ(*unit.ReservedField(), nullptr);
+  EXPECT_EQ(unit.GetReservedField(), nullptr);
+}
+
+// Byte offset of `pattern` within the object's bytes, or -1.
+template <class T, class V>
+long OffsetOfValue(const T& object, V pattern) {
+  unsigned char bytes[sizeof(T)];
+  std::memcpy(bytes, &object, sizeof(T));
+  for (size_t at = 0; at + sizeof(V) <= sizeof(T); ++at)
+    if (std::memcmp(bytes + at, &pattern, sizeof(V)) == 0) return static_cast<long>(at);
+  return -1;
 }
 
 TEST(DataUnitLayout, FieldsSitWherePackedCallersExpectThem) {
   BareUnit unit;
-  const char* base = reinterpret_cast<const char*>(static_cast<CDataUnit*>(&unit));
-  EXPECT_EQ(reinterpret_cast<const char*>(unit.HashField()) - base, 16);
-  EXPECT_EQ(reinterpret_cast<const char*>(unit.TransformField()) - base, 32);
-  EXPECT_EQ(reinterpret_cast<const char*>(unit.ReservedField()) - base, 68);
+  static const char kText[] = "id";
+  unit.SetHashField(kText);
+  unit.SetTransformElement(0, 12345.5f);
+  void* const marker = reinterpret_cast<void*>(static_cast<uintptr_t>(0x1122334455667788ull));
+  unit.SetReservedField(marker);
+  EXPECT_EQ(OffsetOfValue(static_cast<const CDataUnit&>(unit), static_cast<const char*>(kText)), 16);
+  EXPECT_EQ(OffsetOfValue(static_cast<const CDataUnit&>(unit), 12345.5f), 32);
+  EXPECT_EQ(OffsetOfValue(static_cast<const CDataUnit&>(unit), marker), 68);
 }
 
 TEST(QuadrilateralRecord, SetQuadrilateralCopiesAllEightCoordinates) {

@@ -2,6 +2,8 @@
 #ifndef ORVEX_TAV_ENUMS_H
 #define ORVEX_TAV_ENUMS_H
 
+#include <orvex/Export.h>
+
 #ifdef __cplusplus
 namespace orvex {
 namespace tav {
@@ -9,7 +11,7 @@ namespace tav {
 
 /* The 23 pipeline stages in pipeline order: 1 to 8 work on the whole image, 9 to 23
    on one region. 24 to 28 are reserved; no node or result carries them. */
-typedef enum DataUnitStageType {
+typedef enum DataUnitStageType ORVEX_ENUM_INT {
   DUST_SOURCE_IMAGE = 1,
   DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING = 2,
   DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN = 3,
@@ -37,7 +39,7 @@ typedef enum DataUnitStageType {
 
 /* The kind of a result. Results that are not images (candidate regions, texture
    detection results, contours, line segments) carry DUMT_NONE. */
-typedef enum DataUnitMediaType {
+typedef enum DataUnitMediaType ORVEX_ENUM_INT {
   DUMT_NONE = 0,
   DUMT_IMAGE = 1
 } DataUnitMediaType;

@@ -2,12 +2,14 @@
 #ifndef ORVEX_CORE_IMAGEPIXELFORMAT_H
 #define ORVEX_CORE_IMAGEPIXELFORMAT_H
 
+#include <orvex/Export.h>
+
 #ifdef __cplusplus
 namespace orvex {
 namespace core {
 #endif
 
-typedef enum ImagePixelFormat {
+typedef enum ImagePixelFormat ORVEX_ENUM_INT {
   IPF_GRAYSCALE_8 = 1, /* one byte per pixel */
   IPF_BGR_888 = 2,     /* three bytes per pixel, blue first */
   IPF_RGB_888 = 3,     /* three bytes per pixel, red first */
