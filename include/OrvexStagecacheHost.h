@@ -11,12 +11,16 @@
 
 #include <OrvexStagecache.h>
 
+#include <orvex/foundation/HashId.h>
 #include <orvex/foundation/MathUtils.h>
 #include <orvex/foundation/PointerLists.h>
 #include <orvex/foundation/QZRef.h>
 #include <orvex/improc/GenerateHash.h>
 #include <orvex/improc/QZLog.h>
 #include <orvex/improc/QZMatrix.h>
+#include <orvex/improc/QZ_ImageParameter.h>
 #include <orvex/improc/QZ_Quad.h>
+#include <orvex/modes/ModeListRules.h>
+#include <orvex/modes/ModeRecords.h>
 
 #endif

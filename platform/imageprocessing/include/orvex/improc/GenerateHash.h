@@ -14,6 +14,11 @@ constexpr int kHashTextLength = 32;
 // when `out` is null or `data` is null with a non-zero length. Thread-safe.
 ORVEX_EXPORT bool GenerateHash(const void* data, unsigned int length, char* out);
 
+// Test seam: while a replacement is set, GenerateHash returns what it does instead of
+// hashing (so tests can force failures and collisions). Null restores the real function.
+typedef bool (*GenerateHashFunction)(const void* data, unsigned int length, char* out);
+ORVEX_EXPORT void SetGenerateHashForTesting(GenerateHashFunction replacement);
+
 }  // namespace orvex
 
 #endif

@@ -1,0 +1,20 @@
+#include <orvex/foundation/HashId.h>
+
+#include <orvex/improc/GenerateHash.h>
+#include <orvex/improc/QZMatrix.h>
+#include <orvex/improc/QZ_Quad.h>
+
+namespace orvex {
+
+std::string GenerateHashId(const void* data, unsigned int length) {
+  char buffer[64];
+  if (!GenerateHash(data, length, buffer)) return std::string();
+  buffer[sizeof buffer - 1] = '\0';
+  return std::string(buffer);
+}
+
+bool CalcQZMatrixHashID(QZMatrix& matrix) { return matrix.CalcHashID(); }
+
+bool CalcQZQuadHashID(QZ_Quad& quad) { return quad.CalcHashID(); }
+
+}  // namespace orvex
