@@ -11,10 +11,13 @@
 
 #include <OrvexStagecache.h>
 
+#include <orvex/datawrap/RegionWraps.h>
+#include <orvex/datawrap/WholeImageWraps.h>
 #include <orvex/foundation/HashId.h>
 #include <orvex/foundation/MathUtils.h>
 #include <orvex/foundation/PointerLists.h>
 #include <orvex/foundation/QZRef.h>
+#include <orvex/improc/DP_Stages.h>
 #include <orvex/improc/GenerateHash.h>
 #include <orvex/improc/QZLog.h>
 #include <orvex/improc/QZMatrix.h>

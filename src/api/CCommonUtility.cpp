@@ -16,7 +16,7 @@ constexpr ColourChannelUsageType kChannelUsage = CCUT_ALL_CHANNELS;
 // A caller-owned copy of the matrix's hash id, or null when it has none.
 char* HashIdCopy(const QZRef<QZMatrix>& matrix) {
   if (!matrix || !matrix->CalcHashID()) return nullptr;
-  const std::string& id = matrix->GetHashID();
+  const std::string id = matrix->GetHashID();
   char* text = new char[id.size() + 1];
   std::memcpy(text, id.c_str(), id.size() + 1);
   return text;

@@ -45,7 +45,7 @@ fi
 if [ "$(echo "$c_symbols" | wc -l)" -ne 26 ]; then status=1; fi
 
 # Every exported C++ symbol of the deliverable belongs to the orvex namespace.
-stray=$(strong_symbols "$stagecache" | grep '^_Z' | c++filt | grep -v -E '^(typeinfo (name )?for |vtable for |VTT for )?orvex::' || true)
+stray=$(strong_symbols "$stagecache" | grep '^_Z' | c++filt | grep -v -E '^(typeinfo (name )?for |vtable for |VTT for |(non-)?virtual thunk to )?orvex::' || true)
 if [ -n "$stray" ]; then
   echo "symbols outside the orvex namespace exported by $stagecache:"
   echo "$stray"

@@ -74,6 +74,14 @@ class QZRef {
     if (old != nullptr) Base(old)->release();
   }
 
+  // A handle to p while p still has a count somewhere, else an empty handle: pins an
+  // object known only by a plain pointer without reviving one that is being destroyed.
+  static QZRef TryPin(T* p) {
+    QZRef ref;
+    if (p != nullptr && Base(p)->TryAddRef()) ref.m_ptr = p;
+    return ref;
+  }
+
   T* get() const noexcept { return m_ptr; }
   T* operator->() const noexcept { return m_ptr; }
   T& operator*() const noexcept { return *m_ptr; }

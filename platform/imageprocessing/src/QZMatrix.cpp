@@ -101,6 +101,7 @@ bool QZMatrix::Invert() {
 }
 
 bool QZMatrix::CalcHashID() {
+  std::lock_guard<std::mutex> lock(m_hashMutex);
   m_hashId.clear();
   if (m_mat.empty() || m_mat.dims != 2) return false;
   XXH3_state_t* state = XXH3_createState();
@@ -121,6 +122,16 @@ bool QZMatrix::CalcHashID() {
   return true;
 }
 
+std::string QZMatrix::GetHashID() const {
+  std::lock_guard<std::mutex> lock(m_hashMutex);
+  return m_hashId;
+}
+
+int QZMatrix::GetHashIDLength() const {
+  std::lock_guard<std::mutex> lock(m_hashMutex);
+  return static_cast<int>(m_hashId.size());
+}
+
 bool QZMatrix::GetMatrixByBuffer(const unsigned char* bytes, int width, int height, int stride,
                                  core::ImagePixelFormat format, int* error, int mode, QZMatrix* target,
                                  ColourChannelUsageType usage) {
@@ -129,7 +140,10 @@ bool QZMatrix::GetMatrixByBuffer(const unsigned char* bytes, int width, int heig
     return false;
   }
   target->m_mat.release();
-  target->m_hashId.clear();
+  {
+    std::lock_guard<std::mutex> lock(target->m_hashMutex);
+    target->m_hashId.clear();
+  }
   if (bytes == nullptr) {
     SetError(error, QZME_NULL_ARGUMENT);
     return false;

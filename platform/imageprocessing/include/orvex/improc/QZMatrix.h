@@ -1,8 +1,9 @@
 // Counted image matrix over cv::Mat, with its hash id.
 //
 // A matrix is held through QZRef<QZMatrix>. Its pixels are its own (loaders copy the
-// caller's bytes). Not synchronised: a matrix is filled before it is shared and only
-// read afterwards; CalcHashID writes the hash id text.
+// caller's bytes). The pixels are not synchronised: a matrix is filled before it is
+// shared and only read afterwards. The hash id is: several threads may compute and read
+// it at once.
 #ifndef ORVEX_IMPROC_QZMATRIX_H
 #define ORVEX_IMPROC_QZMATRIX_H
 
@@ -13,6 +14,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <mutex>
 #include <string>
 
 namespace orvex {
@@ -38,8 +40,8 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
   // padding of a row) and keeps the text. Equal pixels give equal ids whatever the
   // stride. False, with an empty id, for an empty matrix.
   bool CalcHashID();
-  const std::string& GetHashID() const { return m_hashId; }
-  int GetHashIDLength() const { return static_cast<int>(m_hashId.size()); }
+  std::string GetHashID() const;
+  int GetHashIDLength() const;
 
   // Copies a caller's pixel buffer into `target`. `mode` is a QZMatrixLoadMode and
   // `usage` a ColourChannelUsageType. Refuses (false, target emptied, *error set)
@@ -55,6 +57,8 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
 
  private:
   cv::Mat m_mat;
+  // m_hashMutex guards m_hashId; a leaf lock, taken after every library lock.
+  mutable std::mutex m_hashMutex;
   std::string m_hashId;
 };
 

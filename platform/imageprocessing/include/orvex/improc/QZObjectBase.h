@@ -26,6 +26,9 @@ class ORVEX_EXPORT QZObjectBase {
 
   // Takes one count.
   void addRef() { InterlockedIncrement(&m_refCount); }
+  // Takes one count unless none is left (the object is being destroyed); returns whether
+  // it did. Lets a holder of a plain pointer pin an object that may die concurrently.
+  bool TryAddRef();
   // Drops one count and deletes the object when it was the last; throws the int 4711
   // when no count is held. Defined in <orvex/foundation/QZRef.h>.
   inline void release();

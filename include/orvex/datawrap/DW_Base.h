@@ -1,0 +1,102 @@
+// The common base of the data wraps: one stage result for one source image.
+//
+// Ownership: a wrap is counted. Parameter nodes and the process-wide table of results
+// hold it through QZRef<DW_Base>; it owns its stage object. Parent and child links are
+// plain pointers that both ends keep up to date: a wrap's destruction unlinks it from its
+// parent and leaves its children (and clones) without a parent.
+//
+// Threads: every operation is safe to call from any thread. The link fields and the ids
+// of all wraps are guarded by one process-wide link mutex, the lowest lock of the library
+// (nothing else is taken while it is held). dataMutex guards the stage object, the extra
+// inputs and the transform (see DW_Templates.h for its place in the lock order).
+#ifndef ORVEX_DATAWRAP_DW_BASE_H
+#define ORVEX_DATAWRAP_DW_BASE_H
+
+#include <orvex/Export.h>
+#include <orvex/foundation/PointerLists.h>
+#include <orvex/foundation/QZRef.h>
+#include <orvex/improc/QZMatrix.h>
+#include <orvex/tav/Interfaces.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace orvex {
+
+class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
+ public:
+  DW_Base();
+  // Copies the future parent's source-image hash id; linking to it is the template's job.
+  explicit DW_Base(const DW_Base* futureParent);
+  ~DW_Base() override;
+  DW_Base(const DW_Base&) = delete;
+  DW_Base& operator=(const DW_Base&) = delete;
+
+  void SetDataHashID(const std::string& hashId);
+  std::string GetDataHashID() const;
+  void SetSourceHashID(const std::string& hashId);
+  std::string GetSourceHashID() const;
+  void CloneSourceHashID(const DW_Base* other);
+
+  void SetRequiredDataAvailableFlag(bool available);
+  bool IsRequiredDataAvailable() const;
+
+  // Child links, in creation order; no check for duplicates or null.
+  void AddChildData(DW_Base* child);
+  void RemoveChildData(DW_Base* child);
+  void RemoveParentData();
+
+  // Turns this freshly made wrap into a distinct copy of `source`: stage, media type,
+  // source-image id and parent are copied, the hash id is new, the result is not.
+  void Clone(const DW_Base* source);
+
+  // The parent, pinned by a count, or empty when there is none or it is being destroyed.
+  QZRef<DW_Base> GetParentPinned() const;
+  // The children, each pinned by a count, in creation order.
+  std::vector<QZRef<DW_Base>> GetChildrenPinned() const;
+
+  // New 3 x 3 matrices of the transform from source-image coordinates to this result,
+  // and of its inverse.
+  QZRef<QZMatrix> GetTransMatFromSourceImage() const;
+  QZRef<QZMatrix> GetTransMatInvertToSourceImage() const;
+
+  int GetParentDataUnit(tav::CDataUnit** parent) const override;
+  // With a tree, only the children whose hash id that tree lists for their stage and
+  // this wrap's source image; without one, every child.
+  int GetChildDataUnits(const tav::CParameterTree* tree, tav::CDataUnitArray* children) const override;
+  int GetSiblingDataUnits(const tav::CParameterTree* tree, tav::CDataUnitArray* siblings) const override;
+
+ protected:
+  void InitTransformMatrix();
+  void SetStageType(tav::DataUnitStageType stage) { m_stageType = stage; }
+  void SetMediaType(tav::DataUnitMediaType media) { m_mediaType = media; }
+  // Records `parent` and registers this wrap as its child.
+  void LinkToParent(DW_Base* parent);
+  bool HasParent() const;
+  // Copies a stage's transform into the data unit. REQUIRES: dataMutex held.
+  void StoreTransform(const QZMatrix& transform);
+
+  // dataMutex guards the template's stage object, the extra inputs, the required-data
+  // flag and the transform. Taken after node locks; a wrap takes its parent's (and its
+  // extra inputs') dataMutex inside its own, never the other way round.
+  mutable std::mutex dataMutex;
+
+ private:
+  // The link mutex: guards parentData, childData, cloneData, isClone, hashId and
+  // sourceImageHashId of every wrap. The innermost lock of the library.
+  static std::mutex s_linkMutex;
+
+  DW_Base* parentData;
+  DataWrapArray childData;
+  // Clones that point at this wrap without being its children; unlinked like children.
+  DataWrapArray cloneData;
+  bool isClone;
+  std::string hashId;
+  std::string sourceImageHashId;
+  bool requiredDataAvailable;
+};
+
+}  // namespace orvex
+
+#endif

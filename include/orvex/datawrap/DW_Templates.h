@@ -1,0 +1,125 @@
+// The stage templates: a wrap's result is a processing-stage object, created once and
+// run once, after the parent's result and the extra inputs are ready.
+//
+// Lock order: a wrap holds its dataMutex while it creates and runs its stage object and
+// takes, each briefly, the dataMutex of its parent and extra inputs (always earlier
+// stages) and the stage objects' own mutexes. No wrap lock is held while an ancestor
+// generates (PrepareRequiredData runs first, unlocked).
+#ifndef ORVEX_DATAWRAP_DW_TEMPLATES_H
+#define ORVEX_DATAWRAP_DW_TEMPLATES_H
+
+#include <orvex/datawrap/DW_Base.h>
+#include <orvex/improc/DP_Template.h>
+
+#include <utility>
+
+namespace orvex {
+
+template <class DP, class Parent>
+class DW_BaseTemplate : public DW_Base {
+ public:
+  typedef DP StageType;
+  typedef Parent ParentType;
+
+  // Links the new wrap to `parent` (which may be null) as its newest child.
+  explicit DW_BaseTemplate(Parent* parent) : DW_Base(parent) { LinkToParent(parent); }
+  // A wrap without parent: the source image, and copies before Clone.
+  DW_BaseTemplate() = default;
+
+  // The stage object (borrowed: valid while this wrap lives), generated first when
+  // `generate` is true and there is none; null when there is none.
+  DP* GetData(bool generate) {
+    if (generate && !IsDataExist()) {
+      if (HasParent()) PrepareRequiredData();
+      GenerateDataIfEmpty();
+    }
+    std::lock_guard<std::mutex> lock(dataMutex);
+    return stageData.get();
+  }
+
+  // Creates and runs the stage object unless there is one, then takes its transform.
+  void GenerateDataIfEmpty() {
+    std::lock_guard<std::mutex> lock(dataMutex);
+    if (!stageData) CreateData(true);
+    if (!stageData) return;
+    if (const QZMatrix* transform = stageData->GetTransformMatFromSourceImage()) StoreTransform(*transform);
+  }
+
+  bool IsDataExist() const {
+    std::lock_guard<std::mutex> lock(dataMutex);
+    return static_cast<bool>(stageData);
+  }
+
+  // The parent, pinned for as long as the caller keeps the handle; empty without one.
+  QZRef<Parent> GetParentData() const {
+    QZRef<DW_Base> parent = GetParentPinned();
+    return QZRef<Parent>(static_cast<Parent*>(parent.get()));
+  }
+
+ protected:
+  // Builds the stage object and stores it in stageData; runs it when `generate` is true.
+  // REQUIRES: dataMutex held.
+  virtual void CreateData(bool generate) = 0;
+  // Readies what the stage needs before dataMutex is taken; by default the parent's result.
+  virtual void PrepareRequiredData() {
+    if (QZRef<Parent> parent = GetParentData()) parent->GetData(true);
+  }
+
+  // A new stage object on the parent's stage object (null when the parent has none), or
+  // an empty handle when there is no parent.
+  template <class... Args>
+  QZRef<DP> NewStageOnParent(Args&&... args) const {
+    QZRef<Parent> parent = GetParentData();
+    if (!parent) return QZRef<DP>();
+    return QZRef<DP>(new DP(parent->GetData(false), std::forward<Args>(args)...));
+  }
+  // The parent's own stage object, for the wraps that select their parent's result.
+  QZRef<DP> ParentStage() const {
+    QZRef<Parent> parent = GetParentData();
+    return parent ? QZRef<DP>(parent->GetData(false)) : QZRef<DP>();
+  }
+  // Stores `stage` and, when asked, runs it. REQUIRES: dataMutex held.
+  void InstallStage(const QZRef<DP>& stage, bool generate) {
+    if (!stage) return;
+    stageData = stage;
+    if (generate) stage->GetPrimaryData(true);
+  }
+
+  // Guarded by dataMutex.
+  QZRef<DP> stageData;
+};
+
+// A wrap whose result is an image.
+template <class DP, class Parent>
+class DW_ImageTemplate : public DW_BaseTemplate<DP, Parent> {
+ public:
+  using DW_BaseTemplate<DP, Parent>::DW_BaseTemplate;
+
+  // The result image, owned by the stage object; never starts generation. Leaves *image
+  // unchanged (and answers 0) before the wrap was generated.
+  int GetDataAsImageData(core::CImageData** image) const override {
+    if (image == nullptr) return -1;
+    QZRef<DP> stage;
+    {
+      std::lock_guard<std::mutex> lock(this->dataMutex);
+      stage = this->stageData;
+    }
+    if (stage) *image = stage->GetResultAsImageData();
+    return 0;
+  }
+
+  // Replacing a result with caller data is not supported.
+  int CreateDataAsImageData(int, int, int, core::ImagePixelFormat, core::CImageData**) override {
+    std::lock_guard<std::mutex> lock(this->dataMutex);
+    return -1;
+  }
+};
+
+class DP_NoneData;
+
+// Names the absent parent of the source image; never instantiated.
+class DW_NoneDataWrap : public DW_BaseTemplate<DP_NoneData, DW_NoneDataWrap> {};
+
+}  // namespace orvex
+
+#endif

@@ -1,0 +1,206 @@
+// The common machinery of the processing stages.
+//
+// A stage object is counted (QZRef). It holds its input stage and any linked stages
+// through counted references, so it stays correct even when the data wraps that made
+// those inputs are gone. Its result (primaryData) is computed at most once, under the
+// stage's own mutex, the first time GetPrimaryData(true) is asked; a computation that
+// produced nothing is not retried. All public operations are thread-safe.
+//
+// Lock order: a stage holds its own primaryDataMutex while it computes and takes the
+// mutexes of its input and linked stages (always earlier stages) only briefly inside.
+#ifndef ORVEX_IMPROC_DP_TEMPLATE_H
+#define ORVEX_IMPROC_DP_TEMPLATE_H
+
+#include <orvex/Export.h>
+#include <orvex/core/CImageData.h>
+#include <orvex/foundation/QZRef.h>
+#include <orvex/improc/QZMatrix.h>
+#include <orvex/improc/QZ_Quad.h>
+
+#include <opencv2/core.hpp>
+
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace orvex {
+
+// One value per stage class, for the per-class counters.
+enum DP_StageKind {
+  DPK_SOURCE_IMAGE,
+  DPK_SIZE_FITTING_IMAGE,
+  DPK_SCALING_DOWN_IMAGE,
+  DPK_COLOUR_CONVERT_WHOLE_IMAGE,
+  DPK_GRAY_TRANSFORM_WHOLE_IMAGE,
+  DPK_DETECT_ROIS,
+  DPK_ROI_IMAGE,
+  DPK_COLOUR_CONVERT_ROI_IMAGE,
+  DPK_GRAY_TRANSFORM_ROI_IMAGE,
+  DPK_ROTATE_ROI_IMAGE,
+  DPK_PERSPECTIVE_ROI_IMAGE,
+  DPK_ENHANCE_ROI_IMAGE,
+  DPK_BINARIZE_ROI_IMAGE,
+  DPK_TEXTURE_DETECT_IMAGE,
+  DPK_ENHANCE_TEXTURE_IMAGE,
+  DPK_BINARIZE_TEXTURE_IMAGE,
+  DPK_TEXT_FILTERING_IMAGE,
+  DPK_PROCESS_CONTOUR,
+  DPK_PROCESS_LINE_SET,
+  DPK_COUNT
+};
+
+// "No data": the input of the source stage and the stage of the placeholder wrap. It
+// answers like a stage that never has a result.
+class DP_NoneData : public QZObjectBase {
+ public:
+  QZRef<DP_NoneData> GetPrimaryData(bool) { return QZRef<DP_NoneData>(); }
+  QZMatrix* GetTransformMatFromSourceImage() { return nullptr; }
+};
+
+// An image with the quadrilateral it shows, in the image's own coordinates.
+class ORVEX_EXPORT ImageWithQuad : public QZObjectBase {
+ public:
+  ImageWithQuad(const cv::Mat& image, const QZ_Quad& quad);
+  QZRef<QZMatrix> image;
+  QZ_Quad quad;
+};
+
+// Candidate regions, in the coordinates of the image they were found in.
+class ORVEX_EXPORT QZQuadList : public QZObjectBase {
+ public:
+  std::vector<QZ_Quad> quads;
+};
+
+// Where a binary region image is textured: a 0/255 mask of the image's size.
+class ORVEX_EXPORT TextureDetectionResult : public QZObjectBase {
+ public:
+  QZRef<QZMatrix> textureMask;
+  double texturedFraction = 0.0;
+};
+
+// A binary image after small components were removed, and how many were.
+class ORVEX_EXPORT FilteredBinaryImage : public QZObjectBase {
+ public:
+  QZRef<QZMatrix> image;
+  int removedComponents = 0;
+};
+
+// Outer contours of a binary image.
+class ORVEX_EXPORT ContourSet : public QZObjectBase {
+ public:
+  std::vector<std::vector<cv::Point>> contours;
+};
+
+// Line segments (x1, y1, x2, y2) in region coordinates, with the 3 x 3 transform that
+// maps region coordinates back to the source image.
+class ORVEX_EXPORT LineSegmentSet : public QZObjectBase {
+ public:
+  std::vector<cv::Vec4f> segments;
+  QZRef<QZMatrix> toSourceImage;
+};
+
+class ORVEX_EXPORT DP_CommonBase : public QZObjectBase {
+ public:
+  explicit DP_CommonBase(DP_StageKind kind);
+  ~DP_CommonBase() override;
+  DP_CommonBase(const DP_CommonBase&) = delete;
+  DP_CommonBase& operator=(const DP_CommonBase&) = delete;
+
+  // The result as image data, owned by the stage and valid while it lives; null when
+  // there is no result or it is not an image.
+  virtual core::CImageData* GetResultAsImageData() = 0;
+  // A 3 x 3 matrix of doubles mapping source-image coordinates to result coordinates,
+  // owned by the stage; null before the computation or when there is no result.
+  virtual QZMatrix* GetTransformMatFromSourceImage() = 0;
+
+  // Stage objects alive of one class, and computations run by it, since the process started.
+  static int GetLiveCount(DP_StageKind kind);
+  static int GetTotalLiveCount();
+  static int GetComputationCount(DP_StageKind kind);
+
+  DP_StageKind GetKind() const { return m_kind; }
+
+ protected:
+  void CountComputation();
+
+ private:
+  DP_StageKind m_kind;
+};
+
+// Stage results that are images expose them; the others have none.
+inline const cv::Mat* ResultImageOf(const QZMatrix& result) { return &result.GetMat(); }
+inline const cv::Mat* ResultImageOf(const ImageWithQuad& result) { return result.image ? &result.image->GetMat() : nullptr; }
+inline const cv::Mat* ResultImageOf(const FilteredBinaryImage& result) {
+  return result.image ? &result.image->GetMat() : nullptr;
+}
+inline const cv::Mat* ResultImageOf(const QZObjectBase&) { return nullptr; }
+
+// Points `view` at an 8-bit image of 1, 3 or 4 channels; false for any other image.
+ORVEX_EXPORT bool FillImageView(const cv::Mat& image, core::CImageData& view);
+
+// step x (input transform, or identity when there is none), as a new 3 x 3 matrix.
+ORVEX_EXPORT QZRef<QZMatrix> ComposeTransform(const cv::Matx33d& step, const QZMatrix* inputTransform);
+
+template <class Data, class Input>
+class DP_Template : public DP_CommonBase {
+ public:
+  typedef Data DataType;
+  typedef Input InputType;
+
+  DP_Template(DP_StageKind kind, Input* input) : DP_CommonBase(kind), input(input) {}
+
+  // The result, computed first when `generate` is true and it has not been attempted.
+  // Defined where the data wraps see it: <orvex/datawrap/StagePrimaryData.h>.
+  QZRef<Data> GetPrimaryData(bool generate);
+
+  core::CImageData* GetResultAsImageData() override {
+    std::lock_guard<std::mutex> lock(primaryDataMutex);
+    if (!primaryData) return nullptr;
+    if (!resultViewReady) {
+      const cv::Mat* image = ResultImageOf(*primaryData);
+      resultViewReady = image != nullptr && FillImageView(*image, resultView);
+    }
+    return resultViewReady ? &resultView : nullptr;
+  }
+
+  QZMatrix* GetTransformMatFromSourceImage() override {
+    std::lock_guard<std::mutex> lock(primaryDataMutex);
+    return transformFromSource.get();
+  }
+
+ protected:
+  // Readies the inputs before the computation; runs without the stage's lock.
+  virtual void PrepareInputData() {
+    if (input) input->GetPrimaryData(true);
+  }
+  // Sets primaryData (or leaves it null) and transformFromSource; runs under the lock.
+  virtual void ComputePrimaryData() = 0;
+
+  // The input's result, or null when there is no input or it produced nothing.
+  auto InputData() const -> decltype(std::declval<Input&>().GetPrimaryData(false)) {
+    if (!input) return {};
+    return input->GetPrimaryData(false);
+  }
+  // The transform of this result: `step` after the input's own transform.
+  void SetTransformAfterInput(const cv::Matx33d& step) {
+    transformFromSource = ComposeTransform(step, input ? input->GetTransformMatFromSourceImage() : nullptr);
+  }
+  // A result in the input's coordinates.
+  void KeepInputTransform() { SetTransformAfterInput(cv::Matx33d::eye()); }
+
+  QZRef<Input> input;
+  // primaryDataMutex guards the four fields below; taken after the data wrap's lock and
+  // before the mutexes of the input and linked stages.
+  std::mutex primaryDataMutex;
+  QZRef<Data> primaryData;
+  bool primaryDataAttempted = false;
+  QZRef<QZMatrix> transformFromSource;
+  core::CImageData resultView;
+  bool resultViewReady = false;
+};
+
+}  // namespace orvex
+
+#include <orvex/datawrap/StagePrimaryData.h>
+
+#endif

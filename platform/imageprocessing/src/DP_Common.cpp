@@ -1,0 +1,62 @@
+// Counters, image views and transform composition shared by every processing stage.
+#include <orvex/improc/DP_Template.h>
+
+#include "StageOperations.h"
+
+#include <atomic>
+
+namespace orvex {
+
+namespace {
+
+std::atomic<int> g_liveStages[DPK_COUNT];
+std::atomic<int> g_computations[DPK_COUNT];
+
+}  // namespace
+
+ImageWithQuad::ImageWithQuad(const cv::Mat& imageMat, const QZ_Quad& regionQuad)
+    : image(new QZMatrix(imageMat)), quad(regionQuad) {}
+
+DP_CommonBase::DP_CommonBase(DP_StageKind kind) : m_kind(kind) {
+  g_liveStages[kind].fetch_add(1, std::memory_order_relaxed);
+}
+
+DP_CommonBase::~DP_CommonBase() { g_liveStages[m_kind].fetch_sub(1, std::memory_order_relaxed); }
+
+int DP_CommonBase::GetLiveCount(DP_StageKind kind) { return g_liveStages[kind].load(std::memory_order_relaxed); }
+
+int DP_CommonBase::GetTotalLiveCount() {
+  int total = 0;
+  for (const std::atomic<int>& live : g_liveStages) total += live.load(std::memory_order_relaxed);
+  return total;
+}
+
+int DP_CommonBase::GetComputationCount(DP_StageKind kind) {
+  return g_computations[kind].load(std::memory_order_relaxed);
+}
+
+void DP_CommonBase::CountComputation() { g_computations[m_kind].fetch_add(1, std::memory_order_relaxed); }
+
+bool FillImageView(const cv::Mat& image, core::CImageData& view) {
+  if (image.empty() || image.dims != 2 || image.depth() != CV_8U) return false;
+  core::ImagePixelFormat format;
+  switch (image.channels()) {
+    case 1: format = core::IPF_GRAYSCALE_8; break;
+    case 3: format = core::IPF_BGR_888; break;
+    case 4: format = core::IPF_BGRA_8888; break;
+    default: return false;
+  }
+  view.Reset(image.data, image.cols, image.rows, static_cast<int>(image.step), format);
+  return true;
+}
+
+QZRef<QZMatrix> ComposeTransform(const cv::Matx33d& step, const QZMatrix* inputTransform) {
+  const cv::Matx33d before = inputTransform != nullptr ? stageops::ToMatx(inputTransform->GetMat()) : cv::Matx33d::eye();
+  const cv::Matx33d combined = step * before;
+  QZRef<QZMatrix> result(new QZMatrix(3, 3, CV_64FC1, 0, true));
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) result->GetMat().at<double>(r, c) = combined(r, c);
+  return result;
+}
+
+}  // namespace orvex

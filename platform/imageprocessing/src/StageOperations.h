@@ -1,0 +1,24 @@
+// Image operations shared by several stages; private to the image-processing library.
+#ifndef ORVEX_IMPROC_STAGEOPERATIONS_H
+#define ORVEX_IMPROC_STAGEOPERATIONS_H
+
+#include <orvex/modes/ModeRecords.h>
+
+#include <opencv2/core.hpp>
+
+namespace orvex {
+namespace stageops {
+
+// A blue-green-red image to one gray channel as the colour-conversion record says.
+cv::Mat ToGray(const cv::Mat& bgr, const QZVP_ColourConversionModeStruct& mode);
+// The enhancement the record names (an unchanged image for the other modes).
+cv::Mat Enhance(const cv::Mat& gray, const QZVP_GrayscaleEnhancementModeStruct& mode);
+// Dark content to 255 with the record's method.
+cv::Mat Binarize(const cv::Mat& gray, const QZVP_BinarizationModeStruct& mode);
+// A 3 x 3 matrix as an OpenCV fixed matrix (identity for a missing or malformed one).
+cv::Matx33d ToMatx(const cv::Mat& m);
+
+}  // namespace stageops
+}  // namespace orvex
+
+#endif

@@ -1,0 +1,208 @@
+// The data-wrap base: identity, links to parent, children and clones, navigation and transform.
+#include <orvex/datawrap/DW_Base.h>
+
+#include <orvex/foundation/HashId.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace orvex {
+
+std::mutex DW_Base::s_linkMutex;
+
+DW_Base::DW_Base() : parentData(nullptr), isClone(false), requiredDataAvailable(false) { InitTransformMatrix(); }
+
+DW_Base::DW_Base(const DW_Base* futureParent) : DW_Base() {
+  if (futureParent != nullptr) CloneSourceHashID(futureParent);
+}
+
+DW_Base::~DW_Base() {
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  for (int i = 0; i < childData.GetCount(); ++i) childData[i]->parentData = nullptr;
+  for (int i = 0; i < cloneData.GetCount(); ++i) cloneData[i]->parentData = nullptr;
+  if (parentData != nullptr) {
+    if (isClone) parentData->cloneData.erase(this);
+    else parentData->childData.erase(this);
+  }
+}
+
+void DW_Base::InitTransformMatrix() {
+  for (float& element : m_transform) element = 0.0f;
+  m_transform[0] = m_transform[4] = m_transform[8] = 1.0f;
+}
+
+void DW_Base::SetDataHashID(const std::string& id) {
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  hashId = id;
+  m_hashId = hashId.c_str();
+}
+
+std::string DW_Base::GetDataHashID() const {
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  return hashId;
+}
+
+void DW_Base::SetSourceHashID(const std::string& id) {
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  sourceImageHashId = id;
+  m_sourceImageHashId = sourceImageHashId.c_str();
+}
+
+std::string DW_Base::GetSourceHashID() const {
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  return sourceImageHashId;
+}
+
+void DW_Base::CloneSourceHashID(const DW_Base* other) { SetSourceHashID(other->GetSourceHashID()); }
+
+void DW_Base::SetRequiredDataAvailableFlag(bool available) {
+  std::lock_guard<std::mutex> lock(dataMutex);
+  requiredDataAvailable = available;
+}
+
+bool DW_Base::IsRequiredDataAvailable() const {
+  std::lock_guard<std::mutex> lock(dataMutex);
+  return requiredDataAvailable;
+}
+
+void DW_Base::AddChildData(DW_Base* child) {
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  childData.push_back(child);
+}
+
+void DW_Base::RemoveChildData(DW_Base* child) {
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  childData.erase(child);
+}
+
+void DW_Base::RemoveParentData() {
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  parentData = nullptr;
+}
+
+void DW_Base::LinkToParent(DW_Base* parent) {
+  if (parent == nullptr) return;
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  parentData = parent;
+  parent->childData.push_back(this);
+}
+
+bool DW_Base::HasParent() const {
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  return parentData != nullptr;
+}
+
+void DW_Base::Clone(const DW_Base* source) {
+  m_stageType = source->m_stageType;
+  m_mediaType = source->m_mediaType;
+  CloneSourceHashID(source);
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%ld", static_cast<long>(std::time(nullptr)));
+  const std::string seed = source->GetDataHashID() + seconds;
+  SetDataHashID(GenerateHashId(seed.data(), static_cast<unsigned int>(seed.size())));
+  // The clone points at the source's parent without being its child; the parent keeps it
+  // in a list of its own so that its destruction leaves the clone without a parent.
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  parentData = source->parentData;
+  isClone = parentData != nullptr;
+  if (isClone) parentData->cloneData.push_back(this);
+}
+
+QZRef<DW_Base> DW_Base::GetParentPinned() const {
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  return QZRef<DW_Base>::TryPin(parentData);
+}
+
+std::vector<QZRef<DW_Base>> DW_Base::GetChildrenPinned() const {
+  std::vector<QZRef<DW_Base>> children;
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  children.reserve(childData.GetCount());
+  for (int i = 0; i < childData.GetCount(); ++i) children.push_back(QZRef<DW_Base>::TryPin(childData[i]));
+  return children;
+}
+
+void DW_Base::StoreTransform(const QZMatrix& transform) {
+  const cv::Mat& m = transform.GetMat();
+  if (m.rows != 3 || m.cols != 3 || m.type() != CV_64FC1) return;
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) m_transform[3 * r + c] = static_cast<float>(m.at<double>(r, c));
+}
+
+QZRef<QZMatrix> DW_Base::GetTransMatFromSourceImage() const {
+  QZRef<QZMatrix> matrix(new QZMatrix(3, 3, CV_64FC1, 0, true));
+  std::lock_guard<std::mutex> lock(dataMutex);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) matrix->GetMat().at<double>(r, c) = m_transform[3 * r + c];
+  return matrix;
+}
+
+QZRef<QZMatrix> DW_Base::GetTransMatInvertToSourceImage() const {
+  QZRef<QZMatrix> matrix = GetTransMatFromSourceImage();
+  matrix->Invert();
+  return matrix;
+}
+
+int DW_Base::GetParentDataUnit(tav::CDataUnit** parent) const {
+  if (parent == nullptr) return -1;
+  std::lock_guard<std::mutex> lock(s_linkMutex);
+  *parent = parentData;
+  return 0;
+}
+
+namespace {
+
+void FillUnits(tav::CDataUnitArray* out, const std::vector<DW_Base*>& units) {
+  out->SetCount(static_cast<int>(units.size()));
+  for (size_t i = 0; i < units.size(); ++i) out->SetDataUnit(static_cast<int>(i), units[i]);
+}
+
+}  // namespace
+
+int DW_Base::GetChildDataUnits(const tav::CParameterTree* tree, tav::CDataUnitArray* out) const {
+  if (out == nullptr) return -1;
+  const std::vector<QZRef<DW_Base>> children = GetChildrenPinned();
+  std::vector<DW_Base*> listed;
+  if (tree == nullptr) {
+    for (const QZRef<DW_Base>& child : children) listed.push_back(child.get());
+    FillUnits(out, listed);
+    return 0;
+  }
+  const std::string source = GetSourceHashID();
+  if (!children.empty() && children.front() && !source.empty()) {
+    tav::CDataUnitArray known;
+    tree->GetDataUnits(children.front()->GetStageType(), source.c_str(), &known);
+    for (const QZRef<DW_Base>& child : children) {
+      if (!child) continue;
+      const std::string id = child->GetDataHashID();
+      if (id.empty()) continue;
+      for (int i = 0; i < known.GetCount(); ++i) {
+        const tav::CDataUnit* unit = known.GetDataUnit(i);
+        if (unit != nullptr && unit->GetHashId() != nullptr && id == unit->GetHashId()) {
+          listed.push_back(child.get());
+          break;
+        }
+      }
+    }
+  }
+  FillUnits(out, listed);
+  return 0;
+}
+
+int DW_Base::GetSiblingDataUnits(const tav::CParameterTree* tree, tav::CDataUnitArray* out) const {
+  if (out == nullptr) return -1;
+  const std::string id = GetDataHashID();
+  QZRef<DW_Base> parent = GetParentPinned();
+  if (!parent || id.empty()) return 0;
+  tav::CDataUnitArray children;
+  parent->GetChildDataUnits(tree, &children);
+  std::vector<DW_Base*> siblings;
+  for (int i = 0; i < children.GetCount(); ++i) {
+    // Every unit the parent lists is one of its child wraps.
+    DW_Base* wrap = static_cast<DW_Base*>(const_cast<tav::CDataUnit*>(children.GetDataUnit(i)));
+    if (wrap != nullptr && wrap->GetDataHashID() != id) siblings.push_back(wrap);
+  }
+  FillUnits(out, siblings);
+  return 0;
+}
+
+}  // namespace orvex

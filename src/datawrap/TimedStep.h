@@ -1,0 +1,37 @@
+// Entry and exit records of a timed step on the process-wide logger.
+#ifndef ORVEX_SRC_DATAWRAP_TIMEDSTEP_H
+#define ORVEX_SRC_DATAWRAP_TIMEDSTEP_H
+
+#include <orvex/improc/QZLog.h>
+
+#include <ctime>
+
+namespace orvex {
+
+// Writes the entry record on construction and the exit record, with the processor time
+// elapsed in milliseconds (0 when timing is not wanted), on destruction.
+class TimedStep {
+ public:
+  explicit TimedStep(const char* label) : m_label(label) {
+    QZLog::m_instance.WriteFuncStartLog(kLevel, m_label);
+    m_start = Stamp();
+  }
+  ~TimedStep() { QZLog::m_instance.WriteFuncEndLog(kLevel, m_label, Stamp() - m_start); }
+  TimedStep(const TimedStep&) = delete;
+  TimedStep& operator=(const TimedStep&) = delete;
+
+ private:
+  static constexpr int kLevel = 1;
+
+  static int Stamp() {
+    if (!QZLog::m_instance.AllowLogging(kLevel, LM_TIMING)) return 0;
+    return static_cast<int>(std::clock() / 1000000.0 * 1000.0);
+  }
+
+  const char* m_label;
+  int m_start;
+};
+
+}  // namespace orvex
+
+#endif
