@@ -32,8 +32,11 @@ TAV_QuadrilateralArray_RemoveAll
 TAV_QuadrilateralArray_RemoveQuadrilateral
 TAV_QuadrilateralArray_SetQuadrilateral"
 
-# Strong (non-weak) defined code and data symbols of a library, raw names.
-strong_symbols() { nm -D --defined-only "$1" | awk '$2 ~ /^[TDBR]$/ {print $3}' | sed 's/@.*//' | sort -u; }
+# Strong (non-weak) defined code and data symbols of a library, raw names; the markers a
+# sanitizer build adds for its own bookkeeping are left out.
+strong_symbols() {
+  nm -D --defined-only "$1" | awk '$2 ~ /^[TDBR]$/ {print $3}' | sed 's/@.*//' | grep -v -E '^__(odr_asan|asan|tsan|ubsan)' | sort -u
+}
 
 status=0
 c_symbols=$(strong_symbols "$stagecache" | grep -v '^_Z' | grep -v -E '^(_init|_fini|_edata|_end|__bss_start)$' || true)

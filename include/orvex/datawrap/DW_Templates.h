@@ -29,10 +29,12 @@ class DW_BaseTemplate : public DW_Base {
   // The stage object (borrowed: valid while this wrap lives), generated first when
   // `generate` is true and there is none; null when there is none.
   DP* GetData(bool generate) {
-    if (generate && !IsDataExist()) {
-      if (HasParent()) PrepareRequiredData();
-      GenerateDataIfEmpty();
+    {
+      std::lock_guard<std::mutex> lock(dataMutex);
+      if (stageData || !generate) return stageData.get();
     }
+    if (HasParent()) PrepareRequiredData();
+    GenerateDataIfEmpty();
     std::lock_guard<std::mutex> lock(dataMutex);
     return stageData.get();
   }
