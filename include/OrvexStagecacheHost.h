@@ -23,7 +23,11 @@
 #include <orvex/improc/QZMatrix.h>
 #include <orvex/improc/QZ_ImageParameter.h>
 #include <orvex/improc/QZ_Quad.h>
+#include <orvex/loader/QZParameterTreeAndDataPool.h>
 #include <orvex/modes/ModeListRules.h>
 #include <orvex/modes/ModeRecords.h>
+#include <orvex/paramtree/DataUnitManager.h>
+#include <orvex/paramtree/QZParameterTree.h>
+#include <orvex/paramtree/StageNodes.h>
 
 #endif

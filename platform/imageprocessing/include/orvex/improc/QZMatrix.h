@@ -43,6 +43,11 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
   std::string GetHashID() const;
   int GetHashIDLength() const;
 
+  // Test seam: while a replacement is set, CalcHashID keeps the id it returns for the
+  // pixels (so tests can force collisions). Null restores the real hash.
+  typedef std::string (*HashFunction)(const cv::Mat& pixels);
+  static void SetHashFunctionForTesting(HashFunction replacement);
+
   // Copies a caller's pixel buffer into `target`. `mode` is a QZMatrixLoadMode and
   // `usage` a ColourChannelUsageType. Refuses (false, target emptied, *error set)
   // null bytes or target, a non-positive size, a stride below one row, an unknown

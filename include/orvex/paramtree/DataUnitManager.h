@@ -1,0 +1,73 @@
+// The process-wide table of shared results, and the per-source counters of the stages
+// whose results requesters still need.
+//
+// Ownership: the table holds one count of every result it lists; a purge releases the
+// results that nobody else holds. Threads: every table operation takes the one
+// process-wide table mutex; the counters take their own mutex.
+#ifndef ORVEX_PARAMTREE_DATAUNITMANAGER_H
+#define ORVEX_PARAMTREE_DATAUNITMANAGER_H
+
+#include <orvex/Export.h>
+#include <orvex/datawrap/DW_Base.h>
+#include <orvex/tav/Enums.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace orvex {
+
+// A host's request for one source image: an entry with the value 1 asks that the results
+// of that stage stay in their nodes; entries with other values are ignored.
+typedef std::map<tav::DataUnitStageType, int> StageRequestMap;
+
+class ORVEX_EXPORT StageTypeCounter {
+ public:
+  StageTypeCounter() = default;
+  StageTypeCounter(const StageTypeCounter& other);
+  StageTypeCounter& operator=(const StageTypeCounter& other);
+
+  // Adds one request for every stage marked 1.
+  void UpdateCounter(const StageRequestMap& request);
+  // Withdraws one request for every stage marked 1 that has requests; a stage whose last
+  // request goes loses its entry.
+  void MinusCounter(const StageRequestMap& request);
+  // Whether some requester still needs the stage's results.
+  bool IsTypeNeedSave(tav::DataUnitStageType stage) const;
+  bool IsEmpty() const;
+
+ private:
+  // m_countMutex guards m_typeCounts; taken after the tree group's mutex, before nothing.
+  mutable std::mutex m_countMutex;
+  // An entry exists only while its count is at least 1.
+  std::map<tav::DataUnitStageType, int> m_typeCounts;
+};
+
+class ORVEX_EXPORT DataUnitManager {
+ public:
+  DataUnitManager() = default;
+  DataUnitManager(const DataUnitManager&) = delete;
+  DataUnitManager& operator=(const DataUnitManager&) = delete;
+
+  // Enters `data` under `dataHashId`, replacing (and releasing) an entry of that id.
+  void AddToTotalDataMap(const std::string& dataHashId, QZRef<DW_Base> data);
+  // Enters `data` unless the id is taken; returns whether it did.
+  bool AddToTotalDataMapIfAbsent(const std::string& dataHashId, QZRef<DW_Base> data);
+  // The entry under `dataHashId` in `out` (one more count); false, `out` untouched, when absent.
+  bool GetFromTotalDataMap(const std::string& dataHashId, QZRef<DW_Base>& out);
+  // Erases the entry when only the table holds it; returns whether it did.
+  bool UpdateDataInTotalDataMap(const std::string& dataHashId);
+  // Erases every entry that only the table holds; returns whether any went.
+  bool UpdateTotalDataMap();
+  int GetDataMapSize();
+
+ private:
+  // m_mutex guards m_totalDataMap of every manager. Taken inside node locks, never
+  // around one; erasing an entry may destroy a result while it is held.
+  static std::mutex m_mutex;
+  std::map<std::string, QZRef<DW_Base>> m_totalDataMap;
+};
+
+}  // namespace orvex
+
+#endif

@@ -1,0 +1,128 @@
+// The common base of the parameter nodes: one pipeline stage with one parameter set.
+//
+// Ownership: a node is counted; its tree's id map holds it. Parent and child links are
+// plain pointers. A node holds one count of each of its results (data wraps) by data key
+// and shares them with every tree through the process-wide table of results.
+//
+// Threads: results are requested from any thread. m_dataMutex guards a node's results;
+// a node holds it while it asks its ancestors (child before parent, never twice on one
+// node), and takes the table's mutex and data-wrap locks inside it. Identity and links
+// are written while the tree is built, before the node is shared, and read without lock.
+#ifndef ORVEX_PARAMTREE_PARAMETERNODEBASE_H
+#define ORVEX_PARAMTREE_PARAMETERNODEBASE_H
+
+#include <orvex/Export.h>
+#include <orvex/datawrap/DW_Base.h>
+#include <orvex/foundation/PointerLists.h>
+#include <orvex/foundation/QZRef.h>
+#include <orvex/tav/Interfaces.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace orvex {
+
+class QZParameterTree;
+
+// Size of a buffer that receives a hash id from the library, terminating NUL included.
+constexpr int kHashIdBufferSize = 65;
+
+class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZObjectBase {
+ public:
+  explicit ParameterNodeBase(QZParameterTree* tree);
+  ~ParameterNodeBase() override;
+  ParameterNodeBase(const ParameterNodeBase&) = delete;
+  ParameterNodeBase& operator=(const ParameterNodeBase&) = delete;
+
+  int GetParentNode(tav::CParameterTreeNode** parent) const override;
+  int GetChildNodes(tav::CParameterTreeNodeArray* children) const override;
+  // The node's results for that source image, in data-key order; borrowed pointers.
+  int GetDataUnits(const char* sourceImageHashId, tav::CDataUnitArray* units) const override;
+  // Registers a distinct copy of `model` (a result of this node's stage) under this node
+  // and the table of results; *created is borrowed like every other unit.
+  int CreateDataUnitAs(const tav::CDataUnit* model, tav::CDataUnit** created) override;
+
+  // Appends a child; no check.
+  void AddChildNode(ParameterNodeBase* child);
+  // Forms the node's layer, reference and global hashes from the parent's and its own
+  // single-mode hash; nothing without parent or single-mode hash.
+  void CommonFillAllHashId();
+  // Writes the data hash id of the result for `key` (at most 64 characters and a NUL)
+  // into `out`; false, `out` untouched, for an empty key, a node without identity or an
+  // over-long id.
+  bool CalcDataHashId(const std::string& key, char* out) const;
+  // Drops every result of that source image from this node (not from the table).
+  void RemoveSameSourceData(const std::string& sourceImageHashId);
+
+  const std::string& GetGlobalHash() const { return m_globalHash; }
+  const std::string& GetLayerHash() const { return m_layerHash; }
+  const std::string& GetReferenceHash() const { return m_referenceHash; }
+  const std::string& GetSingleModeHash() const { return m_singleModeHash; }
+  const ParamNodeArray& GetChildren() const { return m_children; }
+  ParameterNodeBase* GetParent() const { return m_parent; }
+  QZParameterTree* GetTree() const { return m_tree; }
+  // Number of results the node holds.
+  int GetDataCount() const;
+
+ protected:
+  // The result for `key`: the node's own, else the table's under the data hash id (same
+  // stage only), else with `calc` a new one from CalcData; extra inputs attached by
+  // SetRequiredData when `setRequired`. Empty when there is none.
+  QZRef<DW_Base> GetDataBase(const std::string& key, bool calc, bool setRequired);
+  // Keeps `data` under `key` unless the node or the table already has an entry there.
+  QZRef<DW_Base> AddNonexistentData(const std::string& key, QZRef<DW_Base> data);
+
+  // The stage's new result for `key`, or empty; called under the node lock.
+  virtual QZRef<DW_Base> CalcData(const std::string& key);
+  // Attaches the extra inputs of `data`; called under the node lock.
+  virtual void SetRequiredData(const std::string& key, DW_Base* data);
+
+  void SetStage(tav::DataUnitStageType stage) { m_stageType = stage; }
+  // Points the interface hash id at m_globalHash.
+  void PublishHashId() { m_hashId = m_globalHash.c_str(); }
+
+  QZParameterTree* m_tree;
+  std::string m_singleModeHash;
+  std::string m_layerHash;
+  std::string m_globalHash;
+  std::string m_referenceHash;
+  ParameterNodeBase* m_parent;
+  ParamNodeArray m_children;
+  // m_dataMutex guards m_dataMap. Lock order: a node's lock before its ancestors', the
+  // table's and data-wrap locks.
+  mutable std::mutex m_dataMutex;
+  std::map<std::string, QZRef<DW_Base>> m_dataMap;
+};
+
+// A binarization node of a region part and its descendants, by stage number.
+class ORVEX_EXPORT ParamNodeRelation : public QZObjectBase {
+ public:
+  explicit ParamNodeRelation(ParameterNodeBase* node);
+  ~ParamNodeRelation() override;
+
+  ParameterNodeBase* GetNode() const { return m_node; }
+  // The list of that stage, created empty when missing.
+  std::vector<ParameterNodeBase*>& GetChildNodes(int stage);
+
+ private:
+  ParameterNodeBase* m_node;
+  std::map<int, std::vector<ParameterNodeBase*>> m_childNodes;
+};
+
+// The relations of one binarization group.
+class ORVEX_EXPORT ParamNodeGroup {
+ public:
+  ParamNodeGroup() = default;
+  explicit ParamNodeGroup(const std::vector<QZRef<ParamNodeRelation>>& relations) : m_groupNodes(relations) {}
+  std::vector<QZRef<ParamNodeRelation>>& GetGroupNodes() { return m_groupNodes; }
+  const std::vector<QZRef<ParamNodeRelation>>& GetGroupNodes() const { return m_groupNodes; }
+
+ private:
+  std::vector<QZRef<ParamNodeRelation>> m_groupNodes;
+};
+
+}  // namespace orvex
+
+#endif

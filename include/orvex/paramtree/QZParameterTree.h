@@ -1,0 +1,72 @@
+// A parameter tree: owns its nodes by id, lists them by stage, keeps the region groups,
+// and drops a source image's results from its nodes.
+//
+// Ownership: the id map holds the only owning count of every node; the other maps hold
+// plain pointers. Threads: the maps are filled while the tree is built and only read
+// afterwards; the region ids by source have a lock of their own because region colour
+// image nodes add to them concurrently.
+#ifndef ORVEX_PARAMTREE_QZPARAMETERTREE_H
+#define ORVEX_PARAMTREE_QZPARAMETERTREE_H
+
+#include <orvex/Export.h>
+#include <orvex/paramtree/DataUnitManager.h>
+#include <orvex/paramtree/ParameterNodeBase.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace orvex {
+
+class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
+ public:
+  explicit QZParameterTree(tav::DataUnitStageType endNodeType);
+  ~QZParameterTree() override;
+  QZParameterTree(const QZParameterTree&) = delete;
+  QZParameterTree& operator=(const QZParameterTree&) = delete;
+
+  // Keeps `node` under `id`; false, nothing kept, for an empty or taken id.
+  bool PushBackNode(const std::string& id, QZRef<ParameterNodeBase> node);
+  QZRef<ParameterNodeBase> FindTreeNodeFromMapByID(const std::string& id) const;
+  // The generation's list of a stage (created empty when missing).
+  ParamNodeArray& GetNodesFromMap(tav::DataUnitStageType stage);
+  std::map<tav::DataUnitStageType, ParamNodeArray>& GetNodesMap() { return m_nodesMap; }
+  ParamNodeArray& GetNodesOfTreeEnd() { return GetNodesFromMap(m_endNodeType); }
+  const ParameterNodeBase* GetRootNode() const { return m_rootNode; }
+  void SetRootNode(ParameterNodeBase* root) { m_rootNode = root; }
+  tav::DataUnitStageType GetEndNodeType() const { return m_endNodeType; }
+  void SetEndNodeType(tav::DataUnitStageType stage) { m_endNodeType = stage; }
+  void SetSaveUnitType(int type) { m_saveUnitType = type; }
+  ParameterNodeBase* GetUserCustomNode(tav::DataUnitStageType stage) const;
+  void SetUserCustomNode(tav::DataUnitStageType stage, ParameterNodeBase* node);
+  std::vector<ParamNodeGroup>& GetBinNodeGroupsOfRegion(const std::string& regionNodeId);
+  // Number of nodes the tree owns.
+  int GetNodeCount() const { return static_cast<int>(m_nodesById.size()); }
+
+  // Records a region result added under a source image (region colour image nodes).
+  void AddRegionId(const std::string& sourceImageHashId, const std::string& regionId);
+  std::vector<std::string> GetRegionIds(const std::string& sourceImageHashId) const;
+
+  // Stage by stage from 1 to 28: every node of the stage that the counter (if any) does
+  // not keep drops its results of the source image, then the table is purged.
+  void RemoveSameSourceData(const std::string& sourceImageHashId, const StageTypeCounter* counter);
+
+ private:
+  // m_regionIdsMutex guards m_regionIdsBySource; taken inside node locks, before nothing.
+  mutable std::mutex m_regionIdsMutex;
+  std::map<std::string, std::vector<std::string>> m_regionIdsBySource;
+  int m_saveUnitType;
+  tav::DataUnitStageType m_endNodeType;
+  std::map<tav::DataUnitStageType, ParamNodeArray> m_nodesMap;
+  std::map<tav::DataUnitStageType, ParameterNodeBase*> m_userCustomNodes;
+  std::map<std::string, std::vector<ParamNodeGroup>> m_binNodeGroupsOfRegion;
+  ParameterNodeBase* m_rootNode;
+  std::map<std::string, QZRef<ParameterNodeBase>> m_nodesById;
+  // Every node by stage, each stage's nodes in id order: the purge's index.
+  std::map<int, std::map<std::string, ParameterNodeBase*>> m_nodesByStage;
+};
+
+}  // namespace orvex
+
+#endif

@@ -1,0 +1,287 @@
+// The node base, node relations and the parameter tree.
+#include <orvex/paramtree/QZParameterTree.h>
+
+#include <orvex/datawrap/RegionWraps.h>
+#include <orvex/foundation/HashId.h>
+#include <orvex/loader/QZParameterTreeAndDataPool.h>
+
+#include <cstring>
+
+namespace orvex {
+
+namespace {
+
+// Reserved stage numbers run up to this one; the purge walks them all.
+constexpr int kLastPurgedStage = 28;
+// How many alternative ids a copy may try before CreateDataUnitAs gives up.
+constexpr int kMaxCopyIdAttempts = 1000;
+
+DataUnitManager* Table() { return QZParameterTreeAndDataPool::GetInstance()->GetDataManager(); }
+
+std::string HashOf(const std::string& text) {
+  return GenerateHashId(text.data(), static_cast<unsigned int>(text.size()));
+}
+
+template <class Wrap>
+QZRef<DW_Base> CopyAs(const DW_Base* source) {
+  const Wrap* typed = dynamic_cast<const Wrap*>(source);
+  return typed != nullptr ? QZRef<DW_Base>(new Wrap(typed)) : QZRef<DW_Base>();
+}
+
+// A distinct copy of a result, made by the copy constructor of its stage's wrap class.
+QZRef<DW_Base> CopyWrap(const DW_Base* source) {
+  switch (source->GetStageType()) {
+    case tav::DUST_SOURCE_IMAGE: return CopyAs<DW_SourceImage>(source);
+    case tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING: return CopyAs<DW_ColourImageAfterSizeFitting>(source);
+    case tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN: return CopyAs<DW_ColourImageAfterScalingDown>(source);
+    case tav::DUST_COLOUR_IMAGE_FOR_ROI: return CopyAs<DW_ColourImageForROI>(source);
+    case tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED: return CopyAs<DW_GrayscaleImageColourConverted>(source);
+    case tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED: return CopyAs<DW_GrayscaleImageTransformed>(source);
+    case tav::DUST_GRAYSCALE_IMAGE_FOR_ROI: return CopyAs<DW_GrayscaleImageForROI>(source);
+    case tav::DUST_CANDIDATE_ROIS: return CopyAs<DW_CandidateROIs>(source);
+    case tav::DUST_ROI_COLOUR_IMAGE: return CopyAs<DW_ROIColourImage>(source);
+    case tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED: return CopyAs<DW_ROIGrayscaleImageColourConverted>(source);
+    case tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED: return CopyAs<DW_ROIGrayscaleImageTransformed>(source);
+    case tav::DUST_ROI_GRAYSCALE_IMAGE: return CopyAs<DW_ROIGrayscaleImage>(source);
+    case tav::DUST_ROI_GRAYSCALE_IMAGE_ROTATED: return CopyAs<DW_ROIGrayscaleImageRotated>(source);
+    case tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED:
+      return CopyAs<DW_ROIGrayscaleImagePerspectiveCorrected>(source);
+    case tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED: return CopyAs<DW_ROIGrayscaleImageEnhanced>(source);
+    case tav::DUST_ROI_GRAY_IMAGE_PROCESSED: return CopyAs<DW_ROIGaryImageProcessed>(source);
+    case tav::DUST_ROI_BINARY_IMAGE: return CopyAs<DW_ROIBinaryImage>(source);
+    case tav::DUST_ROI_TEXTURE_DETECTION_RESULT: return CopyAs<DW_TextureDetectionResult>(source);
+    case tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING: return CopyAs<DW_ROIGrayscaleImageForStructurizing>(source);
+    case tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING: return CopyAs<DW_ROIBinaryImageForTextFiltering>(source);
+    case tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING: return CopyAs<DW_ROIBinaryImageForStructurizing>(source);
+    case tav::DUST_CONTOURS: return CopyAs<DW_Contours>(source);
+    case tav::DUST_LINE_SEGMENTS: return CopyAs<DW_LineSegments>(source);
+  }
+  return QZRef<DW_Base>();
+}
+
+}  // namespace
+
+ParameterNodeBase::ParameterNodeBase(QZParameterTree* tree) : m_tree(tree), m_parent(nullptr) {}
+
+ParameterNodeBase::~ParameterNodeBase() {
+  std::map<std::string, QZRef<DW_Base>> results;
+  {
+    std::lock_guard<std::mutex> lock(m_dataMutex);
+    results.swap(m_dataMap);
+  }
+}
+
+void ParameterNodeBase::AddChildNode(ParameterNodeBase* child) { m_children.push_back(child); }
+
+void ParameterNodeBase::CommonFillAllHashId() {
+  if (m_parent == nullptr || m_singleModeHash.empty()) return;
+  const std::string layer = HashOf(m_parent->m_layerHash + m_singleModeHash);
+  const std::string reference = m_parent->m_referenceHash;
+  const std::string global = HashOf(reference + layer);
+  // A failed hash leaves the node without identity rather than with a suffix alone.
+  if (layer.empty() || global.empty()) return;
+  m_layerHash = layer;
+  m_referenceHash = reference;
+  m_globalHash = global + "+" + std::to_string(static_cast<int>(m_stageType));
+  PublishHashId();
+}
+
+bool ParameterNodeBase::CalcDataHashId(const std::string& key, char* out) const {
+  if (key.empty() || m_globalHash.empty()) return false;
+  const std::string hash = HashOf(key + m_globalHash);
+  if (hash.empty()) return false;
+  const std::string id = hash + "-" + std::to_string(static_cast<int>(m_stageType));
+  if (id.size() > kHashIdBufferSize - 1) return false;
+  std::memcpy(out, id.c_str(), id.size() + 1);
+  return true;
+}
+
+QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc, bool setRequired) {
+  std::lock_guard<std::mutex> lock(m_dataMutex);
+  QZRef<DW_Base> result;
+  auto own = m_dataMap.find(key);
+  if (own != m_dataMap.end()) {
+    result = own->second;
+  } else {
+    char buffer[kHashIdBufferSize];
+    std::string dataHashId;
+    if (CalcDataHashId(key, buffer)) {
+      dataHashId = buffer;
+      QZRef<DW_Base> shared;
+      if (Table()->GetFromTotalDataMap(dataHashId, shared) && shared && shared->GetStageType() == m_stageType) {
+        m_dataMap[key] = shared;
+        result = shared;
+      }
+    }
+    if (!result && calc) {
+      result = CalcData(key);
+      if (result) {
+        m_dataMap[key] = result;
+        if (!dataHashId.empty()) {
+          result->SetDataHashID(dataHashId);
+          Table()->AddToTotalDataMap(dataHashId, result);
+        }
+      }
+    }
+  }
+  if (result && setRequired) SetRequiredData(key, result.get());
+  return result;
+}
+
+QZRef<DW_Base> ParameterNodeBase::AddNonexistentData(const std::string& key, QZRef<DW_Base> data) {
+  std::lock_guard<std::mutex> lock(m_dataMutex);
+  if (key.empty()) return QZRef<DW_Base>();
+  auto own = m_dataMap.find(key);
+  if (own != m_dataMap.end()) return own->second;
+  QZRef<DW_Base> shared;
+  if (Table()->GetFromTotalDataMap(key, shared)) return shared;
+  m_dataMap[key] = data;
+  Table()->AddToTotalDataMap(key, data);
+  return data;
+}
+
+QZRef<DW_Base> ParameterNodeBase::CalcData(const std::string&) { return QZRef<DW_Base>(); }
+
+void ParameterNodeBase::SetRequiredData(const std::string&, DW_Base*) {}
+
+void ParameterNodeBase::RemoveSameSourceData(const std::string& sourceImageHashId) {
+  if (sourceImageHashId.empty()) return;
+  std::vector<QZRef<DW_Base>> dropped;  // released after the lock
+  std::lock_guard<std::mutex> lock(m_dataMutex);
+  for (auto it = m_dataMap.begin(); it != m_dataMap.end();) {
+    if (it->second && it->second->GetSourceHashID() == sourceImageHashId) {
+      dropped.push_back(std::move(it->second));
+      it = m_dataMap.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+int ParameterNodeBase::GetDataCount() const {
+  std::lock_guard<std::mutex> lock(m_dataMutex);
+  return static_cast<int>(m_dataMap.size());
+}
+
+int ParameterNodeBase::GetParentNode(tav::CParameterTreeNode** parent) const {
+  if (parent == nullptr) return -1;
+  *parent = m_parent;
+  return 0;
+}
+
+int ParameterNodeBase::GetChildNodes(tav::CParameterTreeNodeArray* children) const {
+  if (children == nullptr) return -1;
+  children->SetCount(m_children.GetCount());
+  for (int i = 0; i < m_children.GetCount(); ++i) children->SetParameterTreeNode(i, m_children[i]);
+  return 0;
+}
+
+int ParameterNodeBase::GetDataUnits(const char* sourceImageHashId, tav::CDataUnitArray* units) const {
+  if (sourceImageHashId == nullptr || units == nullptr) return -1;
+  std::vector<DW_Base*> found;
+  {
+    std::lock_guard<std::mutex> lock(m_dataMutex);
+    for (const auto& entry : m_dataMap) {
+      if (entry.second && entry.second->GetSourceHashID() == sourceImageHashId) found.push_back(entry.second.get());
+    }
+  }
+  units->SetCount(static_cast<int>(found.size()));
+  for (size_t i = 0; i < found.size(); ++i) units->SetDataUnit(static_cast<int>(i), found[i]);
+  return 0;
+}
+
+int ParameterNodeBase::CreateDataUnitAs(const tav::CDataUnit* model, tav::CDataUnit** created) {
+  std::lock_guard<std::mutex> lock(m_dataMutex);
+  if (model == nullptr || created == nullptr) return -1;
+  if (model->GetStageType() != m_stageType) return -1;
+  const DW_Base* source = dynamic_cast<const DW_Base*>(model);
+  if (source == nullptr) return -1;
+  QZRef<DW_Base> copy = CopyWrap(source);
+  if (!copy) return -1;
+  const std::string cloneId = copy->GetDataHashID();
+  if (cloneId.empty()) return -1;
+  // Copies made within one second would share the clone id and replace each other;
+  // every copy gets an id of its own instead, so each stays listed and alive.
+  std::string id = cloneId;
+  for (int attempt = 1; m_dataMap.count(id) != 0 || !Table()->AddToTotalDataMapIfAbsent(id, copy); ++attempt) {
+    if (attempt > kMaxCopyIdAttempts) return -1;
+    id = HashOf(cloneId + "#" + std::to_string(attempt));
+    if (id.empty()) return -1;
+    copy->SetDataHashID(id);
+  }
+  m_dataMap[id] = copy;
+  *created = copy.get();
+  return 0;
+}
+
+ParamNodeRelation::ParamNodeRelation(ParameterNodeBase* node) : m_node(node) {}
+
+ParamNodeRelation::~ParamNodeRelation() {
+  m_node = nullptr;
+  m_childNodes.clear();
+}
+
+std::vector<ParameterNodeBase*>& ParamNodeRelation::GetChildNodes(int stage) { return m_childNodes[stage]; }
+
+QZParameterTree::QZParameterTree(tav::DataUnitStageType endNodeType)
+    : m_saveUnitType(0), m_endNodeType(endNodeType), m_rootNode(nullptr) {}
+
+QZParameterTree::~QZParameterTree() {
+  m_nodesById.clear();
+  m_nodesByStage.clear();
+  m_binNodeGroupsOfRegion.clear();
+  m_userCustomNodes.clear();
+  m_nodesMap.clear();
+  m_regionIdsBySource.clear();
+}
+
+bool QZParameterTree::PushBackNode(const std::string& id, QZRef<ParameterNodeBase> node) {
+  if (id.empty() || !node) return false;
+  if (!m_nodesById.emplace(id, node).second) return false;
+  m_nodesByStage[node->GetDataUnitStageType()][id] = node.get();
+  return true;
+}
+
+QZRef<ParameterNodeBase> QZParameterTree::FindTreeNodeFromMapByID(const std::string& id) const {
+  auto found = m_nodesById.find(id);
+  return found != m_nodesById.end() ? found->second : QZRef<ParameterNodeBase>();
+}
+
+ParamNodeArray& QZParameterTree::GetNodesFromMap(tav::DataUnitStageType stage) { return m_nodesMap[stage]; }
+
+ParameterNodeBase* QZParameterTree::GetUserCustomNode(tav::DataUnitStageType stage) const {
+  auto found = m_userCustomNodes.find(stage);
+  return found != m_userCustomNodes.end() ? found->second : nullptr;
+}
+
+void QZParameterTree::SetUserCustomNode(tav::DataUnitStageType stage, ParameterNodeBase* node) {
+  m_userCustomNodes[stage] = node;
+}
+
+std::vector<ParamNodeGroup>& QZParameterTree::GetBinNodeGroupsOfRegion(const std::string& regionNodeId) {
+  return m_binNodeGroupsOfRegion[regionNodeId];
+}
+
+void QZParameterTree::AddRegionId(const std::string& sourceImageHashId, const std::string& regionId) {
+  std::lock_guard<std::mutex> lock(m_regionIdsMutex);
+  m_regionIdsBySource[sourceImageHashId].push_back(regionId);
+}
+
+std::vector<std::string> QZParameterTree::GetRegionIds(const std::string& sourceImageHashId) const {
+  std::lock_guard<std::mutex> lock(m_regionIdsMutex);
+  auto found = m_regionIdsBySource.find(sourceImageHashId);
+  return found != m_regionIdsBySource.end() ? found->second : std::vector<std::string>();
+}
+
+void QZParameterTree::RemoveSameSourceData(const std::string& sourceImageHashId, const StageTypeCounter* counter) {
+  for (int stage = 1; stage <= kLastPurgedStage; ++stage) {
+    const auto nodes = m_nodesByStage.find(stage);
+    const bool keep = counter != nullptr && counter->IsTypeNeedSave(static_cast<tav::DataUnitStageType>(stage));
+    if (nodes != m_nodesByStage.end() && !keep) {
+      for (const auto& entry : nodes->second) entry.second->RemoveSameSourceData(sourceImageHashId);
+    }
+    Table()->UpdateTotalDataMap();
+  }
+}
+
+}  // namespace orvex
