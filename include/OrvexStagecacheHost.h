@@ -23,11 +23,14 @@
 #include <orvex/improc/QZMatrix.h>
 #include <orvex/improc/QZ_ImageParameter.h>
 #include <orvex/improc/QZ_Quad.h>
+#include <orvex/loader/ParamTreeGroup.h>
 #include <orvex/loader/QZParameterTreeAndDataPool.h>
+#include <orvex/loader/QZParameterTreeLoader.h>
 #include <orvex/modes/ModeListRules.h>
 #include <orvex/modes/ModeRecords.h>
 #include <orvex/paramtree/DataUnitManager.h>
 #include <orvex/paramtree/QZParameterTree.h>
 #include <orvex/paramtree/StageNodes.h>
+#include <orvex/paramtree/TreeGeneration.h>
 
 #endif

@@ -3,6 +3,7 @@
 
 #include <orvex/foundation/HashId.h>
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 
@@ -10,13 +11,25 @@ namespace orvex {
 
 std::mutex DW_Base::s_linkMutex;
 
-DW_Base::DW_Base() : parentData(nullptr), isClone(false), requiredDataAvailable(false) { InitTransformMatrix(); }
+namespace {
+
+std::atomic<int> g_liveWraps{0};
+
+}  // namespace
+
+DW_Base::DW_Base() : parentData(nullptr), isClone(false), requiredDataAvailable(false) {
+  InitTransformMatrix();
+  g_liveWraps.fetch_add(1, std::memory_order_relaxed);
+}
+
+int DW_Base::GetLiveCount() { return g_liveWraps.load(std::memory_order_relaxed); }
 
 DW_Base::DW_Base(const DW_Base* futureParent) : DW_Base() {
   if (futureParent != nullptr) CloneSourceHashID(futureParent);
 }
 
 DW_Base::~DW_Base() {
+  g_liveWraps.fetch_sub(1, std::memory_order_relaxed);
   std::lock_guard<std::mutex> lock(s_linkMutex);
   for (int i = 0; i < childData.GetCount(); ++i) childData[i]->parentData = nullptr;
   for (int i = 0; i < cloneData.GetCount(); ++i) cloneData[i]->parentData = nullptr;

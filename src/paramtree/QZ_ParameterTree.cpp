@@ -5,6 +5,7 @@
 #include <orvex/foundation/HashId.h>
 #include <orvex/loader/QZParameterTreeAndDataPool.h>
 
+#include <atomic>
 #include <cstring>
 
 namespace orvex {
@@ -59,11 +60,18 @@ QZRef<DW_Base> CopyWrap(const DW_Base* source) {
   return QZRef<DW_Base>();
 }
 
+std::atomic<int> g_liveNodes{0};
+
 }  // namespace
 
-ParameterNodeBase::ParameterNodeBase(QZParameterTree* tree) : m_tree(tree), m_parent(nullptr) {}
+ParameterNodeBase::ParameterNodeBase(QZParameterTree* tree) : m_tree(tree), m_parent(nullptr) {
+  g_liveNodes.fetch_add(1, std::memory_order_relaxed);
+}
+
+int ParameterNodeBase::GetLiveCount() { return g_liveNodes.load(std::memory_order_relaxed); }
 
 ParameterNodeBase::~ParameterNodeBase() {
+  g_liveNodes.fetch_sub(1, std::memory_order_relaxed);
   std::map<std::string, QZRef<DW_Base>> results;
   {
     std::lock_guard<std::mutex> lock(m_dataMutex);
@@ -72,6 +80,11 @@ ParameterNodeBase::~ParameterNodeBase() {
 }
 
 void ParameterNodeBase::AddChildNode(ParameterNodeBase* child) { m_children.push_back(child); }
+
+void ParameterNodeBase::RemoveLastChild(ParameterNodeBase* child) {
+  const int count = m_children.GetCount();
+  if (count > 0 && m_children[count - 1] == child) m_children.pop_back();
+}
 
 void ParameterNodeBase::CommonFillAllHashId() {
   if (m_parent == nullptr || m_singleModeHash.empty()) return;

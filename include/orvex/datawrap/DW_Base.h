@@ -61,6 +61,9 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   QZRef<QZMatrix> GetTransMatFromSourceImage() const;
   QZRef<QZMatrix> GetTransMatInvertToSourceImage() const;
 
+  // Data wraps alive in the process.
+  static int GetLiveCount();
+
   int GetParentDataUnit(tav::CDataUnit** parent) const override;
   // With a tree, only the children whose hash id that tree lists for their stage and
   // this wrap's source image; without one, every child.

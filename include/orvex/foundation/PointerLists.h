@@ -83,6 +83,10 @@ class ParamNodeArray : public PointerList<ParameterNodeBase*> {
 
   // REQUIRES: 0 <= i < GetCount().
   ParameterNodeBase* GetParameterNodeBase(int i) const { return (*this)[i]; }
+  // Forgets the last element (the block is left as it is, so copies are unaffected).
+  void pop_back() {
+    if (m_count > 0) --m_count;
+  }
 };
 
 }  // namespace orvex

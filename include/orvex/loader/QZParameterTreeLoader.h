@@ -1,17 +1,67 @@
-// The tree loader: registered tree groups by name and the cache of trees by name.
+// The tree loader: the registered tree groups by name and the cache of trees by name.
+//
+// Ownership: the group pool holds one count of each registered group, the cache one of
+// each tree; UpdateTreeGroups drops what only they hold.
+//
+// Threads: one mutex for all loaders serialises InitParameterTreeGroup (and everything
+// the host's callback does) against UpdateTreeGroups; it is the outermost lock of the
+// library. CreateParameterTree, ExtandRegionPart and GetParamTreeGroupPool take no lock:
+// outside the callback the host serialises them itself.
 #ifndef ORVEX_LOADER_QZPARAMETERTREELOADER_H
 #define ORVEX_LOADER_QZPARAMETERTREELOADER_H
 
 #include <orvex/Export.h>
+#include <orvex/improc/QZ_ImageParameter.h>
+#include <orvex/loader/ParamTreeGroup.h>
+#include <orvex/paramtree/QZParameterTree.h>
+
+#include <map>
+#include <mutex>
+#include <string>
 
 namespace orvex {
+
+class QZParameterTreeLoader;
+
+// The host's registration callback: builds (or finds) the group for `name`, normally
+// storing it in the loader's group pool. Runs under the loader's mutex, so it must not
+// call InitParameterTreeGroup or UpdateTreeGroups.
+typedef QZRef<ParamTreeGroup> (*ParamTreeGroupCallback)(void* host, QZParameterTreeLoader* loader, const char* name);
 
 class ORVEX_EXPORT QZParameterTreeLoader {
  public:
   QZParameterTreeLoader() = default;
+  ~QZParameterTreeLoader();
   QZParameterTreeLoader(const QZParameterTreeLoader&) = delete;
   QZParameterTreeLoader& operator=(const QZParameterTreeLoader&) = delete;
+
+  // Runs the callback under the loader's mutex and returns what it returned; the mutex is
+  // released also when the callback throws. A null callback gives an empty handle.
+  QZRef<ParamTreeGroup> InitParameterTreeGroup(void* host, ParamTreeGroupCallback callback, const char* name);
+  // The tree cached under `name`, built from the parameters (whole-image part) when there
+  // is none yet; empty for an empty name or null parameters.
+  QZRef<QZParameterTree> CreateParameterTree(const std::string& name, QZ_ImageParameter* parameters);
+  // Grows the region part below one candidate-regions node of `tree`.
+  void ExtandRegionPart(QZParameterTree* tree, ParameterNodeBase* regionNode, QZ_ImageParameter* parameters);
+  // Drops the groups only the pool holds, then (if any went) the trees only the cache
+  // holds; true when a group was dropped.
+  bool UpdateTreeGroups();
+  std::map<std::string, QZRef<ParamTreeGroup>>& GetParamTreeGroupPool() { return m_groupPool; }
+  // Number of trees in the cache.
+  int GetCachedTreeCount() const { return static_cast<int>(m_treeCache.size()); }
+
+ private:
+  bool UpdateParamTrees();
+
+  std::map<std::string, QZRef<ParamTreeGroup>> m_groupPool;
+  std::map<std::string, QZRef<QZParameterTree>> m_treeCache;
+  // m_mutex guards the registration and clean-up of groups of every loader; the
+  // outermost lock of the library.
+  static std::mutex m_mutex;
 };
+
+// Whether a stage is a region stage (9 to 23 and beyond), not a whole-image one (1 to 8, or 0).
+ORVEX_EXPORT bool CheckTreeTypeByDataUnitStageType(tav::DataUnitStageType stage);
 
 }  // namespace orvex
 

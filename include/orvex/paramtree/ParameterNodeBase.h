@@ -46,6 +46,9 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
 
   // Appends a child; no check.
   void AddChildNode(ParameterNodeBase* child);
+  // Takes back the newest child when it is `child`: undoes the entry of a node that its
+  // tree refused, so that no child list keeps a node that is gone.
+  void RemoveLastChild(ParameterNodeBase* child);
   // Forms the node's layer, reference and global hashes from the parent's and its own
   // single-mode hash; nothing without parent or single-mode hash.
   void CommonFillAllHashId();
@@ -65,6 +68,8 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   QZParameterTree* GetTree() const { return m_tree; }
   // Number of results the node holds.
   int GetDataCount() const;
+  // Parameter nodes alive in the process.
+  static int GetLiveCount();
 
  protected:
   // The result for `key`: the node's own, else the table's under the data hash id (same

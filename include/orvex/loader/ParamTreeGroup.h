@@ -1,0 +1,73 @@
+// A tree group: the host's view of one registered parameter tree, the entry point for
+// source images, and the per-source counters of the stages whose results are still needed.
+//
+// Ownership: a group is counted; the loader's group pool holds one count and every host
+// handle another. The group holds its tree. Pointers handed out through the interface
+// are borrowed (nodes live with the tree, results while a node or the table holds them).
+//
+// Threads: the read operations take no lock (keep tree construction apart from them);
+// the counter operations and RemoveSameSourceData take the group's mutex.
+#ifndef ORVEX_LOADER_PARAMTREEGROUP_H
+#define ORVEX_LOADER_PARAMTREEGROUP_H
+
+#include <orvex/Export.h>
+#include <orvex/paramtree/QZParameterTree.h>
+#include <orvex/tav/Interfaces.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace orvex {
+
+class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectBase {
+ public:
+  // A group without tree: every operation that needs one answers -1 (or false).
+  ParamTreeGroup();
+  explicit ParamTreeGroup(QZRef<QZParameterTree> tree);
+  ~ParamTreeGroup() override;
+  ParamTreeGroup(const ParamTreeGroup&) = delete;
+  ParamTreeGroup& operator=(const ParamTreeGroup&) = delete;
+
+  QZParameterTree* GetTree() const { return m_tree.get(); }
+
+  int GetRootNode(tav::CParameterTreeNode** root) const override;
+  // Writes the node only when the id is found; 0 whether found or not.
+  int GetNode(const char* nodeHashId, tav::CParameterTreeNode** node) const override;
+  // Looks the id up in the process-wide table; writes only when found; 0 either way.
+  int GetDataUnit(const char* dataHashId, tav::CDataUnit** unit) const override;
+  int GetNodes(tav::DataUnitStageType stage, tav::CParameterTreeNodeArray* nodes) const override;
+  // The results for that source image of every node of the stage, in node order.
+  int GetDataUnits(tav::DataUnitStageType stage, const char* sourceImageHashId,
+                   tav::CDataUnitArray* units) const override;
+
+  // The candidate-regions nodes, below which region parts are grown. A group without tree
+  // answers an empty list.
+  ParamNodeArray& GetRegionNodes();
+  // Adds a source image through the root node and raises its counters; false, counters
+  // and `hashOut` (65 bytes) untouched, when the root refuses the image.
+  bool AddSourceData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,
+                     const StageRequestMap& savedTypes);
+  void PlusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes);
+  void MinusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes);
+  // Drops that source image's results from the tree, except the stages still counted.
+  void RemoveSameSourceData(const std::string& sourceHash);
+  // Whether a counter entry exists for the source image.
+  bool HasSavedTypeCounter(const std::string& sourceHash) const;
+
+  // Stores the integer as a stage unchanged (no range check); always true.
+  static bool TransIntToDataUnitStageType(int value, tav::DataUnitStageType& stage);
+
+ private:
+  QZRef<QZParameterTree> m_tree;
+  // m_mutex guards m_savedTypeCounters; taken after the loader's mutex and before each
+  // counter's own mutex.
+  mutable std::mutex m_mutex;
+  std::map<std::string, StageTypeCounter> m_savedTypeCounters;
+  // What GetRegionNodes answers without a tree.
+  ParamNodeArray m_noRegionNodes;
+};
+
+}  // namespace orvex
+
+#endif

@@ -1,0 +1,119 @@
+#include <orvex/loader/ParamTreeGroup.h>
+
+#include <orvex/loader/QZParameterTreeAndDataPool.h>
+#include <orvex/paramtree/StageNodes.h>
+
+namespace orvex {
+
+ParamTreeGroup::ParamTreeGroup() = default;
+
+ParamTreeGroup::ParamTreeGroup(QZRef<QZParameterTree> tree) : m_tree(std::move(tree)) {}
+
+ParamTreeGroup::~ParamTreeGroup() {
+  m_tree.reset();
+  m_savedTypeCounters.clear();
+}
+
+int ParamTreeGroup::GetRootNode(tav::CParameterTreeNode** root) const {
+  if (root == nullptr || !m_tree) return -1;
+  *root = const_cast<ParameterNodeBase*>(m_tree->GetRootNode());
+  return 0;
+}
+
+int ParamTreeGroup::GetNode(const char* nodeHashId, tav::CParameterTreeNode** node) const {
+  if (nodeHashId == nullptr || node == nullptr || *nodeHashId == '\0' || !m_tree) return -1;
+  if (QZRef<ParameterNodeBase> found = m_tree->FindTreeNodeFromMapByID(nodeHashId)) *node = found.get();
+  return 0;
+}
+
+int ParamTreeGroup::GetDataUnit(const char* dataHashId, tav::CDataUnit** unit) const {
+  if (dataHashId == nullptr || unit == nullptr || *dataHashId == '\0') return -1;
+  QZRef<DW_Base> found;
+  if (QZParameterTreeAndDataPool::GetInstance()->GetDataManager()->GetFromTotalDataMap(dataHashId, found)) {
+    *unit = found.get();
+  }
+  return 0;
+}
+
+int ParamTreeGroup::GetNodes(tav::DataUnitStageType stage, tav::CParameterTreeNodeArray* nodes) const {
+  if (nodes == nullptr || !m_tree) return -1;
+  const ParamNodeArray& list = m_tree->GetNodesFromMap(stage);
+  nodes->SetCount(list.GetCount());
+  for (int i = 0; i < list.GetCount(); ++i) nodes->SetParameterTreeNode(i, list[i]);
+  return 0;
+}
+
+int ParamTreeGroup::GetDataUnits(tav::DataUnitStageType stage, const char* sourceImageHashId,
+                                 tav::CDataUnitArray* units) const {
+  if (sourceImageHashId == nullptr || units == nullptr || !m_tree) return -1;
+  const ParamNodeArray& list = m_tree->GetNodesFromMap(stage);
+  std::vector<tav::CDataUnit*> collected;
+  for (int i = 0; i < list.GetCount(); ++i) {
+    tav::CDataUnitArray nodeUnits;
+    list[i]->GetDataUnits(sourceImageHashId, &nodeUnits);
+    for (int j = 0; j < nodeUnits.GetCount(); ++j) collected.push_back(const_cast<tav::CDataUnit*>(nodeUnits.GetDataUnit(j)));
+  }
+  units->SetCount(static_cast<int>(collected.size()));
+  for (size_t i = 0; i < collected.size(); ++i) units->SetDataUnit(static_cast<int>(i), collected[i]);
+  return 0;
+}
+
+ParamNodeArray& ParamTreeGroup::GetRegionNodes() {
+  if (!m_tree) return m_noRegionNodes;
+  return m_tree->GetNodesFromMap(tav::DUST_CANDIDATE_ROIS);
+}
+
+bool ParamTreeGroup::AddSourceData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,
+                                   const StageRequestMap& savedTypes) {
+  if (!m_tree || m_tree->GetRootNode() == nullptr) return false;
+  // The root of every generated tree is its source node.
+  auto* root = static_cast<PN_SourceImage*>(const_cast<ParameterNodeBase*>(m_tree->GetRootNode()));
+  char id[kHashIdBufferSize];
+  if (!root->AddData(image, sourceImageArg1, sourceImageArg2, id)) return false;
+  if (hashOut != nullptr) std::copy(id, id + std::char_traits<char>::length(id) + 1, hashOut);
+  PlusSavedTypeCount(id, savedTypes);
+  return true;
+}
+
+void ParamTreeGroup::PlusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (savedTypes.empty()) return;
+  m_savedTypeCounters[sourceHash].UpdateCounter(savedTypes);
+}
+
+void ParamTreeGroup::MinusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto found = m_savedTypeCounters.find(sourceHash);
+  if (found == m_savedTypeCounters.end()) return;
+  found->second.MinusCounter(savedTypes);
+  if (found->second.IsEmpty()) m_savedTypeCounters.erase(found);
+}
+
+bool ParamTreeGroup::HasSavedTypeCounter(const std::string& sourceHash) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_savedTypeCounters.count(sourceHash) != 0;
+}
+
+void ParamTreeGroup::RemoveSameSourceData(const std::string& sourceHash) {
+  if (!m_tree) return;
+  // A snapshot of the counter, so the purge runs without the group's lock and a
+  // concurrent counter change cannot touch the counter while the tree reads it.
+  bool counted = false;
+  StageTypeCounter counter;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto found = m_savedTypeCounters.find(sourceHash);
+    if (found != m_savedTypeCounters.end()) {
+      counter = found->second;
+      counted = true;
+    }
+  }
+  m_tree->RemoveSameSourceData(sourceHash, counted ? &counter : nullptr);
+}
+
+bool ParamTreeGroup::TransIntToDataUnitStageType(int value, tav::DataUnitStageType& stage) {
+  stage = static_cast<tav::DataUnitStageType>(value);
+  return true;
+}
+
+}  // namespace orvex
