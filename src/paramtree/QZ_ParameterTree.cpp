@@ -5,7 +5,10 @@
 #include <orvex/foundation/HashId.h>
 #include <orvex/loader/QZParameterTreeAndDataPool.h>
 
+#include "foundation/JoinedHash.h"
+
 #include <atomic>
+#include <charconv>
 #include <cstring>
 
 namespace orvex {
@@ -88,24 +91,36 @@ void ParameterNodeBase::RemoveLastChild(ParameterNodeBase* child) {
 
 void ParameterNodeBase::CommonFillAllHashId() {
   if (m_parent == nullptr || m_singleModeHash.empty()) return;
-  const std::string layer = HashOf(m_parent->m_layerHash + m_singleModeHash);
-  const std::string reference = m_parent->m_referenceHash;
-  const std::string global = HashOf(reference + layer);
+  char layer[kPrimitiveIdBufferSize];
+  char global[kPrimitiveIdBufferSize];
   // A failed hash leaves the node without identity rather than with a suffix alone.
-  if (layer.empty() || global.empty()) return;
-  m_layerHash = layer;
-  m_referenceHash = reference;
-  m_globalHash = global + "+" + std::to_string(static_cast<int>(m_stageType));
+  const size_t layerLength = HashOfJoined(m_parent->m_layerHash, m_singleModeHash, layer);
+  if (layerLength == 0) return;
+  m_layerHash.assign(layer, layerLength);
+  const size_t globalLength = HashOfJoined(m_parent->m_referenceHash, m_layerHash, global);
+  if (globalLength == 0) {
+    m_layerHash.clear();
+    return;
+  }
+  m_referenceHash = m_parent->m_referenceHash;
+  m_globalHash.reserve(globalLength + 4);
+  m_globalHash.assign(global, globalLength).append(1, '+');
+  AppendNumber(m_globalHash, static_cast<int>(m_stageType));
   PublishHashId();
 }
 
 bool ParameterNodeBase::CalcDataHashId(const std::string& key, char* out) const {
   if (key.empty() || m_globalHash.empty()) return false;
-  const std::string hash = HashOf(key + m_globalHash);
-  if (hash.empty()) return false;
-  const std::string id = hash + "-" + std::to_string(static_cast<int>(m_stageType));
-  if (id.size() > kHashIdBufferSize - 1) return false;
-  std::memcpy(out, id.c_str(), id.size() + 1);
+  char hash[kPrimitiveIdBufferSize];
+  const size_t hashLength = HashOfJoined(key, m_globalHash, hash);
+  if (hashLength == 0) return false;
+  char suffix[16] = "-";
+  const char* suffixEnd = std::to_chars(suffix + 1, suffix + sizeof suffix, static_cast<int>(m_stageType)).ptr;
+  const size_t suffixLength = static_cast<size_t>(suffixEnd - suffix);
+  if (hashLength + suffixLength > kHashIdBufferSize - 1) return false;
+  std::memcpy(out, hash, hashLength);
+  std::memcpy(out + hashLength, suffix, suffixLength);
+  out[hashLength + suffixLength] = '\0';
   return true;
 }
 
@@ -251,7 +266,7 @@ QZParameterTree::~QZParameterTree() {
 bool QZParameterTree::PushBackNode(const std::string& id, QZRef<ParameterNodeBase> node) {
   if (id.empty() || !node) return false;
   if (!m_nodesById.emplace(id, node).second) return false;
-  m_nodesByStage[node->GetDataUnitStageType()][id] = node.get();
+  m_nodesByStage[node->GetDataUnitStageType()].push_back(node.get());
   return true;
 }
 
@@ -291,7 +306,7 @@ void QZParameterTree::RemoveSameSourceData(const std::string& sourceImageHashId,
     const auto nodes = m_nodesByStage.find(stage);
     const bool keep = counter != nullptr && counter->IsTypeNeedSave(static_cast<tav::DataUnitStageType>(stage));
     if (nodes != m_nodesByStage.end() && !keep) {
-      for (const auto& entry : nodes->second) entry.second->RemoveSameSourceData(sourceImageHashId);
+      for (ParameterNodeBase* node : nodes->second) node->RemoveSameSourceData(sourceImageHashId);
     }
     Table()->UpdateTotalDataMap();
   }

@@ -17,6 +17,13 @@ DataUnitManager* Table() { return QZParameterTreeAndDataPool::GetInstance()->Get
 
 std::string KeyHash(const std::string& key) { return GenerateHashId(key.data(), static_cast<unsigned int>(key.size())); }
 
+// The hash of a fixed key text, computed once per process.
+template <const char* Key>
+const std::string& FixedKeyHash() {
+  static const std::string hash = KeyHash(Key);
+  return hash;
+}
+
 void WriteHashOut(const std::string& id, char* hashOut) {
   if (hashOut != nullptr) std::memcpy(hashOut, id.c_str(), id.size() + 1);
 }
@@ -72,9 +79,9 @@ bool IsSourceOf(const QZRef<DW_Base>& found, const QZMatrix& image) {
 
 PN_SourceImage::PN_SourceImage(QZParameterTree* tree) : QZDelayObj(tree) {
   SetStage(tav::DUST_SOURCE_IMAGE);
-  m_singleModeHash = KeyHash(hashkeys::kSourceImageSingleMode);
-  m_layerHash = KeyHash(hashkeys::kSourceImageLayer);
-  m_globalHash = KeyHash(hashkeys::kSourceImageGlobal) + "+" + std::to_string(static_cast<int>(tav::DUST_SOURCE_IMAGE));
+  m_singleModeHash = FixedKeyHash<hashkeys::kSourceImageSingleMode>();
+  m_layerHash = FixedKeyHash<hashkeys::kSourceImageLayer>();
+  m_globalHash = FixedKeyHash<hashkeys::kSourceImageGlobal>() + "+" + std::to_string(static_cast<int>(tav::DUST_SOURCE_IMAGE));
   PublishHashId();
   m_referenceHash = m_globalHash;
 }
@@ -110,7 +117,7 @@ bool PN_SourceImage::AddData(QZRef<QZMatrix>& image, int sourceImageArg1, int so
 PN_ColourImageAfterSizeFitting::PN_ColourImageAfterSizeFitting(QZParameterTree* tree, PN_SourceImage* parent)
     : QZDelayObj(tree, parent) {
   SetStage(tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING);
-  m_singleModeHash = KeyHash(hashkeys::kColourImageAfterSizeFittingSingleMode);
+  m_singleModeHash = FixedKeyHash<hashkeys::kColourImageAfterSizeFittingSingleMode>();
   CommonFillAllHashId();
 }
 
@@ -131,7 +138,7 @@ QZRef<DW_Base> PN_ColourImageAfterScalingDown::CalcData(const std::string& key) 
 PN_ColourImageForROI::PN_ColourImageForROI(QZParameterTree* tree, PN_ColourImageAfterScalingDown* parent)
     : QZDelayObj(tree, parent) {
   SetStage(tav::DUST_COLOUR_IMAGE_FOR_ROI);
-  m_singleModeHash = KeyHash(hashkeys::kColourImageForROISingleMode);
+  m_singleModeHash = FixedKeyHash<hashkeys::kColourImageForROISingleMode>();
   CommonFillAllHashId();
 }
 
@@ -176,7 +183,7 @@ void PN_GrayscaleImageTransformed::SetRequiredData(const std::string& key, DW_Ba
 PN_GrayscaleImageForROI::PN_GrayscaleImageForROI(QZParameterTree* tree, PN_GrayscaleImageTransformed* parent)
     : QZDelayObj(tree, parent) {
   SetStage(tav::DUST_GRAYSCALE_IMAGE_FOR_ROI);
-  m_singleModeHash = KeyHash(hashkeys::kGrayscaleImageForROISingleMode);
+  m_singleModeHash = FixedKeyHash<hashkeys::kGrayscaleImageForROISingleMode>();
   CommonFillAllHashId();
 }
 
@@ -205,11 +212,11 @@ void PN_CandidateROIs::SetRequiredData(const std::string& key, DW_Base* data) {
 
 PN_ROIColourImage::PN_ROIColourImage(QZParameterTree* tree, PN_CandidateROIs* parent) : QZDelayObj(tree, parent) {
   SetStage(tav::DUST_ROI_COLOUR_IMAGE);
-  m_singleModeHash = KeyHash(hashkeys::kROIColourImageSingleMode);
+  m_singleModeHash = FixedKeyHash<hashkeys::kROIColourImageSingleMode>();
   CommonFillAllHashId();
   // An anchor: the region part below chains its layers afresh and refers to this node.
   if (!m_globalHash.empty()) {
-    m_layerHash = KeyHash(hashkeys::kROIColourImageLayer);
+    m_layerHash = FixedKeyHash<hashkeys::kROIColourImageLayer>();
     m_referenceHash = m_globalHash;
   }
 }
@@ -279,7 +286,7 @@ QZRef<DW_Base> PN_ROIGrayscaleImageTransformed::CalcData(const std::string& key)
 PN_ROIGrayscaleImage::PN_ROIGrayscaleImage(QZParameterTree* tree, PN_ROIGrayscaleImageTransformed* parent)
     : QZDelayObj(tree, parent) {
   SetStage(tav::DUST_ROI_GRAYSCALE_IMAGE);
-  m_singleModeHash = KeyHash(hashkeys::kROIGrayscaleImageSingleMode);
+  m_singleModeHash = FixedKeyHash<hashkeys::kROIGrayscaleImageSingleMode>();
   CommonFillAllHashId();
 }
 
@@ -288,7 +295,7 @@ QZRef<DW_Base> PN_ROIGrayscaleImage::CalcData(const std::string& key) { return W
 PN_ROIGrayscaleImageRotated::PN_ROIGrayscaleImageRotated(QZParameterTree* tree, PN_ROIGrayscaleImage* parent)
     : QZDelayObj(tree, parent) {
   SetStage(tav::DUST_ROI_GRAYSCALE_IMAGE_ROTATED);
-  m_singleModeHash = KeyHash(hashkeys::kROIGrayscaleImageRotatedSingleMode);
+  m_singleModeHash = FixedKeyHash<hashkeys::kROIGrayscaleImageRotatedSingleMode>();
   CommonFillAllHashId();
 }
 
@@ -298,7 +305,7 @@ PN_ROIGrayscaleImagePerspectiveCorrected::PN_ROIGrayscaleImagePerspectiveCorrect
                                                                                    PN_ROIGrayscaleImageRotated* parent)
     : QZDelayObj(tree, parent) {
   SetStage(tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED);
-  m_singleModeHash = KeyHash(hashkeys::kROIGrayscaleImagePerspectiveCorrectedSingleMode);
+  m_singleModeHash = FixedKeyHash<hashkeys::kROIGrayscaleImagePerspectiveCorrectedSingleMode>();
   CommonFillAllHashId();
 }
 
@@ -322,7 +329,7 @@ QZRef<DW_Base> PN_ROIGrayscaleImageEnhanced::CalcData(const std::string& key) {
 PN_ROIGaryImageProcessed::PN_ROIGaryImageProcessed(QZParameterTree* tree, PN_ROIGrayscaleImageEnhanced* parent)
     : QZDelayObj(tree, parent) {
   SetStage(tav::DUST_ROI_GRAY_IMAGE_PROCESSED);
-  m_singleModeHash = KeyHash(hashkeys::kROIGaryImageProcessedSingleMode);
+  m_singleModeHash = FixedKeyHash<hashkeys::kROIGaryImageProcessedSingleMode>();
   CommonFillAllHashId();
 }
 
@@ -422,10 +429,10 @@ QZRef<DW_Base> PN_ROIBinaryImageForStructurizing::CalcData(const std::string& ke
 
 PN_Contours::PN_Contours(QZParameterTree* tree, PN_ROIBinaryImageForStructurizing* parent) : QZDelayObj(tree, parent) {
   SetStage(tav::DUST_CONTOURS);
-  m_singleModeHash = KeyHash(hashkeys::kContoursSingleMode);
+  m_singleModeHash = FixedKeyHash<hashkeys::kContoursSingleMode>();
   CommonFillAllHashId();
   if (!m_globalHash.empty()) {
-    m_layerHash = KeyHash(hashkeys::kContoursLayer);
+    m_layerHash = FixedKeyHash<hashkeys::kContoursLayer>();
     m_referenceHash = m_globalHash;
   }
 }

@@ -3,6 +3,8 @@
 
 #include <orvex/paramtree/StageNodes.h>
 
+#include <cstdint>
+
 namespace orvex {
 
 namespace {
@@ -120,6 +122,22 @@ struct RegionPart {
   }
 };
 
+// How many records of a list can give nodes (duplicates included: an upper bound).
+template <class Record>
+int UsableCount(const std::vector<Record>& records, int32_t skipMode) {
+  int usable = 0;
+  for (const Record& record : records) usable += record.mode != skipMode ? 1 : 0;
+  return usable;
+}
+
+// Makes room in a stage list for `more` nodes, so large region parts do not grow the list
+// four slots at a time.
+void ReserveStage(QZParameterTree* tree, tav::DataUnitStageType stage, long more) {
+  ParamNodeArray& list = tree->GetNodesFromMap(stage);
+  const long wanted = list.GetCount() + more;
+  if (more > 0 && wanted <= INT32_MAX) list.Reserve(static_cast<int>(wanted));
+}
+
 }  // namespace
 
 void GenerateRegionImageParamTreeByModes(
@@ -138,6 +156,20 @@ void GenerateRegionImageParamTreeByModes(
   tree->SetEndNodeType(tav::DUST_LINE_SEGMENTS);
   auto* colour = Register(tree, AddNode<PN_ROIColourImage>(tree, candidates));
   if (colour == nullptr) return;
+
+  long binarizations = 0;
+  for (const auto& group : binarizationGroups) binarizations += UsableCount(group, BM_SKIP);
+  const long branches = static_cast<long>(UsableCount(colourConversionModes, CICM_SKIP)) *
+                        static_cast<long>(grayscaleTransformationModes.size());
+  const long processed = branches * UsableCount(grayscaleEnhancementModes, GEM_SKIP);
+  const long binaries = processed * binarizations;
+  ReserveStage(tree, tav::DUST_ROI_GRAYSCALE_IMAGE, branches);
+  ReserveStage(tree, tav::DUST_ROI_GRAY_IMAGE_PROCESSED, processed);
+  for (tav::DataUnitStageType stage : {tav::DUST_ROI_BINARY_IMAGE, tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING,
+                                       tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING, tav::DUST_CONTOURS}) {
+    ReserveStage(tree, stage, binaries);
+  }
+  ReserveStage(tree, tav::DUST_LINE_SEGMENTS, binaries * UsableCount(lineExtractionModes, LEM_SKIP));
 
   RegionPart part{tree,          regionNodeId,   grayscaleEnhancementModes, binarizationGroups, textureDetectionModes,
                   textFilterModes, lineExtractionModes};

@@ -22,6 +22,12 @@ class PointerList {
   int GetCount() const { return m_count; }
   // Slots in the current block, 0 before the first push_back.
   int GetCapacity() const { return m_storage ? m_storage->GetCapacity() : 0; }
+
+  // Makes room for `capacity` elements at once, for callers that know how many will
+  // come; push_back grows by its rule from there.
+  void Reserve(int capacity) {
+    if (capacity > GetCapacity()) MallocCapacity(capacity);
+  }
   // REQUIRES: 0 <= i < GetCount().
   T operator[](int i) const { return m_storage->GetBlock()[i]; }
 

@@ -63,8 +63,9 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   std::map<std::string, std::vector<ParamNodeGroup>> m_binNodeGroupsOfRegion;
   ParameterNodeBase* m_rootNode;
   std::map<std::string, QZRef<ParameterNodeBase>> m_nodesById;
-  // Every node by stage, each stage's nodes in id order: the purge's index.
-  std::map<int, std::map<std::string, ParameterNodeBase*>> m_nodesByStage;
+  // Every node by stage, in the order the tree took them: the purge's index (the order
+  // within a stage does not matter, each node drops its own results).
+  std::map<int, std::vector<ParameterNodeBase*>> m_nodesByStage;
 };
 
 }  // namespace orvex

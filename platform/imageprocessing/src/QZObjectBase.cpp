@@ -2,10 +2,6 @@
 
 namespace orvex {
 
-int InterlockedIncrement(int* value) { return __atomic_add_fetch(value, 1, __ATOMIC_ACQ_REL); }
-
-int InterlockedDecrement(int* value) { return __atomic_sub_fetch(value, 1, __ATOMIC_ACQ_REL); }
-
 QZObjectBase::QZObjectBase() : m_refCount(0) {}
 
 QZObjectBase::~QZObjectBase() = default;
@@ -24,7 +20,5 @@ bool QZObjectBase::TryAddRef() {
   }
   return false;
 }
-
-int QZObjectBase::GetRefCount() const { return __atomic_load_n(&m_refCount, __ATOMIC_ACQUIRE); }
 
 }  // namespace orvex

@@ -11,9 +11,9 @@
 namespace orvex {
 
 // Atomically adds 1 to *value and returns the new value.
-ORVEX_EXPORT int InterlockedIncrement(int* value);
+inline int InterlockedIncrement(int* value) { return __atomic_add_fetch(value, 1, __ATOMIC_ACQ_REL); }
 // Atomically subtracts 1 from *value and returns the new value.
-ORVEX_EXPORT int InterlockedDecrement(int* value);
+inline int InterlockedDecrement(int* value) { return __atomic_sub_fetch(value, 1, __ATOMIC_ACQ_REL); }
 
 class ORVEX_EXPORT QZObjectBase {
  public:
@@ -33,7 +33,7 @@ class ORVEX_EXPORT QZObjectBase {
   // when no count is held. Defined in <orvex/foundation/QZRef.h>.
   inline void release();
   // The current count, read atomically; a snapshot only while other threads hold handles.
-  int GetRefCount() const;
+  int GetRefCount() const { return __atomic_load_n(&m_refCount, __ATOMIC_ACQUIRE); }
 
  private:
   int m_refCount;
