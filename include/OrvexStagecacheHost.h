@@ -23,6 +23,7 @@
 #include <orvex/improc/QZMatrix.h>
 #include <orvex/improc/QZ_ImageParameter.h>
 #include <orvex/improc/QZ_Quad.h>
+#include <orvex/loader/CacheStatistics.h>
 #include <orvex/loader/ParamTreeGroup.h>
 #include <orvex/loader/QZParameterTreeAndDataPool.h>
 #include <orvex/loader/QZParameterTreeLoader.h>

@@ -6,12 +6,19 @@
 #include <orvex/loader/QZParameterTreeAndDataPool.h>
 
 #include "foundation/JoinedHash.h"
+#include "paramtree/RequestCounters.h"
 
 #include <atomic>
 #include <charconv>
 #include <cstring>
 
 namespace orvex {
+
+namespace requests {
+
+std::atomic<uint64_t> g_counts[kStatisticsStageSlots][kOutcomeCount];
+
+}  // namespace requests
 
 namespace {
 
@@ -130,6 +137,7 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
   auto own = m_dataMap.find(key);
   if (own != m_dataMap.end()) {
     result = own->second;
+    requests::Count(m_stageType, requests::kOwn);
   } else {
     char buffer[kHashIdBufferSize];
     std::string dataHashId;
@@ -139,11 +147,13 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
       if (Table()->GetFromTotalDataMap(dataHashId, shared) && shared && shared->GetStageType() == m_stageType) {
         m_dataMap[key] = shared;
         result = shared;
+        requests::Count(m_stageType, requests::kAdopted);
       }
     }
     if (!result && calc) {
       result = CalcData(key);
       if (result) {
+        requests::Count(m_stageType, requests::kCreated);
         m_dataMap[key] = result;
         if (!dataHashId.empty()) {
           result->SetDataHashID(dataHashId);
@@ -239,6 +249,7 @@ int ParameterNodeBase::CreateDataUnitAs(const tav::CDataUnit* model, tav::CDataU
   }
   m_dataMap[id] = copy;
   *created = copy.get();
+  requests::Count(m_stageType, requests::kCreated);
   return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <orvex/paramtree/QZParameterTree.h>
 
 #include "foundation/HashKeys.h"
+#include "paramtree/RequestCounters.h"
 
 #include <cstring>
 
@@ -99,10 +100,13 @@ bool PN_SourceImage::AddData(QZRef<QZMatrix>& image, int sourceImageArg1, int so
     if (own != m_dataMap.end()) {
       // An equal id with other pixels is a hash collision: never hand out another image's results.
       if (!IsSourceOf(own->second, *image)) return false;
+      requests::Count(m_stageType, requests::kOwn);
     } else if (Table()->GetFromTotalDataMap(id, shared) && shared) {
       if (!IsSourceOf(shared, *image)) return false;
       m_dataMap[id] = shared;
+      requests::Count(m_stageType, requests::kAdopted);
     } else {
+      requests::Count(m_stageType, requests::kCreated);
       QZRef<DW_Base> source(new DW_SourceImage(image, sourceImageArg1, sourceImageArg2));
       source->SetDataHashID(id);
       source->SetSourceHashID(id);
@@ -232,6 +236,9 @@ bool PN_ROIColourImage::AddData(DW_CandidateROIs* regions, const QZ_Quad& quad, 
       m_dataMap[id] = region;
       Table()->AddToTotalDataMap(id, region);
       if (m_tree != nullptr) m_tree->AddRegionId(regions->GetSourceHashID(), id);
+      requests::Count(m_stageType, requests::kCreated);
+    } else {
+      requests::Count(m_stageType, requests::kOwn);
     }
   }
   if (id.size() > kHashIdBufferSize - 1) return false;

@@ -229,6 +229,35 @@ TEST_F(NodeResults, ManyThreadsOnDifferentNodesOfOneChainComputeEachResultOnce) 
   t.tree->RemoveSameSourceData(image, nullptr);
 }
 
+TEST_F(NodeResults, StatisticsTellOwnAdoptedAndCreatedResultsAndComputations) {
+  const cv::Mat page = UniquePage(7);
+  QZParameterTreeAndDataPool* pool = QZParameterTreeAndDataPool::GetInstance();
+  HandTree a, b;
+  pool->ResetStatistics();
+  const std::string image = a.AddImage(page);
+  a.gray->GetData(image, true, true)->GetData(true);
+  a.gray->GetData(image, true, true);
+  b.AddImage(page);
+  b.gray->GetData(image, true, true);
+  const CacheStatistics stats = pool->GetStatistics();
+  const StageStatistics& gray = stats.stages[tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED];
+  EXPECT_EQ(gray.createdResults, 1u);
+  EXPECT_EQ(gray.ownResults, 1u);
+  EXPECT_EQ(gray.adoptedResults, 1u);
+  EXPECT_EQ(gray.computations, 1u);
+  EXPECT_GT(gray.computeNanoseconds, 0u);
+  EXPECT_EQ(stats.stages[tav::DUST_SOURCE_IMAGE].createdResults, 1u);
+  EXPECT_EQ(stats.stages[tav::DUST_SOURCE_IMAGE].adoptedResults, 1u);
+  EXPECT_EQ(stats.stages[tav::DUST_COLOUR_IMAGE_FOR_ROI].computations, 0u);  // shares stage 3's computation
+  EXPECT_EQ(stats.stages[tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN].computations, 1u);
+  EXPECT_GE(stats.liveResultBytes, static_cast<int64_t>(page.total() * page.elemSize()));
+  EXPECT_GE(stats.tableEntries, 5);
+  pool->ResetStatistics();
+  EXPECT_EQ(pool->GetStatistics().stages[tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED].computations, 0u);
+  a.tree->RemoveSameSourceData(image, nullptr);
+  b.tree->RemoveSameSourceData(image, nullptr);
+}
+
 }  // namespace
 }  // namespace testing
 }  // namespace orvex

@@ -4,6 +4,8 @@
 
 #include <orvex/improc/DP_Template.h>
 
+#include <chrono>
+
 namespace orvex {
 
 template <class Data, class Input>
@@ -16,9 +18,13 @@ QZRef<Data> DP_Template<Data, Input>::GetPrimaryData(bool generate) {
   PrepareInputData();
   std::lock_guard<std::mutex> lock(primaryDataMutex);
   if (!primaryData && !primaryDataAttempted) {
-    CountComputation();
+    const auto start = std::chrono::steady_clock::now();
     ComputePrimaryData();
     primaryDataAttempted = true;
+    CountComputation(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
+    if (primaryData) {
+      if (const cv::Mat* image = ResultImageOf(*primaryData)) AccountResultBytes(static_cast<int64_t>(image->total() * image->elemSize()));
+    }
   }
   return primaryData;
 }

@@ -7,6 +7,7 @@
 #define ORVEX_LOADER_QZPARAMETERTREEANDDATAPOOL_H
 
 #include <orvex/Export.h>
+#include <orvex/loader/CacheStatistics.h>
 #include <orvex/loader/QZParameterTreeLoader.h>
 #include <orvex/paramtree/DataUnitManager.h>
 
@@ -21,6 +22,13 @@ class ORVEX_EXPORT QZParameterTreeAndDataPool {
 
   DataUnitManager* GetDataManager() { return &m_dataManager; }
   QZParameterTreeLoader* GetTreeLoader() { return &m_treeLoader; }
+
+  // What the cache did since the process started or the last reset (requests by outcome
+  // and computations, per stage), with this pool's table size and the pixel bytes live
+  // results hold now. Thread-safe; approximate while other threads work.
+  CacheStatistics GetStatistics();
+  // Starts the request and computation counts afresh. Thread-safe.
+  void ResetStatistics();
 
  private:
   QZParameterTreeAndDataPool() = default;

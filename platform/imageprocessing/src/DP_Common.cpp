@@ -11,6 +11,8 @@ namespace {
 
 std::atomic<int> g_liveStages[DPK_COUNT];
 std::atomic<int> g_computations[DPK_COUNT];
+std::atomic<int64_t> g_computeNanoseconds[DPK_COUNT];
+std::atomic<int64_t> g_liveResultBytes{0};
 
 }  // namespace
 
@@ -21,7 +23,10 @@ DP_CommonBase::DP_CommonBase(DP_StageKind kind) : m_kind(kind) {
   g_liveStages[kind].fetch_add(1, std::memory_order_relaxed);
 }
 
-DP_CommonBase::~DP_CommonBase() { g_liveStages[m_kind].fetch_sub(1, std::memory_order_relaxed); }
+DP_CommonBase::~DP_CommonBase() {
+  g_liveStages[m_kind].fetch_sub(1, std::memory_order_relaxed);
+  g_liveResultBytes.fetch_sub(m_resultBytes, std::memory_order_relaxed);
+}
 
 int DP_CommonBase::GetLiveCount(DP_StageKind kind) { return g_liveStages[kind].load(std::memory_order_relaxed); }
 
@@ -35,7 +40,21 @@ int DP_CommonBase::GetComputationCount(DP_StageKind kind) {
   return g_computations[kind].load(std::memory_order_relaxed);
 }
 
-void DP_CommonBase::CountComputation() { g_computations[m_kind].fetch_add(1, std::memory_order_relaxed); }
+int64_t DP_CommonBase::GetComputeNanoseconds(DP_StageKind kind) {
+  return g_computeNanoseconds[kind].load(std::memory_order_relaxed);
+}
+
+int64_t DP_CommonBase::GetLiveResultBytes() { return g_liveResultBytes.load(std::memory_order_relaxed); }
+
+void DP_CommonBase::CountComputation(int64_t nanoseconds) {
+  g_computations[m_kind].fetch_add(1, std::memory_order_relaxed);
+  g_computeNanoseconds[m_kind].fetch_add(nanoseconds, std::memory_order_relaxed);
+}
+
+void DP_CommonBase::AccountResultBytes(int64_t bytes) {
+  m_resultBytes += bytes;
+  g_liveResultBytes.fetch_add(bytes, std::memory_order_relaxed);
+}
 
 bool FillImageView(const cv::Mat& image, core::CImageData& view) {
   if (image.empty() || image.dims != 2 || image.depth() != CV_8U) return false;

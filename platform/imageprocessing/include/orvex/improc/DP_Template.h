@@ -19,6 +19,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstdint>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -117,14 +118,21 @@ class ORVEX_EXPORT DP_CommonBase : public QZObjectBase {
   static int GetLiveCount(DP_StageKind kind);
   static int GetTotalLiveCount();
   static int GetComputationCount(DP_StageKind kind);
+  // Time the class's computations took, in nanoseconds, since the process started.
+  static int64_t GetComputeNanoseconds(DP_StageKind kind);
+  // Approximate bytes of pixels held by the results of all live stage objects.
+  static int64_t GetLiveResultBytes();
 
   DP_StageKind GetKind() const { return m_kind; }
 
  protected:
-  void CountComputation();
+  void CountComputation(int64_t nanoseconds);
+  // Adds the pixel bytes of this stage's result to the process-wide total until the stage goes.
+  void AccountResultBytes(int64_t bytes);
 
  private:
   DP_StageKind m_kind;
+  int64_t m_resultBytes = 0;
 };
 
 // Stage results that are images expose them; the others have none.

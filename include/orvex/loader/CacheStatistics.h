@@ -1,0 +1,33 @@
+// What the cache did since the process started or the statistics were last reset:
+// per stage, how requests for results were answered and how many computations ran.
+// Read with QZParameterTreeAndDataPool::GetStatistics. The counters are relaxed atomics,
+// free on the request path: a snapshot taken while other threads work is approximate, and
+// requests made by several threads at the same instant may be counted once. Computations
+// are counted exactly.
+#ifndef ORVEX_LOADER_CACHESTATISTICS_H
+#define ORVEX_LOADER_CACHESTATISTICS_H
+
+#include <cstdint>
+
+namespace orvex {
+
+// Stage numbers 1 to 23 index the per-stage counters; 0 and 24 to 28 stay unused.
+constexpr int kStatisticsStageSlots = 29;
+
+struct StageStatistics {
+  uint64_t ownResults = 0;      // requests answered from the node's own store
+  uint64_t adoptedResults = 0;  // requests answered by adopting a result from the shared table
+  uint64_t createdResults = 0;  // requests that created a new result
+  uint64_t computations = 0;    // stage computations run
+  uint64_t computeNanoseconds = 0;
+};
+
+struct CacheStatistics {
+  StageStatistics stages[kStatisticsStageSlots];
+  int tableEntries = 0;             // results in the process-wide table now
+  int64_t liveResultBytes = 0;      // approximate pixel bytes held by live results now
+};
+
+}  // namespace orvex
+
+#endif
