@@ -286,6 +286,11 @@ QZRef<ParameterNodeBase> QZParameterTree::FindTreeNodeFromMapByID(const std::str
   return found != m_nodesById.end() ? found->second : QZRef<ParameterNodeBase>();
 }
 
+std::vector<ParameterNodeBase*> QZParameterTree::GetAllNodesOfStage(tav::DataUnitStageType stage) const {
+  const auto found = m_nodesByStage.find(stage);
+  return found != m_nodesByStage.end() ? found->second : std::vector<ParameterNodeBase*>();
+}
+
 ParamNodeArray& QZParameterTree::GetNodesFromMap(tav::DataUnitStageType stage) { return m_nodesMap[stage]; }
 
 ParameterNodeBase* QZParameterTree::GetUserCustomNode(tav::DataUnitStageType stage) const {

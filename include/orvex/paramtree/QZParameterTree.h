@@ -43,6 +43,8 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   std::vector<ParamNodeGroup>& GetBinNodeGroupsOfRegion(const std::string& regionNodeId);
   // Number of nodes the tree owns.
   int GetNodeCount() const { return static_cast<int>(m_nodesById.size()); }
+  // Every node of a stage, listed or not, in the order the tree took them.
+  std::vector<ParameterNodeBase*> GetAllNodesOfStage(tav::DataUnitStageType stage) const;
 
   // Records a region result added under a source image (region colour image nodes).
   void AddRegionId(const std::string& sourceImageHashId, const std::string& regionId);

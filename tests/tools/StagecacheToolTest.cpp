@@ -1,0 +1,178 @@
+// The stagecache command-line host, run as a user runs it.
+#include "../support/TestScene.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class StagecacheTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::path(::testing::TempDir()) /
+            ("stagecache-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir);
+  }
+  void TearDown() override { fs::remove_all(m_dir); }
+
+  // Runs the tool with `arguments` (already quoted where needed).
+  ToolRun Tool(const std::string& arguments) {
+    const fs::path errFile = m_dir / "stderr.txt";
+    const std::string command = std::string(STAGECACHE_TOOL) + " " + arguments + " 2>" + errFile.string();
+    ToolRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    size_t read;
+    while ((read = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, read);
+    const int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadFile(errFile);
+    return run;
+  }
+
+  fs::path Write(const std::string& name, const std::string& text) {
+    const fs::path path = m_dir / name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  fs::path m_dir;
+};
+
+TEST_F(StagecacheTool, DefaultRunReportsEveryStageSharesResultsAndWritesACompleteReport) {
+  const fs::path out = m_dir / "report";
+  const ToolRun run = Tool("--json --quiet --out " + out.string());
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "");  // --quiet
+  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  ASSERT_EQ(summary["stages"].size(), 23u);
+  for (int stage = 1; stage <= 23; ++stage) {
+    EXPECT_EQ(summary["stages"][stage - 1]["stage"], stage);
+    EXPECT_GT(summary["stages"][stage - 1]["nodes"].get<int>(), 0) << stage;
+    EXPECT_GT(summary["stages"][stage - 1]["results"].get<int>(), 0) << stage;
+  }
+  EXPECT_GT(summary["totals"]["reused"].get<int>(), 0);  // the two built-in sets overlap
+  EXPECT_GT(summary["totals"]["computed"].get<int>(), 0);
+  ASSERT_EQ(summary["images"].size(), 1u);
+  EXPECT_GT(summary["images"][0]["regions"].get<int>(), 0);
+  EXPECT_GT(summary["images"][0]["lineSegments"].get<int>(), 0);
+
+  const std::string html = ReadFile(out / "index.html");
+  ASSERT_FALSE(html.empty());
+  EXPECT_NE(html.find("<svg"), std::string::npos);
+  const std::regex reference(R"((?:src|href)="([^"#][^"]*)\")");
+  int references = 0;
+  for (auto it = std::sregex_iterator(html.begin(), html.end(), reference); it != std::sregex_iterator(); ++it) {
+    const std::string target = (*it)[1];
+    if (target.rfind("http://www.w3.org", 0) == 0) continue;  // the SVG namespace, not a file
+    EXPECT_TRUE(fs::exists(out / target)) << target;
+    ++references;
+  }
+  EXPECT_GT(references, 20);
+  EXPECT_EQ(html.find("https://"), std::string::npos);  // nothing from the network
+  EXPECT_TRUE(fs::exists(out / "tree-standard.dot"));
+  EXPECT_TRUE(fs::exists(out / "tree-fine.dot"));
+}
+
+TEST_F(StagecacheTool, FolderOfTwoImagesAndTheTextSummary) {
+  const fs::path images = m_dir / "images";
+  fs::create_directories(images);
+  ASSERT_TRUE(cv::imwrite((images / "a.png").string(), orvex::testing::DrawBarPage(cv::Size(480, 360))));
+  ASSERT_TRUE(cv::imwrite((images / "b.jpg").string(), orvex::testing::DrawBarPage(cv::Size(400, 320))));
+  Write("images/notes.txt", "not an image, and not named like one");
+  const ToolRun run = Tool(images.string());
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("images: 2 processed, 0 skipped"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("line segments"), std::string::npos);
+  EXPECT_NE(run.err.find("[2/2]"), std::string::npos);  // progress
+}
+
+TEST_F(StagecacheTool, UnreadableInputsAreNamedAndSkipped) {
+  const fs::path good = m_dir / "good.png";
+  ASSERT_TRUE(cv::imwrite(good.string(), orvex::testing::DrawBarPage(cv::Size(320, 240))));
+  const fs::path text = Write("fake.png", "just text");
+  const ToolRun run = Tool("--quiet --json " + good.string() + " " + text.string() + " " + (m_dir / "missing.jpg").string());
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_NE(run.err.find("skipping " + text.string() + ": is not a complete PNG or JPEG image"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("missing.jpg: cannot be read"), std::string::npos) << run.err;
+  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  EXPECT_EQ(summary["images"].size(), 1u);
+  EXPECT_EQ(summary["skipped"].size(), 2u);
+}
+
+TEST_F(StagecacheTool, MalformedParameterFilesAreReportedWithTheirPlace) {
+  const fs::path syntax = Write("syntax.json", "{\n  \"parameterSets\": [\n    {\"name\": \"x\",,}\n  ]\n}\n");
+  ToolRun run = Tool("--params " + syntax.string());
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("syntax.json:3:18"), std::string::npos) << run.err;
+
+  const fs::path literal = Write("literal.json", R"({"parameterSets": [{"name": "x", "binarizationModes": [{"mode": "BM_FOO"}]}]})");
+  run = Tool("--params " + literal.string());
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("parameterSets[0].binarizationModes[0].mode: unknown literal 'BM_FOO'"), std::string::npos) << run.err;
+
+  const fs::path field = Write("field.json", R"({"parameterSets": [{"name": "x", "lineExtractionModes": [{"mode": 0, "intArg11": 3}]}]})");
+  run = Tool("--params " + field.string());
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("parameterSets[0].lineExtractionModes[0]: unknown field 'intArg11'"), std::string::npos) << run.err;
+
+  run = Tool("--params " + (m_dir / "absent.json").string());
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("cannot read the parameter file"), std::string::npos);
+}
+
+TEST_F(StagecacheTool, OptionsUsageAndDefaultParameters) {
+  ToolRun run = Tool("--frobnicate");
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("unknown option --frobnicate"), std::string::npos);
+  EXPECT_NE(run.err.find("usage: stagecache"), std::string::npos);
+  EXPECT_EQ(Tool("--out").exitCode, 2);
+
+  run = Tool("--help");
+  EXPECT_EQ(run.exitCode, 0);
+  for (const char* option : {"--params", "--print-default-params", "--json", "--out", "--quiet", "--help"})
+    EXPECT_NE(run.out.find(option), std::string::npos) << option;
+
+  run = Tool("--print-default-params");
+  ASSERT_EQ(run.exitCode, 0);
+  const fs::path defaults = Write("defaults.json", run.out);
+  const nlohmann::json sets = nlohmann::json::parse(run.out);
+  EXPECT_EQ(sets["parameterSets"].size(), 2u);
+  EXPECT_EQ(sets["parameterSets"][0]["binarizationModes"][0]["mode"], "BM_LOCAL_BLOCK");
+  const ToolRun fromFile = Tool("--quiet --json --params " + defaults.string());
+  const ToolRun builtIn = Tool("--quiet --json");
+  ASSERT_EQ(fromFile.exitCode, 0) << fromFile.err;
+  const nlohmann::json a = nlohmann::json::parse(fromFile.out), b = nlohmann::json::parse(builtIn.out);
+  for (size_t stage = 0; stage < 23; ++stage) {
+    for (const char* column : {"nodes", "results", "computed", "adopted"}) EXPECT_EQ(a["stages"][stage][column], b["stages"][stage][column]);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,404 @@
+#include "ParameterFile.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <climits>
+#include <set>
+
+namespace stagecache {
+
+using namespace orvex;
+using nlohmann::json;
+
+namespace {
+
+struct Literal {
+  const char* name;
+  int32_t value;
+};
+
+const std::vector<Literal> kColourModes = {{"CICM_SKIP", CICM_SKIP}, {"CICM_GENERAL", CICM_GENERAL}, {"CICM_HSV", CICM_HSV}, {"CICM_REV", CICM_REV}};
+const std::vector<Literal> kChannels = {{"QZVP_H_CHANNEL", QZVP_H_CHANNEL}, {"QZVP_S_CHANNEL", QZVP_S_CHANNEL}, {"QZVP_V_CHANNEL", QZVP_V_CHANNEL}};
+const std::vector<Literal> kTransformModes = {{"GTM_SKIP", GTM_SKIP}, {"GTM_INVERTED", GTM_INVERTED}, {"GTM_ORIGINAL", GTM_ORIGINAL},
+                                              {"GTM_AUTO", GTM_AUTO}, {"GTM_REV", GTM_REV}};
+const std::vector<Literal> kRegionModes = {{"RPM_SKIP", RPM_SKIP}, {"RPM_AUTO", RPM_AUTO}, {"RPM_GENERAL", RPM_GENERAL},
+                                           {"RPM_GENERAL_RGB_CONTRAST", RPM_GENERAL_RGB_CONTRAST},
+                                           {"RPM_GENERAL_GRAY_CONTRAST", RPM_GENERAL_GRAY_CONTRAST},
+                                           {"RPM_GENERAL_HSV_CONTRAST", RPM_GENERAL_HSV_CONTRAST},
+                                           {"RPM_MANUAL_SPECIFICATION", RPM_MANUAL_SPECIFICATION}, {"RPM_REV", RPM_REV}};
+const std::vector<Literal> kEnhancementModes = {{"GEM_SKIP", GEM_SKIP}, {"GEM_AUTO", GEM_AUTO}, {"GEM_GENERAL", GEM_GENERAL},
+                                                {"GEM_GRAY_EQUALIZE", GEM_GRAY_EQUALIZE}, {"GEM_GRAY_SMOOTH", GEM_GRAY_SMOOTH},
+                                                {"GEM_SHARPEN_SMOOTH", GEM_SHARPEN_SMOOTH}, {"GEM_REV", GEM_REV}};
+const std::vector<Literal> kBinarizationModes = {{"BM_SKIP", BM_SKIP}, {"BM_AUTO", BM_AUTO}, {"BM_LOCAL_BLOCK", BM_LOCAL_BLOCK},
+                                                 {"BM_THRESHOLD", BM_THRESHOLD}, {"BM_REV", BM_REV}};
+const std::vector<Literal> kTextureModes = {{"TDM_SKIP", TDM_SKIP}, {"TDM_AUTO", TDM_AUTO},
+                                            {"TDM_GENERAL_WIDTH_CONCENTRATION", TDM_GENERAL_WIDTH_CONCENTRATION}, {"TDM_REV", TDM_REV}};
+const std::vector<Literal> kTextFilterModes = {{"TFM_SKIP", TFM_SKIP}, {"TFM_AUTO", TFM_AUTO},
+                                               {"TFM_GENERAL_CONTOUR", TFM_GENERAL_CONTOUR}, {"TFM_REV", TFM_REV}};
+const std::vector<Literal> kLineModes = {{"LEM_GENERAL", LEM_GENERAL}, {"LEM_MARGIN_BASED", LEM_MARGIN_BASED}, {"LEM_SKIP", LEM_SKIP}};
+
+[[noreturn]] void Fail(const std::string& path, const std::string& what) { throw ParameterError(path + ": " + what); }
+
+int32_t ReadInt(const json& value, const std::string& path) {
+  if (!value.is_number_integer()) Fail(path, "expected an integer");
+  const int64_t number = value.get<int64_t>();
+  if (number < INT32_MIN || number > INT32_MAX) Fail(path, "integer out of the 32-bit range");
+  return static_cast<int32_t>(number);
+}
+
+std::string ReadText(const json& value, const std::string& path) {
+  if (!value.is_string()) Fail(path, "expected a text");
+  return value.get<std::string>();
+}
+
+// A literal without brackets from its kind's table, or an integer.
+int32_t ReadLiteral(const json& value, const std::vector<Literal>& table, const std::string& path) {
+  if (value.is_number_integer()) return ReadInt(value, path);
+  if (!value.is_string()) Fail(path, "expected a mode literal or an integer");
+  const std::string name = value.get<std::string>();
+  for (const Literal& literal : table)
+    if (name == literal.name) return literal.value;
+  Fail(path, "unknown literal '" + name + "'");
+}
+
+std::string LiteralName(int32_t value, const std::vector<Literal>& table) {
+  for (const Literal& literal : table)
+    if (literal.value == value) return literal.name;
+  return std::string();
+}
+
+json LiteralValue(int32_t value, const std::vector<Literal>& table) {
+  const std::string name = LiteralName(value, table);
+  return name.empty() ? json(value) : json(name);
+}
+
+// The fields of one kind of object: how each is read from and written to JSON.
+template <class Record>
+struct FieldTable {
+  struct IntField {
+    const char* name;
+    int32_t Record::*member;
+    const std::vector<Literal>* literals;  // null for a plain integer
+  };
+  struct TextField {
+    const char* name;
+    std::string Record::*member;
+  };
+  std::vector<IntField> ints;
+  std::vector<TextField> texts;
+
+  Record Read(const json& object, const std::string& path) const {
+    if (!object.is_object()) Fail(path, "expected an object");
+    Record record;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+      const std::string fieldPath = path + "." + it.key();
+      if (const IntField* field = FindInt(it.key())) {
+        record.*(field->member) = field->literals ? ReadLiteral(it.value(), *field->literals, fieldPath)
+                                                  : ReadInt(it.value(), fieldPath);
+      } else if (const TextField* text = FindText(it.key())) {
+        record.*(text->member) = ReadText(it.value(), fieldPath);
+      } else {
+        Fail(path, "unknown field '" + it.key() + "'");
+      }
+    }
+    return record;
+  }
+
+  json Write(const Record& record) const {
+    json object = json::object();
+    for (const IntField& field : ints)
+      object[field.name] = field.literals ? LiteralValue(record.*(field.member), *field.literals) : json(record.*(field.member));
+    for (const TextField& field : texts)
+      if (!(record.*(field.member)).empty()) object[field.name] = record.*(field.member);
+    return object;
+  }
+
+ private:
+  const IntField* FindInt(const std::string& name) const {
+    for (const IntField& field : ints)
+      if (name == field.name) return &field;
+    return nullptr;
+  }
+  const TextField* FindText(const std::string& name) const {
+    for (const TextField& field : texts)
+      if (name == field.name) return &field;
+    return nullptr;
+  }
+};
+
+const FieldTable<QZVP_ColourConversionModeStruct> kColourFields = {
+    {{"mode", &QZVP_ColourConversionModeStruct::mode, &kColourModes},
+     {"channel", &QZVP_ColourConversionModeStruct::channel, &kChannels},
+     {"intArg1", &QZVP_ColourConversionModeStruct::intArg1, nullptr},
+     {"intArg2", &QZVP_ColourConversionModeStruct::intArg2, nullptr},
+     {"intArg3", &QZVP_ColourConversionModeStruct::intArg3, nullptr}},
+    {{"textArg1", &QZVP_ColourConversionModeStruct::textArg1}, {"textArg2", &QZVP_ColourConversionModeStruct::textArg2}}};
+
+const FieldTable<QZVP_GrayscaleTransformationModeStruct> kTransformFields = {
+    {{"mode", &QZVP_GrayscaleTransformationModeStruct::mode, &kTransformModes}},
+    {{"textArg1", &QZVP_GrayscaleTransformationModeStruct::textArg1},
+     {"textArg2", &QZVP_GrayscaleTransformationModeStruct::textArg2}}};
+
+const FieldTable<QZVP_LineExtractionModeStruct> kLineFields = {
+    {{"mode", &QZVP_LineExtractionModeStruct::mode, &kLineModes}},
+    {{"textArg1", &QZVP_LineExtractionModeStruct::textArg1}, {"textArg2", &QZVP_LineExtractionModeStruct::textArg2}}};
+
+const FieldTable<QZVP_GrayscaleEnhancementModeStruct> kEnhancementFields = {
+    {{"mode", &QZVP_GrayscaleEnhancementModeStruct::mode, &kEnhancementModes},
+     {"intArg1", &QZVP_GrayscaleEnhancementModeStruct::intArg1, nullptr},
+     {"intArg2", &QZVP_GrayscaleEnhancementModeStruct::intArg2, nullptr},
+     {"intArg3", &QZVP_GrayscaleEnhancementModeStruct::intArg3, nullptr},
+     {"intArg4", &QZVP_GrayscaleEnhancementModeStruct::intArg4, nullptr},
+     {"intArg5", &QZVP_GrayscaleEnhancementModeStruct::intArg5, nullptr}},
+    {{"textArg1", &QZVP_GrayscaleEnhancementModeStruct::textArg1},
+     {"textArg2", &QZVP_GrayscaleEnhancementModeStruct::textArg2}}};
+
+const FieldTable<QZVP_BinarizationModeStruct> kBinarizationFields = {
+    {{"mode", &QZVP_BinarizationModeStruct::mode, &kBinarizationModes},
+     {"intArg1", &QZVP_BinarizationModeStruct::intArg1, nullptr},
+     {"intArg2", &QZVP_BinarizationModeStruct::intArg2, nullptr},
+     {"intArg3", &QZVP_BinarizationModeStruct::intArg3, nullptr},
+     {"intArg4", &QZVP_BinarizationModeStruct::intArg4, nullptr},
+     {"intArg5", &QZVP_BinarizationModeStruct::intArg5, nullptr},
+     {"intArg6", &QZVP_BinarizationModeStruct::intArg6, nullptr},
+     {"intArg7", &QZVP_BinarizationModeStruct::intArg7, nullptr},
+     {"intArg8", &QZVP_BinarizationModeStruct::intArg8, nullptr},
+     {"intArg9", &QZVP_BinarizationModeStruct::intArg9, nullptr},
+     {"intArg10", &QZVP_BinarizationModeStruct::intArg10, nullptr}},
+    {{"textArg1", &QZVP_BinarizationModeStruct::textArg1}, {"textArg2", &QZVP_BinarizationModeStruct::textArg2}}};
+
+const FieldTable<QZVP_TextureDetectionModeStruct> kTextureFields = {
+    {{"mode", &QZVP_TextureDetectionModeStruct::mode, &kTextureModes},
+     {"intArg1", &QZVP_TextureDetectionModeStruct::intArg1, nullptr}},
+    {{"textArg1", &QZVP_TextureDetectionModeStruct::textArg1}, {"textArg2", &QZVP_TextureDetectionModeStruct::textArg2}}};
+
+const FieldTable<QZVP_TextFilterModeStruct> kTextFilterFields = {
+    {{"mode", &QZVP_TextFilterModeStruct::mode, &kTextFilterModes},
+     {"intArg1", &QZVP_TextFilterModeStruct::intArg1, nullptr},
+     {"intArg2", &QZVP_TextFilterModeStruct::intArg2, nullptr},
+     {"intArg3", &QZVP_TextFilterModeStruct::intArg3, nullptr}},
+    {{"textArg1", &QZVP_TextFilterModeStruct::textArg1}, {"textArg2", &QZVP_TextFilterModeStruct::textArg2}}};
+
+const FieldTable<RelativeBarcodeRegion> kRelativeRegionFields = {
+    {{"regionMeasuredByPercentage", &RelativeBarcodeRegion::regionMeasuredByPercentage, nullptr},
+     {"left", &RelativeBarcodeRegion::left, nullptr},
+     {"top", &RelativeBarcodeRegion::top, nullptr},
+     {"right", &RelativeBarcodeRegion::right, nullptr},
+     {"bottom", &RelativeBarcodeRegion::bottom, nullptr}},
+    {}};
+const FieldTable<ForeAndBackgroundColour> kColourPairFields = {
+    {{"foreColour", &ForeAndBackgroundColour::foreColour, nullptr},
+     {"backgroundColour", &ForeAndBackgroundColour::backgroundColour, nullptr},
+     {"tolerance", &ForeAndBackgroundColour::tolerance, nullptr}},
+    {}};
+template <class Range>
+FieldTable<Range> RangeFields() {
+  return {{{"minValue", &Range::minValue, nullptr}, {"maxValue", &Range::maxValue, nullptr}}, {}};
+}
+
+template <class Record, class Table>
+std::vector<Record> ReadList(const json& value, const Table& table, const std::string& path) {
+  if (!value.is_array()) Fail(path, "expected a list");
+  std::vector<Record> records;
+  for (size_t i = 0; i < value.size(); ++i) records.push_back(table.Read(value[i], path + "[" + std::to_string(i) + "]"));
+  return records;
+}
+
+template <class Record, class Table>
+json WriteList(const std::vector<Record>& records, const Table& table) {
+  json list = json::array();
+  for (const Record& record : records) list.push_back(table.Write(record));
+  return list;
+}
+
+QZVP_RegionPredetectionModeStruct ReadRegionRecord(const json& object, const std::string& path) {
+  static const FieldTable<QZVP_RegionPredetectionModeStruct> scalars = {
+      {{"mode", &QZVP_RegionPredetectionModeStruct::mode, &kRegionModes},
+       {"intArg1", &QZVP_RegionPredetectionModeStruct::intArg1, nullptr},
+       {"intArg2", &QZVP_RegionPredetectionModeStruct::intArg2, nullptr},
+       {"intArg3", &QZVP_RegionPredetectionModeStruct::intArg3, nullptr},
+       {"intArg4", &QZVP_RegionPredetectionModeStruct::intArg4, nullptr},
+       {"intArg5", &QZVP_RegionPredetectionModeStruct::intArg5, nullptr}},
+      {{"textArg1", &QZVP_RegionPredetectionModeStruct::textArg1},
+       {"textArg2", &QZVP_RegionPredetectionModeStruct::textArg2},
+       {"textArg3", &QZVP_RegionPredetectionModeStruct::textArg3}}};
+  static const std::set<std::string> lists = {"relativeRegions", "foreAndBackgroundColours", "rangeList1",
+                                              "rangeList2",      "rangeList3",               "intPairArray"};
+  if (!object.is_object()) Fail(path, "expected an object");
+  json plain = json::object();
+  for (auto it = object.begin(); it != object.end(); ++it)
+    if (lists.count(it.key()) == 0) plain[it.key()] = it.value();
+  QZVP_RegionPredetectionModeStruct record = scalars.Read(plain, path);
+  if (object.contains("relativeRegions"))
+    record.relativeRegions = ReadList<RelativeBarcodeRegion>(object["relativeRegions"], kRelativeRegionFields, path + ".relativeRegions");
+  if (object.contains("foreAndBackgroundColours"))
+    record.foreAndBackgroundColours =
+        ReadList<ForeAndBackgroundColour>(object["foreAndBackgroundColours"], kColourPairFields, path + ".foreAndBackgroundColours");
+  if (object.contains("rangeList1"))
+    record.rangeList1 = ReadList<tagAspectRatioRange>(object["rangeList1"], RangeFields<tagAspectRatioRange>(), path + ".rangeList1");
+  if (object.contains("rangeList2"))
+    record.rangeList2 = ReadList<tagHeightRange>(object["rangeList2"], RangeFields<tagHeightRange>(), path + ".rangeList2");
+  if (object.contains("rangeList3"))
+    record.rangeList3 = ReadList<tagWidthRange>(object["rangeList3"], RangeFields<tagWidthRange>(), path + ".rangeList3");
+  if (object.contains("intPairArray")) {
+    const json& pairs = object["intPairArray"];
+    if (!pairs.is_array() || pairs.size() != 8) Fail(path + ".intPairArray", "expected a list of exactly eight integers");
+    for (int i = 0; i < 8; ++i) record.intPairArray[i] = ReadInt(pairs[i], path + ".intPairArray[" + std::to_string(i) + "]");
+  }
+  return record;
+}
+
+json WriteRegionRecord(const QZVP_RegionPredetectionModeStruct& record) {
+  json object = {{"mode", LiteralValue(record.mode, kRegionModes)},
+                 {"intArg1", record.intArg1},
+                 {"intArg2", record.intArg2},
+                 {"intArg3", record.intArg3},
+                 {"relativeRegions", WriteList(record.relativeRegions, kRelativeRegionFields)},
+                 {"foreAndBackgroundColours", WriteList(record.foreAndBackgroundColours, kColourPairFields)},
+                 {"rangeList1", WriteList(record.rangeList1, RangeFields<tagAspectRatioRange>())},
+                 {"rangeList2", WriteList(record.rangeList2, RangeFields<tagHeightRange>())},
+                 {"rangeList3", WriteList(record.rangeList3, RangeFields<tagWidthRange>())},
+                 {"intArg4", record.intArg4},
+                 {"intArg5", record.intArg5},
+                 {"intPairArray", std::vector<int32_t>(record.intPairArray, record.intPairArray + 8)}};
+  for (auto text : {std::make_pair("textArg1", &record.textArg1), std::make_pair("textArg2", &record.textArg2),
+                    std::make_pair("textArg3", &record.textArg3)})
+    if (!text.second->empty()) object[text.first] = *text.second;
+  return object;
+}
+
+// Line and column of a byte offset, for syntax errors.
+std::string Position(const std::string& text, size_t byte) {
+  size_t line = 1, column = 1;
+  for (size_t i = 0; i + 1 < byte && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return std::to_string(line) + ":" + std::to_string(column);
+}
+
+}  // namespace
+
+std::vector<ParameterSet> DefaultParameterSets() {
+  ParameterSet standard;
+  standard.name = "standard";
+  QZ_ImageParameter& p = standard.parameters;
+  p.scalingDownValue = 1000;
+  QZVP_ColourConversionModeStruct colour;
+  colour.mode = CICM_GENERAL;
+  p.colourConversionModes = {colour};
+  p.grayscaleTransformationModes = {QZVP_GrayscaleTransformationModeStruct(GTM_ORIGINAL)};
+  QZVP_RegionPredetectionModeStruct regions;
+  regions.mode = RPM_GENERAL_GRAY_CONTRAST;
+  p.regionPredetectionModes = {regions};
+  QZVP_GrayscaleEnhancementModeStruct enhancement;
+  enhancement.mode = GEM_GRAY_EQUALIZE;
+  p.grayscaleEnhancementModes = {enhancement};
+  QZVP_BinarizationModeStruct binarization;
+  binarization.mode = BM_LOCAL_BLOCK;
+  binarization.intArg1 = 15;
+  binarization.intArg2 = 15;
+  binarization.intArg5 = 10;
+  p.binarizationModes = {binarization};
+  p.textureDetectionModes.resize(1);
+  p.textureDetectionModes[0].mode = TDM_GENERAL_WIDTH_CONCENTRATION;
+  p.textureDetectionModes[0].intArg1 = 15;
+  p.textFilterModes.resize(1);
+  p.textFilterModes[0].mode = TFM_GENERAL_CONTOUR;
+  p.textFilterModes[0].intArg1 = 12;
+  QZVP_LineExtractionModeStruct lines;
+  lines.mode = LEM_GENERAL;
+  p.lineExtractionModes = {lines};
+
+  // The second set shares everything up to the binarization and adds a global threshold
+  // and margin-based line extraction.
+  ParameterSet fine = standard;
+  fine.name = "fine";
+  QZVP_BinarizationModeStruct threshold;
+  threshold.mode = BM_THRESHOLD;
+  fine.parameters.binarizationModes.push_back(threshold);
+  QZVP_LineExtractionModeStruct margin;
+  margin.mode = LEM_MARGIN_BASED;
+  fine.parameters.lineExtractionModes.push_back(margin);
+  return {standard, fine};
+}
+
+std::vector<ParameterSet> ParseParameterSets(const std::string& text, const std::string& source) {
+  json document;
+  try {
+    document = json::parse(text);
+  } catch (const json::parse_error& error) {
+    std::string reason = error.what();
+    const size_t detail = reason.find("syntax error");
+    if (detail != std::string::npos) reason = reason.substr(detail);
+    throw ParameterError(source + ":" + Position(text, error.byte) + ": " + reason);
+  }
+  if (!document.is_object()) Fail(source, "expected an object with \"parameterSets\"");
+  for (auto it = document.begin(); it != document.end(); ++it)
+    if (it.key() != "parameterSets") Fail(source, "unknown field '" + it.key() + "'");
+  if (!document.contains("parameterSets") || !document["parameterSets"].is_array() || document["parameterSets"].empty())
+    Fail(source + ": parameterSets", "expected a non-empty list of parameter sets");
+
+  std::vector<ParameterSet> sets;
+  std::set<std::string> names;
+  const json& list = document["parameterSets"];
+  for (size_t i = 0; i < list.size(); ++i) {
+    const std::string path = "parameterSets[" + std::to_string(i) + "]";
+    const json& object = list[i];
+    if (!object.is_object()) Fail(path, "expected an object");
+    ParameterSet set;
+    QZ_ImageParameter& p = set.parameters;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+      const std::string& key = it.key();
+      const std::string field = path + "." + key;
+      if (key == "name") set.name = ReadText(it.value(), field);
+      else if (key == "scalingDownValue") p.scalingDownValue = ReadInt(it.value(), field);
+      else if (key == "colourConversionModes") p.colourConversionModes = ReadList<QZVP_ColourConversionModeStruct>(it.value(), kColourFields, field);
+      else if (key == "grayscaleTransformationModes")
+        p.grayscaleTransformationModes = ReadList<QZVP_GrayscaleTransformationModeStruct>(it.value(), kTransformFields, field);
+      else if (key == "regionPredetectionModes") {
+        if (!it.value().is_array()) Fail(field, "expected a list");
+        for (size_t r = 0; r < it.value().size(); ++r)
+          p.regionPredetectionModes.push_back(ReadRegionRecord(it.value()[r], field + "[" + std::to_string(r) + "]"));
+      } else if (key == "grayscaleEnhancementModes")
+        p.grayscaleEnhancementModes = ReadList<QZVP_GrayscaleEnhancementModeStruct>(it.value(), kEnhancementFields, field);
+      else if (key == "binarizationModes") p.binarizationModes = ReadList<QZVP_BinarizationModeStruct>(it.value(), kBinarizationFields, field);
+      else if (key == "textureDetectionModes")
+        p.textureDetectionModes = ReadList<QZVP_TextureDetectionModeStruct>(it.value(), kTextureFields, field);
+      else if (key == "textFilterModes") p.textFilterModes = ReadList<QZVP_TextFilterModeStruct>(it.value(), kTextFilterFields, field);
+      else if (key == "lineExtractionModes") p.lineExtractionModes = ReadList<QZVP_LineExtractionModeStruct>(it.value(), kLineFields, field);
+      else Fail(path, "unknown field '" + key + "'");
+    }
+    if (set.name.empty()) Fail(path, "a parameter set needs a non-empty \"name\"");
+    if (!names.insert(set.name).second) Fail(path + ".name", "the name '" + set.name + "' is used twice");
+    sets.push_back(std::move(set));
+  }
+  return sets;
+}
+
+std::string WriteParameterSets(const std::vector<ParameterSet>& sets) {
+  json list = json::array();
+  for (const ParameterSet& set : sets) {
+    const QZ_ImageParameter& p = set.parameters;
+    json regions = json::array();
+    for (const auto& record : p.regionPredetectionModes) regions.push_back(WriteRegionRecord(record));
+    list.push_back({{"name", set.name},
+                    {"scalingDownValue", p.scalingDownValue},
+                    {"colourConversionModes", WriteList(p.colourConversionModes, kColourFields)},
+                    {"grayscaleTransformationModes", WriteList(p.grayscaleTransformationModes, kTransformFields)},
+                    {"regionPredetectionModes", regions},
+                    {"grayscaleEnhancementModes", WriteList(p.grayscaleEnhancementModes, kEnhancementFields)},
+                    {"binarizationModes", WriteList(p.binarizationModes, kBinarizationFields)},
+                    {"textureDetectionModes", WriteList(p.textureDetectionModes, kTextureFields)},
+                    {"textFilterModes", WriteList(p.textFilterModes, kTextFilterFields)},
+                    {"lineExtractionModes", WriteList(p.lineExtractionModes, kLineFields)}});
+  }
+  return json{{"parameterSets", list}}.dump(2) + "\n";
+}
+
+}  // namespace stagecache

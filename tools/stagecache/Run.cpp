@@ -1,0 +1,287 @@
+#include "Run.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <set>
+
+namespace stagecache {
+
+using namespace orvex;
+
+namespace {
+
+const char* const kStageNames[kStageCount + 1] = {
+    "",
+    "source image",
+    "colour image after size fitting",
+    "colour image after scaling down",
+    "colour image for regions",
+    "grayscale image, colour converted",
+    "grayscale image, transformed",
+    "grayscale image for regions",
+    "candidate regions",
+    "region colour image",
+    "region grayscale, colour converted",
+    "region grayscale, transformed",
+    "region grayscale image",
+    "region grayscale, rotated",
+    "region grayscale, perspective corrected",
+    "region grayscale, enhanced",
+    "region gray image, processed",
+    "region binary image",
+    "region texture detection result",
+    "region grayscale for structurizing",
+    "region binary for text filtering",
+    "region binary for structurizing",
+    "contours",
+    "line segments",
+};
+
+// Every stage is kept while the image is worked on; the run releases them at its end.
+StageRequestMap KeepEveryStage() {
+  StageRequestMap keep;
+  for (int stage = 1; stage <= kStageCount; ++stage) keep[static_cast<tav::DataUnitStageType>(stage)] = 1;
+  return keep;
+}
+
+// The host's registration callback: the tree for the set, a region part below every
+// candidate-regions node, and the group kept in the loader's pool.
+QZRef<ParamTreeGroup> RegisterGroup(void* host, QZParameterTreeLoader* loader, const char* name) {
+  auto* set = static_cast<ParameterSet*>(host);
+  QZRef<QZParameterTree> tree = loader->CreateParameterTree(name, &set->parameters);
+  if (!tree) return QZRef<ParamTreeGroup>();
+  QZRef<ParamTreeGroup> group(new ParamTreeGroup(tree));
+  const ParamNodeArray regionNodes = group->GetRegionNodes();
+  for (int i = 0; i < regionNodes.GetCount(); ++i) loader->ExtandRegionPart(tree.get(), regionNodes[i], &set->parameters);
+  loader->GetParamTreeGroupPool()[name] = group;
+  return group;
+}
+
+QZParameterTreeLoader* Loader() { return QZParameterTreeAndDataPool::GetInstance()->GetTreeLoader(); }
+
+cv::Point2f Map(const cv::Mat& transform, const cv::Point2f& p) {
+  const double w = transform.at<double>(2, 0) * p.x + transform.at<double>(2, 1) * p.y + transform.at<double>(2, 2);
+  return cv::Point2f(static_cast<float>((transform.at<double>(0, 0) * p.x + transform.at<double>(0, 1) * p.y +
+                                         transform.at<double>(0, 2)) / w),
+                     static_cast<float>((transform.at<double>(1, 0) * p.x + transform.at<double>(1, 1) * p.y +
+                                         transform.at<double>(1, 2)) / w));
+}
+
+// Adds every candidate region through the region colour image nodes below the node that
+// found it; returns the region ids.
+std::vector<std::string> AddRegions(ParamTreeGroup& group, const std::string& imageId) {
+  std::vector<std::string> regionIds;
+  ParamNodeArray& regionNodes = group.GetRegionNodes();
+  for (int i = 0; i < regionNodes.GetCount(); ++i) {
+    auto* candidatesNode = static_cast<PN_CandidateROIs*>(regionNodes[i]);
+    QZRef<DW_CandidateROIs> candidates = candidatesNode->GetData(imageId, true, true);
+    if (!candidates || candidates->GetData(true) == nullptr) continue;
+    QZRef<QZQuadList> quads = candidates->GetData(false)->GetPrimaryData(false);
+    if (!quads) continue;
+    const ParamNodeArray& children = candidatesNode->GetChildren();
+    for (int c = 0; c < children.GetCount(); ++c) {
+      if (children[c]->GetDataUnitStageType() != tav::DUST_ROI_COLOUR_IMAGE) continue;
+      for (const QZ_Quad& quad : quads->quads) {
+        char id[kHashIdBufferSize];
+        if (static_cast<PN_ROIColourImage*>(children[c])->AddData(candidates.get(), quad, id)) regionIds.push_back(id);
+      }
+    }
+  }
+  return regionIds;
+}
+
+void GenerateLines(ParamTreeGroup& group, const std::vector<std::string>& regionIds) {
+  const std::vector<ParameterNodeBase*> lineNodes = group.GetTree()->GetAllNodesOfStage(tav::DUST_LINE_SEGMENTS);
+  for (ParameterNodeBase* node : lineNodes) {
+    for (const std::string& region : regionIds) {
+      if (QZRef<DW_LineSegments> lines = static_cast<PN_LineSegments*>(node)->GetData(region, true, true)) lines->GetData(true);
+    }
+  }
+}
+
+// Names of the files of one image's results, written once per result.
+class ResultFiles {
+ public:
+  ResultFiles(const std::string& outDir, const std::string& imageDir) : m_outDir(outDir), m_imageDir(imageDir) {}
+
+  // The file of an image result (written on first sight), relative to the output folder.
+  std::string FileOf(const tav::CDataUnit& unit) {
+    const std::string id = unit.GetHashId() != nullptr ? unit.GetHashId() : "";
+    auto known = m_files.find(id);
+    if (known != m_files.end()) return known->second;
+    core::CImageData* image = nullptr;
+    std::string file;
+    if (!id.empty() && unit.GetDataAsImageData(&image) == 0 && image != nullptr) {
+      const int type = image->GetImagePixelFormat() == core::IPF_GRAYSCALE_8 ? CV_8UC1
+                       : image->GetImagePixelFormat() == core::IPF_BGR_888   ? CV_8UC3
+                                                                              : CV_8UC4;
+      const cv::Mat pixels(image->GetHeight(), image->GetWidth(), type, const_cast<unsigned char*>(image->GetBytes()),
+                           static_cast<size_t>(image->GetStride()));
+      file = m_imageDir + "/" + std::to_string(unit.GetStageType()) + "-" + id + ".png";
+      cv::imwrite(m_outDir + "/" + file, pixels, {cv::IMWRITE_PNG_COMPRESSION, 1});
+    }
+    m_files[id] = file;
+    return file;
+  }
+
+ private:
+  std::string m_outDir;
+  std::string m_imageDir;
+  std::map<std::string, std::string> m_files;
+};
+
+std::string ShortParameters(const ParameterNodeBase& node) {
+  return node.GetSingleModeHash().substr(0, 8);
+}
+
+// The nodes of one tree with their results for the image.
+SetView ViewOfSet(const std::string& name, ParamTreeGroup& group, const std::string& imageId, ResultFiles* files) {
+  SetView view;
+  view.name = name;
+  for (int stage = 1; stage <= kStageCount; ++stage) {
+    for (ParameterNodeBase* node : group.GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage))) {
+      NodeView nodeView;
+      nodeView.id = node->GetGlobalHash();
+      nodeView.parentId = node->GetParent() != nullptr ? node->GetParent()->GetGlobalHash() : "";
+      nodeView.stage = stage;
+      nodeView.parameters = ShortParameters(*node);
+      tav::CDataUnitArray units;
+      node->GetDataUnits(imageId.c_str(), &units);
+      for (int i = 0; i < units.GetCount(); ++i) {
+        const tav::CDataUnit* unit = units.GetDataUnit(i);
+        nodeView.resultIds.push_back(unit->GetHashId() != nullptr ? unit->GetHashId() : "");
+        if (files != nullptr && unit->GetMediaType() == tav::DUMT_IMAGE) {
+          const std::string file = files->FileOf(*unit);
+          if (!file.empty()) nodeView.imageFiles.push_back(file);
+        }
+      }
+      view.nodes.push_back(std::move(nodeView));
+    }
+  }
+  return view;
+}
+
+// Regions and line segments of every tree, drawn on the source image.
+cv::Mat DrawOverlay(const cv::Mat& image, std::vector<QZRef<ParamTreeGroup>>& groups, const std::string& imageId,
+                    int* regions, int* lineSegments) {
+  cv::Mat overlay = image.clone();
+  std::set<std::string> seen;
+  for (QZRef<ParamTreeGroup>& group : groups) {
+    for (ParameterNodeBase* node : group->GetTree()->GetAllNodesOfStage(tav::DUST_CANDIDATE_ROIS)) {
+      QZRef<DW_CandidateROIs> candidates = static_cast<PN_CandidateROIs*>(node)->GetData(imageId, false, false);
+      if (!candidates || candidates->GetData(false) == nullptr || !seen.insert(candidates->GetDataHashID()).second) continue;
+      QZRef<QZQuadList> quads = candidates->GetData(false)->GetPrimaryData(false);
+      const cv::Mat toSource = candidates->GetTransMatInvertToSourceImage()->GetMat();
+      for (const QZ_Quad& quad : quads ? quads->quads : std::vector<QZ_Quad>()) {
+        std::vector<cv::Point> corners;
+        for (int i = 0; i < 4; ++i) corners.push_back(Map(toSource, quad.GetPoint(i)));
+        cv::polylines(overlay, corners, true, cv::Scalar(40, 200, 40), 3);
+        ++*regions;
+      }
+    }
+    for (ParameterNodeBase* node : group->GetTree()->GetAllNodesOfStage(tav::DUST_LINE_SEGMENTS)) {
+      tav::CDataUnitArray units;
+      node->GetDataUnits(imageId.c_str(), &units);
+      for (int i = 0; i < units.GetCount(); ++i) {
+        auto* wrap = dynamic_cast<DW_LineSegments*>(const_cast<tav::CDataUnit*>(units.GetDataUnit(i)));
+        if (wrap == nullptr || !seen.insert(wrap->GetDataHashID()).second || wrap->GetData(false) == nullptr) continue;
+        QZRef<LineSegmentSet> lines = wrap->GetData(false)->GetPrimaryData(false);
+        if (!lines || !lines->toSourceImage) continue;
+        const cv::Mat& toSource = lines->toSourceImage->GetMat();
+        for (const cv::Vec4f& s : lines->segments) {
+          cv::line(overlay, Map(toSource, {s[0], s[1]}), Map(toSource, {s[2], s[3]}), cv::Scalar(30, 30, 230), 2);
+          ++*lineSegments;
+        }
+      }
+    }
+  }
+  return overlay;
+}
+
+std::string SafeName(const std::string& name) {
+  std::string safe;
+  for (char c : name) safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
+  return safe.empty() ? "image" : safe;
+}
+
+}  // namespace
+
+const char* StageName(int stage) { return stage >= 1 && stage <= kStageCount ? kStageNames[stage] : ""; }
+
+GroupRegistry::GroupRegistry(const std::vector<ParameterSet>& sets) : m_sets(sets) {
+  for (ParameterSet& set : m_sets) m_groups.push_back(Loader()->InitParameterTreeGroup(&set, &RegisterGroup, set.name.c_str()));
+}
+
+GroupRegistry::~GroupRegistry() {
+  m_groups.clear();
+  Loader()->UpdateTreeGroups();
+}
+
+int GroupRegistry::NodeCount(int stage) const {
+  int count = 0;
+  for (const QZRef<ParamTreeGroup>& group : m_groups)
+    if (group) count += static_cast<int>(group->GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage)).size());
+  return count;
+}
+
+ImageView ProcessImage(GroupRegistry& registry, const std::string& name, const cv::Mat& image, const RunOptions& options) {
+  const auto start = std::chrono::steady_clock::now();
+  ImageView view;
+  view.name = name;
+  view.width = image.cols;
+  view.height = image.rows;
+  static int serial = 0;
+  const std::string imageDir = std::to_string(++serial) + "-" + SafeName(name);
+
+  const StageRequestMap keep = KeepEveryStage();
+  auto libraryStart = std::chrono::steady_clock::now();
+  std::string imageId;
+  std::vector<QZRef<ParamTreeGroup>>& groups = registry.Groups();
+  QZRef<QZMatrix> matrix(new QZMatrix(image));  // one matrix for every group: found again without comparing pixels
+  for (QZRef<ParamTreeGroup>& group : groups) {
+    if (!group) continue;
+    char id[kHashIdBufferSize];
+    if (!group->AddSourceData(matrix, 0, 0, id, keep)) continue;
+    imageId = id;
+    GenerateLines(*group, AddRegions(*group, imageId));
+  }
+  view.librarySeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - libraryStart).count();
+
+  cv::Mat overlay = DrawOverlay(image, groups, imageId, &view.regions, &view.lineSegments);
+  const bool writeFiles = !options.outDir.empty();
+  ResultFiles files(options.outDir, imageDir);
+  if (writeFiles) {
+    std::filesystem::create_directories(options.outDir + "/" + imageDir);
+    view.sourceFile = imageDir + "/source.png";
+    view.overlayFile = imageDir + "/overlay.png";
+    cv::imwrite(options.outDir + "/" + view.sourceFile, image, {cv::IMWRITE_PNG_COMPRESSION, 1});
+    cv::imwrite(options.outDir + "/" + view.overlayFile, overlay, {cv::IMWRITE_PNG_COMPRESSION, 1});
+  }
+  for (size_t g = 0; g < groups.size(); ++g) {
+    if (groups[g]) view.sets.push_back(ViewOfSet(registry.Sets()[g].name, *groups[g], imageId, writeFiles ? &files : nullptr));
+  }
+  // A node is marked shared when one of its results is also a result of another tree.
+  std::map<std::string, std::set<size_t>> treesOfResult;
+  for (size_t s = 0; s < view.sets.size(); ++s)
+    for (const NodeView& node : view.sets[s].nodes)
+      for (const std::string& id : node.resultIds) treesOfResult[id].insert(s);
+  for (SetView& set : view.sets)
+    for (NodeView& node : set.nodes)
+      for (const std::string& id : node.resultIds) node.shared = node.shared || treesOfResult[id].size() > 1;
+
+  libraryStart = std::chrono::steady_clock::now();
+  for (QZRef<ParamTreeGroup>& group : groups) {
+    if (!group || imageId.empty()) continue;
+    group->MinusSavedTypeCount(imageId, keep);
+    group->RemoveSameSourceData(imageId);
+  }
+  view.librarySeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - libraryStart).count();
+  view.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return view;
+}
+
+}  // namespace stagecache
