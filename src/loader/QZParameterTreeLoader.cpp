@@ -5,6 +5,7 @@
 #include <orvex/improc/DP_Template.h>
 #include <orvex/paramtree/TreeGeneration.h>
 
+#include "foundation/SoleHolderPurge.h"
 #include "paramtree/RequestCounters.h"
 
 #include <atomic>
@@ -139,31 +140,12 @@ void QZParameterTreeLoader::ExtandRegionPart(QZParameterTree* tree, ParameterNod
 
 bool QZParameterTreeLoader::UpdateTreeGroups() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  bool removed = false;
-  for (auto it = m_groupPool.begin(); it != m_groupPool.end();) {
-    if (it->second && it->second->GetRefCount() <= 1) {
-      it = m_groupPool.erase(it);
-      removed = true;
-    } else {
-      ++it;
-    }
-  }
+  const bool removed = EraseEntriesHeldOnlyByMap(m_groupPool);
   if (removed) UpdateParamTrees();
   return removed;
 }
 
-bool QZParameterTreeLoader::UpdateParamTrees() {
-  bool removed = false;
-  for (auto it = m_treeCache.begin(); it != m_treeCache.end();) {
-    if (it->second && it->second->GetRefCount() <= 1) {
-      it = m_treeCache.erase(it);
-      removed = true;
-    } else {
-      ++it;
-    }
-  }
-  return removed;
-}
+bool QZParameterTreeLoader::UpdateParamTrees() { return EraseEntriesHeldOnlyByMap(m_treeCache); }
 
 bool CheckTreeTypeByDataUnitStageType(tav::DataUnitStageType stage) { return stage > tav::DUST_CANDIDATE_ROIS; }
 

@@ -1,5 +1,7 @@
 #include <orvex/paramtree/DataUnitManager.h>
 
+#include "foundation/SoleHolderPurge.h"
+
 namespace orvex {
 
 std::mutex DataUnitManager::m_mutex;
@@ -81,17 +83,8 @@ bool DataUnitManager::UpdateDataInTotalDataMap(const std::string& dataHashId) {
 }
 
 bool DataUnitManager::UpdateTotalDataMap() {
-  bool erased = false;
   std::lock_guard<std::mutex> lock(m_mutex);
-  for (auto it = m_totalDataMap.begin(); it != m_totalDataMap.end();) {
-    if (it->second && it->second->GetRefCount() <= 1) {
-      it = m_totalDataMap.erase(it);
-      erased = true;
-    } else {
-      ++it;
-    }
-  }
-  return erased;
+  return EraseEntriesHeldOnlyByMap(m_totalDataMap);
 }
 
 int DataUnitManager::GetDataMapSize() {

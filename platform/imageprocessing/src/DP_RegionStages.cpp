@@ -10,12 +10,9 @@
 
 namespace orvex {
 
-namespace {
+using stageops::CopyOrDefault;
 
-template <class Record>
-Record CopyOrDefault(const Record* record) {
-  return record != nullptr ? *record : Record();
-}
+namespace {
 
 cv::Matx33d Translation(double dx, double dy) { return cv::Matx33d(1, 0, dx, 0, 1, dy, 0, 0, 1); }
 
@@ -78,11 +75,7 @@ void DP_ROIImage::ComputePrimaryData() {
 DP_ColourConvertROIImage::DP_ColourConvertROIImage(DP_ROIImage* input, const QZVP_ColourConversionModeStruct* mode)
     : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
-void DP_ColourConvertROIImage::PrepareInputData() {
-  DP_Template::PrepareInputData();
-  if (linkedStage1) linkedStage1->GetPrimaryData(true);
-  if (linkedStage2) linkedStage2->GetPrimaryData(true);
-}
+void DP_ColourConvertROIImage::PrepareInputData() { PrepareInputAndLinked(linkedStage1, linkedStage2); }
 
 void DP_ColourConvertROIImage::ComputePrimaryData() {
   QZRef<ImageWithQuad> region = InputData();
@@ -231,11 +224,7 @@ DP_EnhanceTextureImage::DP_EnhanceTextureImage(DP_TextureDetectImage* input,
                                                const QZVP_GrayscaleEnhancementModeStruct* mode)
     : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
-void DP_EnhanceTextureImage::PrepareInputData() {
-  DP_Template::PrepareInputData();
-  if (linkedStage1) linkedStage1->GetPrimaryData(true);
-  if (linkedStage2) linkedStage2->GetPrimaryData(true);
-}
+void DP_EnhanceTextureImage::PrepareInputData() { PrepareInputAndLinked(linkedStage1, linkedStage2); }
 
 void DP_EnhanceTextureImage::ComputePrimaryData() {
   QZRef<TextureDetectionResult> texture = InputData();
@@ -255,11 +244,7 @@ void DP_EnhanceTextureImage::ComputePrimaryData() {
 DP_BinarizeTextureImage::DP_BinarizeTextureImage(DP_EnhanceTextureImage* input, const QZVP_BinarizationModeStruct* mode)
     : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
-void DP_BinarizeTextureImage::PrepareInputData() {
-  DP_Template::PrepareInputData();
-  if (linkedStage1) linkedStage1->GetPrimaryData(true);
-  if (linkedStage2) linkedStage2->GetPrimaryData(true);
-}
+void DP_BinarizeTextureImage::PrepareInputData() { PrepareInputAndLinked(linkedStage1, linkedStage2); }
 
 void DP_BinarizeTextureImage::ComputePrimaryData() {
   QZRef<QZMatrix> gray = InputData();
@@ -321,10 +306,7 @@ void DP_ProcessContour::ComputePrimaryData() {
 DP_ProcessLineSet::DP_ProcessLineSet(DP_ProcessContour* input, const QZVP_LineExtractionModeStruct* mode)
     : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
-void DP_ProcessLineSet::PrepareInputData() {
-  DP_Template::PrepareInputData();
-  if (linkedStage1) linkedStage1->GetPrimaryData(true);
-}
+void DP_ProcessLineSet::PrepareInputData() { PrepareInputAndLinked(linkedStage1); }
 
 void DP_ProcessLineSet::ComputePrimaryData() {
   QZRef<ContourSet> contours = InputData();

@@ -11,16 +11,13 @@
 
 namespace orvex {
 
+using stageops::CopyOrDefault;
+
 namespace {
 
 constexpr int kDefaultMaxSide = 4096;
 
 cv::Matx33d Scale(double sx, double sy) { return cv::Matx33d(sx, 0, 0, 0, sy, 0, 0, 0, 1); }
-
-template <class Record>
-Record CopyOrDefault(const Record* record) {
-  return record != nullptr ? *record : Record();
-}
 
 QZ_Quad RectangleQuad(const cv::Rect& r) {
   return QZ_Quad(r.tl(), cv::Point(r.x + r.width - 1, r.y), cv::Point(r.x + r.width - 1, r.y + r.height - 1),
@@ -162,10 +159,7 @@ DP_GrayTransformWholeImage::DP_GrayTransformWholeImage(DP_ColourConvertWholeImag
                                                        const QZVP_GrayscaleTransformationModeStruct* mode)
     : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
-void DP_GrayTransformWholeImage::PrepareInputData() {
-  DP_Template::PrepareInputData();
-  if (linkedStage1) linkedStage1->GetPrimaryData(true);
-}
+void DP_GrayTransformWholeImage::PrepareInputData() { PrepareInputAndLinked(linkedStage1); }
 
 void DP_GrayTransformWholeImage::ComputePrimaryData() {
   QZRef<QZMatrix> gray = InputData();
@@ -195,10 +189,7 @@ QZRef<QZMatrix> DP_DetectROIs::GetColourImage() {
   return linkedStage1 ? linkedStage1->GetPrimaryData(false) : QZRef<QZMatrix>();
 }
 
-void DP_DetectROIs::PrepareInputData() {
-  DP_Template::PrepareInputData();
-  if (linkedStage1) linkedStage1->GetPrimaryData(true);
-}
+void DP_DetectROIs::PrepareInputData() { PrepareInputAndLinked(linkedStage1); }
 
 void DP_DetectROIs::ComputePrimaryData() {
   QZRef<QZMatrix> gray = InputData();

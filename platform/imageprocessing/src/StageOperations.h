@@ -9,6 +9,12 @@
 namespace orvex {
 namespace stageops {
 
+// A stage's own copy of a record (a default record for a null pointer).
+template <class Record>
+Record CopyOrDefault(const Record* record) {
+  return record != nullptr ? *record : Record();
+}
+
 // A blue-green-red image to one gray channel as the colour-conversion record says.
 cv::Mat ToGray(const cv::Mat& bgr, const QZVP_ColourConversionModeStruct& mode);
 // The enhancement the record names (an unchanged image for the other modes).

@@ -20,6 +20,7 @@
 #include <opencv2/core.hpp>
 
 #include <cstdint>
+#include <initializer_list>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -180,6 +181,12 @@ class DP_Template : public DP_CommonBase {
   // Readies the inputs before the computation; runs without the stage's lock.
   virtual void PrepareInputData() {
     if (input) input->GetPrimaryData(true);
+  }
+  // The input first, then each linked stage that is set.
+  template <class... Linked>
+  void PrepareInputAndLinked(const QZRef<Linked>&... linked) {
+    DP_Template::PrepareInputData();
+    (void)std::initializer_list<int>{(linked ? (linked->GetPrimaryData(true), 0) : 0)...};
   }
   // Sets primaryData (or leaves it null) and transformFromSource; runs under the lock.
   virtual void ComputePrimaryData() = 0;
