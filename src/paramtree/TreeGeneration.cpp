@@ -13,12 +13,22 @@ namespace {
 // from its parent's child list and dropped; the result is then null.
 template <class Node, class... Args>
 Node* AddNode(QZParameterTree* tree, typename Node::ParentType* parent, const Args&... args) {
-  QZRef<Node> node(new Node(tree, parent, args...));
-  if (!tree->PushBackNode(node->GetGlobalHash(), node)) {
-    parent->RemoveLastChild(node.get());
-    return nullptr;
+  Node* node = new Node(tree, parent, args...);
+  QZRef<ParameterNodeBase> held(node);
+  if (!tree->PushBackNode(node->GetGlobalHash(), std::move(held))) {
+    parent->RemoveLastChild(node);
+    return nullptr;  // the refused node went with the tree's argument
   }
-  return node.get();
+  return node;
+}
+
+// A copy of a list whose records carry their hash ids already, so that the many nodes
+// made from one record do not each render and hash its text again.
+template <class Record>
+std::vector<Record> WithHashIds(const std::vector<Record>& records) {
+  std::vector<Record> copy = records;
+  for (Record& record : copy) CalcHashValueOfMode(&record);
+  return copy;
 }
 
 // Lists an accepted node in the tree's stage list of its stage.
@@ -157,12 +167,12 @@ void GenerateRegionImageParamTreeByModes(
   auto* colour = Register(tree, AddNode<PN_ROIColourImage>(tree, candidates));
   if (colour == nullptr) return;
 
-  long binarizations = 0;
-  for (const auto& group : binarizationGroups) binarizations += UsableCount(group, BM_SKIP);
+  long usableBinarizations = 0;
+  for (const auto& group : binarizationGroups) usableBinarizations += UsableCount(group, BM_SKIP);
   const long branches = static_cast<long>(UsableCount(colourConversionModes, CICM_SKIP)) *
                         static_cast<long>(grayscaleTransformationModes.size());
   const long processed = branches * UsableCount(grayscaleEnhancementModes, GEM_SKIP);
-  const long binaries = processed * binarizations;
+  const long binaries = processed * usableBinarizations;
   ReserveStage(tree, tav::DUST_ROI_GRAYSCALE_IMAGE, branches);
   ReserveStage(tree, tav::DUST_ROI_GRAY_IMAGE_PROCESSED, processed);
   for (tav::DataUnitStageType stage : {tav::DUST_ROI_BINARY_IMAGE, tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING,
@@ -171,8 +181,13 @@ void GenerateRegionImageParamTreeByModes(
   }
   ReserveStage(tree, tav::DUST_LINE_SEGMENTS, binaries * UsableCount(lineExtractionModes, LEM_SKIP));
 
-  RegionPart part{tree,          regionNodeId,   grayscaleEnhancementModes, binarizationGroups, textureDetectionModes,
-                  textFilterModes, lineExtractionModes};
+  const std::vector<QZVP_GrayscaleEnhancementModeStruct> enhancements = WithHashIds(grayscaleEnhancementModes);
+  std::vector<std::vector<QZVP_BinarizationModeStruct>> binarizations;
+  for (const auto& group : binarizationGroups) binarizations.push_back(WithHashIds(group));
+  const std::vector<QZVP_TextureDetectionModeStruct> textures = WithHashIds(textureDetectionModes);
+  const std::vector<QZVP_TextFilterModeStruct> textFilters = WithHashIds(textFilterModes);
+  const std::vector<QZVP_LineExtractionModeStruct> lines = WithHashIds(lineExtractionModes);
+  RegionPart part{tree, regionNodeId, enhancements, binarizations, textures, textFilters, lines};
   for (const QZVP_ColourConversionModeStruct& colourMode : colourConversionModes) {
     if (colourMode.mode == CICM_SKIP) continue;
     auto* gray = AddNode<PN_ROIGrayscaleImageColourConverted>(tree, colour, colourMode);
