@@ -5,7 +5,15 @@
 // Pointers handed out through the interface classes are borrowed (see OrvexStagecache.h).
 //
 // Threads: counted handles may be copied and dropped in any thread; each class says
-// what else is thread-safe.
+// what else is thread-safe. The library's locks, outermost first (a thread holding one
+// only ever takes locks further down the list):
+//   1. the loader's mutex (registration and clean-up of tree groups);
+//   2. a tree group's mutex, then a stage counter's mutex;
+//   3. parameter-node locks, a node before its ancestors;
+//   4. a tree's region-id lock and the process-wide table's mutex;
+//   5. data-wrap locks, a wrap before its parent and its extra inputs;
+//   6. processing-stage locks, a stage before its input and linked stages;
+//   7. leaves: the wrap link mutex, a matrix's hash-id lock, the logger's lock.
 #ifndef ORVEX_STAGECACHE_HOST_H
 #define ORVEX_STAGECACHE_HOST_H
 
