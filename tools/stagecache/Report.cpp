@@ -89,6 +89,10 @@ double LibraryOverheadPercent(const Summary& summary) {
   return summary.librarySeconds > 0 ? 100.0 * (1.0 - summary.computeSeconds / summary.librarySeconds) : 0.0;
 }
 
+double WallShareOutsideStagesPercent(const Summary& summary) {
+  return summary.wallSeconds > 0 ? 100.0 * (summary.librarySeconds - summary.computeSeconds) / summary.wallSeconds : 0.0;
+}
+
 std::vector<StageRow> StageRows(const CacheStatistics& statistics, const GroupRegistry& registry) {
   std::vector<StageRow> rows;
   for (int stage = 1; stage <= kStageCount; ++stage) {
@@ -117,8 +121,9 @@ void PrintText(const Summary& summary, std::ostream& out) {
   out << "\nimages: " << summary.images.size() << " processed, " << summary.skipped.size() << " skipped\n"
       << "results: " << summary.computedTotal << " computed, " << summary.reusedTotal << " reused from another tree\n"
       << "wall time: " << Fixed(summary.wallSeconds, 3) << " s; in the library: " << Fixed(summary.librarySeconds, 3)
-      << " s, of which " << Fixed(LibraryOverheadPercent(summary), 1)
-      << "% outside the processing stages; peak memory: " << Fixed(summary.peakMemoryMiB, 1) << " MiB\n";
+      << " s, of which " << Fixed(LibraryOverheadPercent(summary), 1) << "% outside the processing stages ("
+      << Fixed(WallShareOutsideStagesPercent(summary), 1) << "% of the wall time); peak memory: "
+      << Fixed(summary.peakMemoryMiB, 1) << " MiB\n";
 }
 
 void PrintJson(const Summary& summary, std::ostream& out) {
@@ -152,6 +157,7 @@ void PrintJson(const Summary& summary, std::ostream& out) {
         {"wallSeconds", summary.wallSeconds},
         {"librarySeconds", summary.librarySeconds},
         {"libraryOverheadPercent", LibraryOverheadPercent(summary)},
+        {"libraryOverheadPercentOfWall", WallShareOutsideStagesPercent(summary)},
         {"computeSeconds", summary.computeSeconds},
         {"peakMemoryMiB", summary.peakMemoryMiB}}}};
   out << document.dump(2) << "\n";

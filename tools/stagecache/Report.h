@@ -38,6 +38,8 @@ std::vector<StageRow> StageRows(const orvex::CacheStatistics& statistics, const 
 
 // Share of the time inside the library not spent in the processing stages, in percent.
 double LibraryOverheadPercent(const Summary& summary);
+// The same time (inside the library, outside the stages) as a share of the wall time, in percent.
+double WallShareOutsideStagesPercent(const Summary& summary);
 
 void PrintText(const Summary& summary, std::ostream& out);
 void PrintJson(const Summary& summary, std::ostream& out);
