@@ -2,12 +2,14 @@
 #ifndef ORVEX_IMPROC_HASHTEXT_H
 #define ORVEX_IMPROC_HASHTEXT_H
 
+#include <orvex/improc/GenerateHash.h>
+
 #include <xxhash.h>
 
 namespace orvex {
 
 // Bytes a hash text needs with its terminating NUL.
-constexpr int kHashTextBufferSize = 33;
+constexpr int kHashTextBufferSize = kHashTextLength + 1;
 
 // Writes the canonical (big-endian) bytes of `hash` as 32 lower-case hex digits and a NUL.
 inline void WriteHashText(XXH128_hash_t hash, char* out) {
@@ -18,7 +20,7 @@ inline void WriteHashText(XXH128_hash_t hash, char* out) {
     out[2 * i] = kDigits[canonical.digest[i] >> 4];
     out[2 * i + 1] = kDigits[canonical.digest[i] & 0x0f];
   }
-  out[32] = '\0';
+  out[kHashTextLength] = '\0';
 }
 
 }  // namespace orvex

@@ -124,8 +124,6 @@ class ORVEX_EXPORT DP_CommonBase : public QZObjectBase {
   // Approximate bytes of pixels held by the results of all live stage objects.
   static int64_t GetLiveResultBytes();
 
-  DP_StageKind GetKind() const { return m_kind; }
-
  protected:
   void CountComputation(int64_t nanoseconds);
   // Adds the pixel bytes of this stage's result to the process-wide total until the stage goes.
