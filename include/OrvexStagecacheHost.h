@@ -10,10 +10,13 @@
 //   1. the loader's mutex (registration and clean-up of tree groups);
 //   2. a tree group's mutex, then a stage counter's mutex;
 //   3. parameter-node locks, a node before its ancestors;
-//   4. a tree's region-id lock and the process-wide table's mutex;
+//   4. a tree's region-id lock and the process-wide table's mutex (under which new lazy
+//      results are built, taking only the locks below);
 //   5. data-wrap locks, a wrap before its parent and its extra inputs;
 //   6. processing-stage locks, a stage before its input and linked stages;
 //   7. leaves: the wrap link mutex, a matrix's hash-id lock, the logger's lock.
+// No lock is held while a result, node, tree or group is freed: containers hand what they
+// drop to their caller (or to a QZGraveyard) and it is freed after the locks are released.
 #ifndef ORVEX_STAGECACHE_HOST_H
 #define ORVEX_STAGECACHE_HOST_H
 

@@ -3,6 +3,7 @@
 
 #include <orvex/foundation/HashId.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <ctime>
@@ -100,6 +101,16 @@ void DW_Base::LinkToParent(DW_Base* parent) {
   parent->childData.push_back(this);
 }
 
+void DW_Base::LinkAsChildOf(DW_Base* parent) {
+  if (parent == nullptr) return;
+  {
+    std::lock_guard<std::mutex> lock(s_linkMutex);
+    if (parentData == parent) return;
+  }
+  CloneSourceHashID(parent);
+  LinkToParent(parent);
+}
+
 bool DW_Base::HasParent() const {
   std::lock_guard<std::mutex> lock(s_linkMutex);
   return parentData != nullptr;
@@ -130,7 +141,12 @@ std::vector<QZRef<DW_Base>> DW_Base::GetChildrenPinned() const {
   std::vector<QZRef<DW_Base>> children;
   std::lock_guard<std::mutex> lock(s_linkMutex);
   children.reserve(childData.GetCount());
-  for (int i = 0; i < childData.GetCount(); ++i) children.push_back(QZRef<DW_Base>::TryPin(childData[i]));
+  for (int i = 0; i < childData.GetCount(); ++i) {
+    // A child still being built (no count yet) or being destroyed cannot be pinned and
+    // is left out, as is one that only this pin holds: nothing would keep it alive.
+    QZRef<DW_Base> child = QZRef<DW_Base>::TryPin(childData[i]);
+    if (child && child->GetRefCount() > 1) children.push_back(std::move(child));
+  }
   return children;
 }
 
@@ -157,47 +173,46 @@ QZRef<QZMatrix> DW_Base::GetTransMatInvertToSourceImage() const {
 
 int DW_Base::GetParentDataUnit(tav::CDataUnit** parent) const {
   if (parent == nullptr) return -1;
-  std::lock_guard<std::mutex> lock(s_linkMutex);
-  *parent = parentData;
+  // A parent that is being destroyed, or that nothing but this pin holds, is reported as none.
+  QZRef<DW_Base> pinned = GetParentPinned();
+  *parent = pinned && pinned->GetRefCount() > 1 ? pinned.get() : nullptr;
   return 0;
 }
 
 namespace {
 
-void FillUnits(tav::CDataUnitArray* out, const std::vector<DW_Base*>& units) {
+void FillUnits(tav::CDataUnitArray* out, const std::vector<QZRef<DW_Base>>& units) {
   out->SetCount(static_cast<int>(units.size()));
-  for (size_t i = 0; i < units.size(); ++i) out->SetDataUnit(static_cast<int>(i), units[i]);
+  for (size_t i = 0; i < units.size(); ++i) out->SetDataUnit(static_cast<int>(i), units[i].get());
 }
 
 }  // namespace
 
-int DW_Base::GetChildDataUnits(const tav::CParameterTree* tree, tav::CDataUnitArray* out) const {
-  if (out == nullptr) return -1;
-  const std::vector<QZRef<DW_Base>> children = GetChildrenPinned();
-  std::vector<DW_Base*> listed;
-  if (tree == nullptr) {
-    for (const QZRef<DW_Base>& child : children) listed.push_back(child.get());
-    FillUnits(out, listed);
-    return 0;
-  }
+std::vector<QZRef<DW_Base>> DW_Base::ListChildren(const tav::CParameterTree* tree) const {
+  std::vector<QZRef<DW_Base>> children = GetChildrenPinned();
+  if (tree == nullptr) return children;
+  std::vector<QZRef<DW_Base>> listed;
   const std::string source = GetSourceHashID();
-  if (!children.empty() && children.front() && !source.empty()) {
-    tav::CDataUnitArray known;
-    tree->GetDataUnits(children.front()->GetStageType(), source.c_str(), &known);
-    for (const QZRef<DW_Base>& child : children) {
-      if (!child) continue;
-      const std::string id = child->GetDataHashID();
-      if (id.empty()) continue;
-      for (int i = 0; i < known.GetCount(); ++i) {
-        const tav::CDataUnit* unit = known.GetDataUnit(i);
-        if (unit != nullptr && unit->GetHashId() != nullptr && id == unit->GetHashId()) {
-          listed.push_back(child.get());
-          break;
-        }
+  if (children.empty() || source.empty()) return listed;
+  tav::CDataUnitArray known;
+  tree->GetDataUnits(children.front()->GetStageType(), source.c_str(), &known);
+  for (QZRef<DW_Base>& child : children) {
+    const std::string id = child->GetDataHashID();
+    if (id.empty()) continue;
+    for (int i = 0; i < known.GetCount(); ++i) {
+      const tav::CDataUnit* unit = known.GetDataUnit(i);
+      if (unit != nullptr && unit->GetHashId() != nullptr && id == unit->GetHashId()) {
+        listed.push_back(std::move(child));
+        break;
       }
     }
   }
-  FillUnits(out, listed);
+  return listed;
+}
+
+int DW_Base::GetChildDataUnits(const tav::CParameterTree* tree, tav::CDataUnitArray* out) const {
+  if (out == nullptr) return -1;
+  FillUnits(out, ListChildren(tree));
   return 0;
 }
 
@@ -206,14 +221,11 @@ int DW_Base::GetSiblingDataUnits(const tav::CParameterTree* tree, tav::CDataUnit
   const std::string id = GetDataHashID();
   QZRef<DW_Base> parent = GetParentPinned();
   if (!parent || id.empty()) return 0;
-  tav::CDataUnitArray children;
-  parent->GetChildDataUnits(tree, &children);
-  std::vector<DW_Base*> siblings;
-  for (int i = 0; i < children.GetCount(); ++i) {
-    // Every unit the parent lists is one of its child wraps.
-    DW_Base* wrap = static_cast<DW_Base*>(const_cast<tav::CDataUnit*>(children.GetDataUnit(i)));
-    if (wrap != nullptr && wrap->GetDataHashID() != id) siblings.push_back(wrap);
-  }
+  // The parent's children stay pinned while their ids are compared.
+  std::vector<QZRef<DW_Base>> siblings = parent->ListChildren(tree);
+  siblings.erase(std::remove_if(siblings.begin(), siblings.end(),
+                                [&](const QZRef<DW_Base>& sibling) { return sibling->GetDataHashID() == id; }),
+                 siblings.end());
   FillUnits(out, siblings);
   return 0;
 }

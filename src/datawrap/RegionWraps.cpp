@@ -17,16 +17,22 @@ DW_ROIColourImage::DW_ROIColourImage(DW_CandidateROIs* parent, const QZ_Quad& re
   SetStageType(tav::DUST_ROI_COLOUR_IMAGE);
   SetMediaType(tav::DUMT_IMAGE);
   std::lock_guard<std::mutex> lock(dataMutex);
-  QZRef<QZMatrix> colour = parent != nullptr ? parent->GetColourImage() : QZRef<QZMatrix>();
-  if (!colour) return;
+  const std::string id = RegionHashId(parent, quad);
+  if (!id.empty()) SetDataHashID(id);
+}
+
+std::string DW_ROIColourImage::RegionHashId(DW_CandidateROIs* regions, QZ_Quad& quad) {
+  QZRef<QZMatrix> colour = regions != nullptr ? regions->GetColourImage() : QZRef<QZMatrix>();
+  if (!colour) return std::string();
   // The colour image's pixels never change once computed, so its id is computed once.
   if (colour->GetHashIDLength() == 0) CalcQZMatrixHashID(*colour);
   CalcQZQuadHashID(quad);
   const std::string matrixId = colour->GetHashID();
-  if (matrixId.empty() || quad.GetHashID().empty()) return;
+  if (matrixId.empty() || quad.GetHashID().empty()) return std::string();
   const std::string seed = matrixId + quad.GetHashID();
   const std::string id = GenerateHashId(seed.data(), static_cast<unsigned int>(seed.size()));
-  if (!id.empty()) SetDataHashID(id + "-" + std::to_string(static_cast<int>(tav::DUST_ROI_COLOUR_IMAGE)));
+  if (id.empty()) return std::string();
+  return id + "-" + std::to_string(static_cast<int>(tav::DUST_ROI_COLOUR_IMAGE));
 }
 
 DW_ROIColourImage::DW_ROIColourImage(const DW_ROIColourImage* other) : quad(other->quad) { Clone(other); }
@@ -50,12 +56,12 @@ DW_ROIGrayscaleImageColourConverted::DW_ROIGrayscaleImageColourConverted(
 
 void DW_ROIGrayscaleImageColourConverted::SetColourImageAfterScalingDownDataUnit(DW_ColourImageAfterScalingDown* colour) {
   std::lock_guard<std::mutex> lock(dataMutex);
-  colourImageData.reset(colour);
+  AttachExtraInput(colourImageData, colour);
 }
 
 void DW_ROIGrayscaleImageColourConverted::SetGrayscaleImageTransformedDataUnit(DW_GrayscaleImageTransformed* gray) {
   std::lock_guard<std::mutex> lock(dataMutex);
-  grayscaleImageData.reset(gray);
+  AttachExtraInput(grayscaleImageData, gray);
 }
 
 void DW_ROIGrayscaleImageColourConverted::PrepareRequiredData() {
@@ -70,8 +76,8 @@ void DW_ROIGrayscaleImageColourConverted::CreateData(bool generate) {
   stage->linkedStage1.reset(StageOf(colourImageData));
   stage->linkedStage2.reset(StageOf(grayscaleImageData));
   InstallStage(stage, generate);
-  colourImageData.reset();
-  grayscaleImageData.reset();
+  LetGoOfExtraInput(colourImageData);
+  LetGoOfExtraInput(grayscaleImageData);
 }
 
 DW_ROIGrayscaleImageTransformed::DW_ROIGrayscaleImageTransformed(DW_ROIGrayscaleImageColourConverted* parent,
@@ -185,13 +191,13 @@ DW_ROIGrayscaleImageForStructurizing::DW_ROIGrayscaleImageForStructurizing(
 
 void DW_ROIGrayscaleImageForStructurizing::SetROIGrayscaleImageEnhancedDataUnit(DW_ROIGrayscaleImageEnhanced* enhanced) {
   std::lock_guard<std::mutex> lock(dataMutex);
-  enhancedImageData.reset(enhanced);
+  AttachExtraInput(enhancedImageData, enhanced);
 }
 
 void DW_ROIGrayscaleImageForStructurizing::SetROIGrayscaleImagePerspectiveCorrectedDataUnit(
     DW_ROIGrayscaleImagePerspectiveCorrected* perspective) {
   std::lock_guard<std::mutex> lock(dataMutex);
-  perspectiveImageData.reset(perspective);
+  AttachExtraInput(perspectiveImageData, perspective);
 }
 
 void DW_ROIGrayscaleImageForStructurizing::PrepareRequiredData() {
@@ -206,8 +212,8 @@ void DW_ROIGrayscaleImageForStructurizing::CreateData(bool generate) {
   stage->linkedStage1.reset(StageOf(enhancedImageData));
   stage->linkedStage2.reset(StageOf(perspectiveImageData));
   InstallStage(stage, generate);
-  enhancedImageData.reset();
-  perspectiveImageData.reset();
+  LetGoOfExtraInput(enhancedImageData);
+  LetGoOfExtraInput(perspectiveImageData);
 }
 
 DW_ROIBinaryImageForTextFiltering::DW_ROIBinaryImageForTextFiltering(DW_ROIGrayscaleImageForStructurizing* parent,
@@ -226,12 +232,12 @@ DW_ROIBinaryImageForTextFiltering::DW_ROIBinaryImageForTextFiltering(const DW_RO
 
 void DW_ROIBinaryImageForTextFiltering::SetTextureDetectionResultDataUnit(DW_TextureDetectionResult* texture) {
   std::lock_guard<std::mutex> lock(dataMutex);
-  textureResultData.reset(texture);
+  AttachExtraInput(textureResultData, texture);
 }
 
 void DW_ROIBinaryImageForTextFiltering::SetROIBinaryImageDataUnit(DW_ROIBinaryImage* binary) {
   std::lock_guard<std::mutex> lock(dataMutex);
-  binaryImageData.reset(binary);
+  AttachExtraInput(binaryImageData, binary);
 }
 
 void DW_ROIBinaryImageForTextFiltering::PrepareRequiredData() {
@@ -246,8 +252,8 @@ void DW_ROIBinaryImageForTextFiltering::CreateData(bool generate) {
   stage->linkedStage1.reset(StageOf(textureResultData));
   stage->linkedStage2.reset(StageOf(binaryImageData));
   InstallStage(stage, generate);
-  textureResultData.reset();
-  binaryImageData.reset();
+  LetGoOfExtraInput(textureResultData);
+  LetGoOfExtraInput(binaryImageData);
 }
 
 DW_ROIBinaryImageForStructurizing::DW_ROIBinaryImageForStructurizing(DW_ROIBinaryImageForTextFiltering* parent,
@@ -289,8 +295,10 @@ DW_LineSegments::DW_LineSegments(const DW_LineSegments* other) : modeRecord(othe
 void DW_LineSegments::SetROIGrayscaleImagePerspectiveCorrectedDataUnit(
     DW_ROIGrayscaleImagePerspectiveCorrected* perspective) {
   std::lock_guard<std::mutex> lock(dataMutex);
-  perspectiveImageData.reset(perspective);
+  AttachExtraInput(perspectiveImageData, perspective);
 }
+
+bool DW_LineSegments::ExtraInputsReady() const { return RequiredDataAvailableLocked() || (perspectiveImageData); }
 
 void DW_LineSegments::PrepareRequiredData() {
   DW_BaseTemplate::PrepareRequiredData();
@@ -302,7 +310,7 @@ void DW_LineSegments::CreateData(bool generate) {
   if (!stage) return;
   stage->linkedStage1.reset(StageOf(perspectiveImageData));
   InstallStage(stage, generate);
-  perspectiveImageData.reset();
+  LetGoOfExtraInput(perspectiveImageData);
 }
 
 }  // namespace orvex

@@ -101,7 +101,7 @@ DW_GrayscaleImageTransformed::DW_GrayscaleImageTransformed(const DW_GrayscaleIma
 
 void DW_GrayscaleImageTransformed::SetColourImageAfterScalingDownDataUnit(DW_ColourImageAfterScalingDown* colour) {
   std::lock_guard<std::mutex> lock(dataMutex);
-  colourImageData.reset(colour);
+  AttachExtraInput(colourImageData, colour);
 }
 
 void DW_GrayscaleImageTransformed::PrepareRequiredData() {
@@ -115,7 +115,7 @@ void DW_GrayscaleImageTransformed::CreateData(bool generate) {
   if (!stage) return;
   stage->linkedStage1.reset(StageOf(colourImageData));
   InstallStage(stage, generate);
-  colourImageData.reset();
+  LetGoOfExtraInput(colourImageData);
 }
 
 DW_GrayscaleImageForROI::DW_GrayscaleImageForROI(DW_GrayscaleImageTransformed* parent) : DW_ImageTemplate(parent) {
@@ -143,13 +143,15 @@ DW_CandidateROIs::DW_CandidateROIs(const DW_CandidateROIs* other) : modeRecord(o
 
 void DW_CandidateROIs::SetColourImageAfterScalingDownDataUnit(DW_ColourImageAfterScalingDown* colour) {
   std::lock_guard<std::mutex> lock(dataMutex);
-  colourImageData.reset(colour);
+  AttachExtraInput(colourImageData, colour);
 }
 
 QZRef<QZMatrix> DW_CandidateROIs::GetColourImage() const {
   std::lock_guard<std::mutex> lock(dataMutex);
   return colourImage;
 }
+
+bool DW_CandidateROIs::ExtraInputsReady() const { return RequiredDataAvailableLocked() || (colourImageData); }
 
 void DW_CandidateROIs::PrepareRequiredData() {
   DW_BaseTemplate::PrepareRequiredData();
@@ -165,7 +167,7 @@ void DW_CandidateROIs::CreateData(bool generate) {
     colourImage = colourStage->GetPrimaryData(false);
   }
   InstallStage(stage, generate);
-  colourImageData.reset();
+  LetGoOfExtraInput(colourImageData);
 }
 
 }  // namespace orvex

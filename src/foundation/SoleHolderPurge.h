@@ -2,16 +2,18 @@
 #ifndef ORVEX_SRC_FOUNDATION_SOLEHOLDERPURGE_H
 #define ORVEX_SRC_FOUNDATION_SOLEHOLDERPURGE_H
 
+#include <orvex/foundation/QZRef.h>
+
 namespace orvex {
 
-// Erases, in key order, every entry whose object only the map holds (count at most 1);
-// entries with an empty handle stay. Returns whether any entry went. The caller guards
-// the map; erasing may destroy the objects.
+// Erases, in key order, every entry whose object only the map holds; entries with an
+// empty handle stay. The objects go to `graveyard`, which the caller lets go after its
+// lock, and cannot be pinned by anyone meanwhile. Returns whether any entry went.
 template <class Map>
-bool EraseEntriesHeldOnlyByMap(Map& map) {
+bool ClaimEntriesHeldOnlyByMap(Map& map, QZGraveyard& graveyard) {
   bool erased = false;
   for (auto it = map.begin(); it != map.end();) {
-    if (it->second && it->second->GetRefCount() <= 1) {
+    if (it->second.ClaimIfSole(graveyard)) {
       it = map.erase(it);
       erased = true;
     } else {

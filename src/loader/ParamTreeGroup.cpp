@@ -37,7 +37,7 @@ int ParamTreeGroup::GetDataUnit(const char* dataHashId, tav::CDataUnit** unit) c
 
 int ParamTreeGroup::GetNodes(tav::DataUnitStageType stage, tav::CParameterTreeNodeArray* nodes) const {
   if (nodes == nullptr || !m_tree) return -1;
-  const ParamNodeArray& list = m_tree->GetNodesFromMap(stage);
+  const ParamNodeArray& list = m_tree->FindNodesOfStage(stage);
   nodes->SetCount(list.GetCount());
   for (int i = 0; i < list.GetCount(); ++i) nodes->SetParameterTreeNode(i, list[i]);
   return 0;
@@ -46,7 +46,7 @@ int ParamTreeGroup::GetNodes(tav::DataUnitStageType stage, tav::CParameterTreeNo
 int ParamTreeGroup::GetDataUnits(tav::DataUnitStageType stage, const char* sourceImageHashId,
                                  tav::CDataUnitArray* units) const {
   if (sourceImageHashId == nullptr || units == nullptr || !m_tree) return -1;
-  const ParamNodeArray& list = m_tree->GetNodesFromMap(stage);
+  const ParamNodeArray& list = m_tree->FindNodesOfStage(stage);
   std::vector<tav::CDataUnit*> collected;
   for (int i = 0; i < list.GetCount(); ++i) {
     tav::CDataUnitArray nodeUnits;
@@ -58,9 +58,9 @@ int ParamTreeGroup::GetDataUnits(tav::DataUnitStageType stage, const char* sourc
   return 0;
 }
 
-ParamNodeArray& ParamTreeGroup::GetRegionNodes() {
+const ParamNodeArray& ParamTreeGroup::GetRegionNodes() const {
   if (!m_tree) return m_noRegionNodes;
-  return m_tree->GetNodesFromMap(tav::DUST_CANDIDATE_ROIS);
+  return m_tree->FindNodesOfStage(tav::DUST_CANDIDATE_ROIS);
 }
 
 bool ParamTreeGroup::AddSourceData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,
@@ -68,10 +68,16 @@ bool ParamTreeGroup::AddSourceData(QZRef<QZMatrix>& image, int sourceImageArg1, 
   if (!m_tree || m_tree->GetRootNode() == nullptr) return false;
   // The root of every generated tree is its source node.
   auto* root = static_cast<PN_SourceImage*>(const_cast<ParameterNodeBase*>(m_tree->GetRootNode()));
-  char id[kHashIdBufferSize];
-  if (!root->AddData(image, sourceImageArg1, sourceImageArg2, id)) return false;
-  if (hashOut != nullptr) std::copy(id, id + std::char_traits<char>::length(id) + 1, hashOut);
+  const std::string id = PN_SourceImage::HashIdOfImage(image);
+  if (id.empty()) return false;
+  // The counters go up before the image is added: a release of the same image running
+  // meanwhile then keeps what this requester needs, or drops it before it is added again.
   PlusSavedTypeCount(id, savedTypes);
+  if (!root->AddHashedData(image, id, sourceImageArg1, sourceImageArg2)) {
+    MinusSavedTypeCount(id, savedTypes);
+    return false;
+  }
+  if (hashOut != nullptr) std::copy(id.c_str(), id.c_str() + id.size() + 1, hashOut);
   return true;
 }
 
@@ -96,19 +102,15 @@ bool ParamTreeGroup::HasSavedTypeCounter(const std::string& sourceHash) const {
 
 void ParamTreeGroup::RemoveSameSourceData(const std::string& sourceHash) {
   if (!m_tree) return;
-  // A snapshot of the counter, so the purge runs without the group's lock and a
-  // concurrent counter change cannot touch the counter while the tree reads it.
-  bool counted = false;
-  StageTypeCounter counter;
   {
+    std::vector<QZRef<DW_Base>> dropped;  // released after the group's lock
+    // The nodes drop their results under the group's lock, so no requester of this group
+    // raises its counters for the image between the reading of the counter and the drop.
     std::lock_guard<std::mutex> lock(m_mutex);
     auto found = m_savedTypeCounters.find(sourceHash);
-    if (found != m_savedTypeCounters.end()) {
-      counter = found->second;
-      counted = true;
-    }
+    m_tree->DropSourceResults(sourceHash, found != m_savedTypeCounters.end() ? &found->second : nullptr, dropped);
   }
-  m_tree->RemoveSameSourceData(sourceHash, counted ? &counter : nullptr);
+  QZParameterTreeAndDataPool::GetInstance()->GetDataManager()->UpdateTotalDataMapUntilSettled();
 }
 
 bool ParamTreeGroup::TransIntToDataUnitStageType(int value, tav::DataUnitStageType& stage) {

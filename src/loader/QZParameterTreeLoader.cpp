@@ -139,13 +139,23 @@ void QZParameterTreeLoader::ExtandRegionPart(QZParameterTree* tree, ParameterNod
 }
 
 bool QZParameterTreeLoader::UpdateTreeGroups() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  const bool removed = EraseEntriesHeldOnlyByMap(m_groupPool);
-  if (removed) UpdateParamTrees();
+  bool removed = false;
+  {
+    QZGraveyard groups;  // destroyed after the lock, releasing their trees
+    std::lock_guard<std::mutex> lock(m_mutex);
+    removed = ClaimEntriesHeldOnlyByMap(m_groupPool, groups);
+  }
+  if (removed) {
+    QZGraveyard trees;  // destroyed after the lock
+    std::lock_guard<std::mutex> lock(m_mutex);
+    UpdateParamTrees(trees);
+  }
   return removed;
 }
 
-bool QZParameterTreeLoader::UpdateParamTrees() { return EraseEntriesHeldOnlyByMap(m_treeCache); }
+bool QZParameterTreeLoader::UpdateParamTrees(QZGraveyard& dropped) {
+  return ClaimEntriesHeldOnlyByMap(m_treeCache, dropped);
+}
 
 bool CheckTreeTypeByDataUnitStageType(tav::DataUnitStageType stage) { return stage > tav::DUST_CANDIDATE_ROIS; }
 

@@ -60,9 +60,12 @@ void DataUnitManager::AddToTotalDataMap(const std::string& dataHashId, QZRef<DW_
   slot = std::move(data);
 }
 
-bool DataUnitManager::AddToTotalDataMapIfAbsent(const std::string& dataHashId, QZRef<DW_Base> data) {
+bool DataUnitManager::AddToTotalDataMapIfAbsent(const std::string& dataHashId, QZRef<DW_Base> data,
+                                                QZRef<DW_Base>* existing) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_totalDataMap.emplace(dataHashId, std::move(data)).second;
+  const auto entry = m_totalDataMap.try_emplace(dataHashId, std::move(data));
+  if (!entry.second && existing != nullptr) *existing = entry.first->second;
+  return entry.second;
 }
 
 bool DataUnitManager::GetFromTotalDataMap(const std::string& dataHashId, QZRef<DW_Base>& out) {
@@ -75,16 +78,23 @@ bool DataUnitManager::GetFromTotalDataMap(const std::string& dataHashId, QZRef<D
 
 bool DataUnitManager::UpdateDataInTotalDataMap(const std::string& dataHashId) {
   if (dataHashId.empty()) return false;
+  QZGraveyard erased;  // destroyed after the lock
   std::lock_guard<std::mutex> lock(m_mutex);
   auto found = m_totalDataMap.find(dataHashId);
-  if (found == m_totalDataMap.end() || !found->second || found->second->GetRefCount() > 1) return false;
+  if (found == m_totalDataMap.end() || !found->second.ClaimIfSole(erased)) return false;
   m_totalDataMap.erase(found);
   return true;
 }
 
 bool DataUnitManager::UpdateTotalDataMap() {
+  QZGraveyard erased;  // destroyed after the lock
   std::lock_guard<std::mutex> lock(m_mutex);
-  return EraseEntriesHeldOnlyByMap(m_totalDataMap);
+  return ClaimEntriesHeldOnlyByMap(m_totalDataMap, erased);
+}
+
+void DataUnitManager::UpdateTotalDataMapUntilSettled() {
+  while (UpdateTotalDataMap()) {
+  }
 }
 
 int DataUnitManager::GetDataMapSize() {

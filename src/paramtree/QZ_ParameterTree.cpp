@@ -91,10 +91,7 @@ ParameterNodeBase::~ParameterNodeBase() {
 
 void ParameterNodeBase::AddChildNode(ParameterNodeBase* child) { m_children.push_back(child); }
 
-void ParameterNodeBase::RemoveLastChild(ParameterNodeBase* child) {
-  const int count = m_children.GetCount();
-  if (count > 0 && m_children[count - 1] == child) m_children.pop_back();
-}
+void ParameterNodeBase::RemoveChildNode(ParameterNodeBase* child) { m_children.EraseLatest(child); }
 
 void ParameterNodeBase::CommonFillAllHashId() {
   if (m_parent == nullptr || m_singleModeHash.empty()) return;
@@ -132,6 +129,7 @@ bool ParameterNodeBase::CalcDataHashId(const std::string& key, char* out) const 
 }
 
 QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc, bool setRequired) {
+  QZRef<DW_Base> displaced;  // a table entry of another stage this result replaces, released after the lock
   std::lock_guard<std::mutex> lock(m_dataMutex);
   QZRef<DW_Base> result;
   auto own = m_dataMap.find(key);
@@ -140,51 +138,72 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
     requests::Count(m_stageType, requests::kOwn);
   } else {
     char buffer[kHashIdBufferSize];
-    std::string dataHashId;
-    if (CalcDataHashId(key, buffer)) {
-      dataHashId = buffer;
-      QZRef<DW_Base> shared;
-      if (Table()->GetFromTotalDataMap(dataHashId, shared) && shared && shared->GetStageType() == m_stageType) {
-        m_dataMap[key] = shared;
-        result = shared;
+    const bool shared = CalcDataHashId(key, buffer);
+    if (shared) {
+      QZRef<DW_Base> found;
+      if (Table()->GetFromTotalDataMap(buffer, found) && found && found->GetStageType() == m_stageType) {
+        result = found;
         requests::Count(m_stageType, requests::kAdopted);
       }
     }
-    if (!result && calc) {
-      result = CalcData(key);
-      if (result) {
-        requests::Count(m_stageType, requests::kCreated);
-        m_dataMap[key] = result;
-        if (!dataHashId.empty()) {
-          result->SetDataHashID(dataHashId);
-          Table()->AddToTotalDataMap(dataHashId, result);
+    if (!result && calc && ComputesResults() && m_parent != nullptr) {
+      // The parent's result first, with this node's lock held (node locks go towards the
+      // root); then the table is asked again and filled in one step, because another
+      // tree's node may have made this result meanwhile.
+      QZRef<DW_Base> parentResult = m_parent->GetDataBase(key, true, true);
+      if (parentResult) {
+        bool created = true;
+        if (shared) {
+          const std::string dataHashId(buffer);
+          result = Table()->FindOrAdd(dataHashId, m_stageType, [&] {
+            QZRef<DW_Base> made = CalcData(key, parentResult.get());
+            if (made) {
+              made->SetDataHashID(dataHashId);
+              made->LinkAsChildOf(parentResult.get());
+            }
+            return made;
+          }, &created, &displaced);
+        } else {
+          result = CalcData(key, parentResult.get());
+          if (result) result->LinkAsChildOf(parentResult.get());
         }
+        if (result) requests::Count(m_stageType, created ? requests::kCreated : requests::kAdopted);
       }
     }
+    if (result) StoreResult(key, result);
   }
   if (result && setRequired) SetRequiredData(key, result.get());
   return result;
 }
 
+void ParameterNodeBase::StoreResult(const std::string& key, const QZRef<DW_Base>& result) { m_dataMap[key] = result; }
+
 QZRef<DW_Base> ParameterNodeBase::AddNonexistentData(const std::string& key, QZRef<DW_Base> data) {
   std::lock_guard<std::mutex> lock(m_dataMutex);
-  if (key.empty()) return QZRef<DW_Base>();
+  if (key.empty() || !data) return QZRef<DW_Base>();
   auto own = m_dataMap.find(key);
   if (own != m_dataMap.end()) return own->second;
-  QZRef<DW_Base> shared;
-  if (Table()->GetFromTotalDataMap(key, shared)) return shared;
-  m_dataMap[key] = data;
-  Table()->AddToTotalDataMap(key, data);
+  // Looking for an entry and entering `data` is one step, so two nodes never both enter theirs.
+  QZRef<DW_Base> existing;
+  if (!Table()->AddToTotalDataMapIfAbsent(key, data, &existing)) return existing;
+  StoreResult(key, data);
   return data;
 }
 
-QZRef<DW_Base> ParameterNodeBase::CalcData(const std::string&) { return QZRef<DW_Base>(); }
+bool ParameterNodeBase::ComputesResults() const { return false; }
+
+QZRef<DW_Base> ParameterNodeBase::CalcData(const std::string&, DW_Base*) { return QZRef<DW_Base>(); }
 
 void ParameterNodeBase::SetRequiredData(const std::string&, DW_Base*) {}
 
 void ParameterNodeBase::RemoveSameSourceData(const std::string& sourceImageHashId) {
-  if (sourceImageHashId.empty()) return;
   std::vector<QZRef<DW_Base>> dropped;  // released after the lock
+  RemoveSameSourceData(sourceImageHashId, dropped);
+}
+
+void ParameterNodeBase::RemoveSameSourceData(const std::string& sourceImageHashId,
+                                             std::vector<QZRef<DW_Base>>& dropped) {
+  if (sourceImageHashId.empty()) return;
   std::lock_guard<std::mutex> lock(m_dataMutex);
   for (auto it = m_dataMap.begin(); it != m_dataMap.end();) {
     if (it->second && it->second->GetSourceHashID() == sourceImageHashId) {
@@ -229,15 +248,16 @@ int ParameterNodeBase::GetDataUnits(const char* sourceImageHashId, tav::CDataUni
 }
 
 int ParameterNodeBase::CreateDataUnitAs(const tav::CDataUnit* model, tav::CDataUnit** created) {
-  std::lock_guard<std::mutex> lock(m_dataMutex);
   if (model == nullptr || created == nullptr) return -1;
   if (model->GetStageType() != m_stageType) return -1;
   const DW_Base* source = dynamic_cast<const DW_Base*>(model);
   if (source == nullptr) return -1;
+  // Made before the lock, so that a copy that is not kept is freed after it.
   QZRef<DW_Base> copy = CopyWrap(source);
   if (!copy) return -1;
   const std::string cloneId = copy->GetDataHashID();
   if (cloneId.empty()) return -1;
+  std::lock_guard<std::mutex> lock(m_dataMutex);
   // Copies made within one second would share the clone id and replace each other;
   // every copy gets an id of its own instead, so each stays listed and alive.
   std::string id = cloneId;
@@ -247,7 +267,7 @@ int ParameterNodeBase::CreateDataUnitAs(const tav::CDataUnit* model, tav::CDataU
     if (id.empty()) return -1;
     copy->SetDataHashID(id);
   }
-  m_dataMap[id] = copy;
+  StoreResult(id, copy);
   *created = copy.get();
   requests::Count(m_stageType, requests::kCreated);
   return 0;
@@ -275,8 +295,13 @@ QZParameterTree::~QZParameterTree() {
 }
 
 bool QZParameterTree::PushBackNode(const std::string& id, QZRef<ParameterNodeBase> node) {
-  if (id.empty() || !node) return false;
-  if (!m_nodesById.emplace(id, node).second) return false;
+  if (!node) return false;
+  if (id.empty() || !m_nodesById.emplace(id, node).second) {
+    // The node's constructor entered it in its parent's child list; it must not stay
+    // there once the caller lets it go.
+    if (node->GetParent() != nullptr) node->GetParent()->RemoveChildNode(node.get());
+    return false;
+  }
   m_nodesByStage[node->GetDataUnitStageType()].push_back(node.get());
   return true;
 }
@@ -292,6 +317,11 @@ std::vector<ParameterNodeBase*> QZParameterTree::GetAllNodesOfStage(tav::DataUni
 }
 
 ParamNodeArray& QZParameterTree::GetNodesFromMap(tav::DataUnitStageType stage) { return m_nodesMap[stage]; }
+
+const ParamNodeArray& QZParameterTree::FindNodesOfStage(tav::DataUnitStageType stage) const {
+  const auto found = m_nodesMap.find(stage);
+  return found != m_nodesMap.end() ? found->second : m_noNodes;
+}
 
 ParameterNodeBase* QZParameterTree::GetUserCustomNode(tav::DataUnitStageType stage) const {
   auto found = m_userCustomNodes.find(stage);
@@ -317,15 +347,34 @@ std::vector<std::string> QZParameterTree::GetRegionIds(const std::string& source
   return found != m_regionIdsBySource.end() ? found->second : std::vector<std::string>();
 }
 
-void QZParameterTree::RemoveSameSourceData(const std::string& sourceImageHashId, const StageTypeCounter* counter) {
+int QZParameterTree::GetRegionIdSourceCount() const {
+  std::lock_guard<std::mutex> lock(m_regionIdsMutex);
+  return static_cast<int>(m_regionIdsBySource.size());
+}
+
+void QZParameterTree::DropSourceResults(const std::string& sourceImageHashId, const StageTypeCounter* counter,
+                                        std::vector<QZRef<DW_Base>>& dropped) {
   for (int stage = 1; stage <= kLastPurgedStage; ++stage) {
-    const auto nodes = m_nodesByStage.find(stage);
     const bool keep = counter != nullptr && counter->IsTypeNeedSave(static_cast<tav::DataUnitStageType>(stage));
-    if (nodes != m_nodesByStage.end() && !keep) {
-      for (ParameterNodeBase* node : nodes->second) node->RemoveSameSourceData(sourceImageHashId);
+    if (keep) continue;
+    const auto nodes = m_nodesByStage.find(stage);
+    if (nodes != m_nodesByStage.end()) {
+      for (ParameterNodeBase* node : nodes->second) node->RemoveSameSourceData(sourceImageHashId, dropped);
     }
-    Table()->UpdateTotalDataMap();
+    if (stage == tav::DUST_ROI_COLOUR_IMAGE) {
+      // The image's regions are gone from this tree with their results.
+      std::lock_guard<std::mutex> lock(m_regionIdsMutex);
+      m_regionIdsBySource.erase(sourceImageHashId);
+    }
   }
+}
+
+void QZParameterTree::RemoveSameSourceData(const std::string& sourceImageHashId, const StageTypeCounter* counter) {
+  {
+    std::vector<QZRef<DW_Base>> dropped;
+    DropSourceResults(sourceImageHashId, counter, dropped);
+  }
+  Table()->UpdateTotalDataMapUntilSettled();
 }
 
 }  // namespace orvex

@@ -5,6 +5,8 @@
 #include <orvex/loader/QZParameterTreeAndDataPool.h>
 #include <orvex/paramtree/QZParameterTree.h>
 
+#include <orvex/improc/QZLog.h>
+
 #include "foundation/HashKeys.h"
 #include "paramtree/RequestCounters.h"
 
@@ -29,16 +31,14 @@ void WriteHashOut(const std::string& id, char* hashOut) {
   if (hashOut != nullptr) std::memcpy(hashOut, id.c_str(), id.size() + 1);
 }
 
-// The parent node's result for `key`, computed when missing and with its extra inputs,
-// and a new wrap of the node's stage on top of it; empty without a parent result.
+// A new wrap of the node's stage for the parent node's result. It is built unlinked:
+// the node links it to that result once it has its hash id, so nobody who finds it in
+// the parent's child list sees the id change.
 template <class Node, class... Args>
-QZRef<DW_Base> WrapOnParent(Node* node, const std::string& key, Args&&... args) {
+QZRef<DW_Base> NewWrap(Node*, Args&&... args) {
   typedef typename Node::WrapType Wrap;
-  auto* parent = node->GetPreviousNode();
-  if (parent == nullptr) return QZRef<DW_Base>();
-  auto parentResult = parent->GetData(key, true, true);
-  if (!parentResult) return QZRef<DW_Base>();
-  return QZRef<DW_Base>(new Wrap(parentResult.get(), std::forward<Args>(args)...));
+  typedef typename Node::ParentType::WrapType ParentWrap;
+  return QZRef<DW_Base>(new Wrap(static_cast<ParentWrap*>(nullptr), std::forward<Args>(args)...));
 }
 
 // The ancestor `distance` levels up, typed by the chain of parent classes.
@@ -88,33 +88,51 @@ PN_SourceImage::PN_SourceImage(QZParameterTree* tree) : QZDelayObj(tree) {
 }
 
 bool PN_SourceImage::AddData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut) {
-  if (!image) return false;
-  if (std::min(image->GetMat().rows, image->GetMat().cols) < 8) return false;
+  const std::string id = HashIdOfImage(image);
+  if (id.empty() || !AddHashedData(image, id, sourceImageArg1, sourceImageArg2)) return false;
+  WriteHashOut(id, hashOut);
+  return true;
+}
+
+std::string PN_SourceImage::HashIdOfImage(QZRef<QZMatrix>& image) {
+  if (!image) return std::string();
+  if (std::min(image->GetMat().rows, image->GetMat().cols) < 8) return std::string();
   CalcQZMatrixHashID(*image);
-  const std::string id = image->GetHashID();
-  if (id.empty() || id.size() > kHashIdBufferSize - 1) return false;
-  {
-    std::lock_guard<std::mutex> lock(m_dataMutex);
-    auto own = m_dataMap.find(id);
-    QZRef<DW_Base> shared;
-    if (own != m_dataMap.end()) {
-      // An equal id with other pixels is a hash collision: never hand out another image's results.
-      if (!IsSourceOf(own->second, *image)) return false;
-      requests::Count(m_stageType, requests::kOwn);
-    } else if (Table()->GetFromTotalDataMap(id, shared) && shared) {
-      if (!IsSourceOf(shared, *image)) return false;
-      m_dataMap[id] = shared;
-      requests::Count(m_stageType, requests::kAdopted);
-    } else {
-      requests::Count(m_stageType, requests::kCreated);
+  std::string id = image->GetHashID();
+  if (id.size() > kHashIdBufferSize - 1) id.clear();
+  return id;
+}
+
+bool PN_SourceImage::AddHashedData(QZRef<QZMatrix>& image, const std::string& id, int sourceImageArg1,
+                                   int sourceImageArg2) {
+  QZRef<DW_Base> displaced;  // released after the lock
+  std::lock_guard<std::mutex> lock(m_dataMutex);
+  auto own = m_dataMap.find(id);
+  QZRef<DW_Base> result;
+  bool created = false;
+  if (own != m_dataMap.end()) {
+    result = own->second;
+  } else {
+    result = Table()->FindOrAdd(id, m_stageType, [&] {
       QZRef<DW_Base> source(new DW_SourceImage(image, sourceImageArg1, sourceImageArg2));
       source->SetDataHashID(id);
       source->SetSourceHashID(id);
-      m_dataMap[id] = source;
-      Table()->AddToTotalDataMap(id, source);
+      return source;
+    }, &created, &displaced);
+  }
+  if (!created) {
+    // An equal id with other pixels is a hash collision: never hand out another image's results.
+    const auto* source = static_cast<const DW_SourceImage*>(result.get());
+    if (!IsSourceOf(result, *image)) return false;
+    if (source->GetSourceImageArg1() != sourceImageArg1 || source->GetSourceImageArg2() != sourceImageArg2) {
+      // Results made with other size limits would be handed out as if made with these.
+      QZLog::m_instance.WriteMessage(1, "PN_SourceImage::AddData: refused, the image was added before with other "
+                                        "size arguments");
+      return false;
     }
   }
-  WriteHashOut(id, hashOut);
+  requests::Count(m_stageType, own != m_dataMap.end() ? requests::kOwn : created ? requests::kCreated : requests::kAdopted);
+  if (own == m_dataMap.end()) StoreResult(id, result);
   return true;
 }
 
@@ -125,7 +143,9 @@ PN_ColourImageAfterSizeFitting::PN_ColourImageAfterSizeFitting(QZParameterTree* 
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ColourImageAfterSizeFitting::CalcData(const std::string& key) { return WrapOnParent(this, key); }
+QZRef<DW_Base> PN_ColourImageAfterSizeFitting::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this);
+}
 
 PN_ColourImageAfterScalingDown::PN_ColourImageAfterScalingDown(QZParameterTree* tree,
                                                                PN_ColourImageAfterSizeFitting* parent, int value)
@@ -135,8 +155,8 @@ PN_ColourImageAfterScalingDown::PN_ColourImageAfterScalingDown(QZParameterTree* 
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ColourImageAfterScalingDown::CalcData(const std::string& key) {
-  return WrapOnParent(this, key, m_scalingDownParameter);
+QZRef<DW_Base> PN_ColourImageAfterScalingDown::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this, m_scalingDownParameter);
 }
 
 PN_ColourImageForROI::PN_ColourImageForROI(QZParameterTree* tree, PN_ColourImageAfterScalingDown* parent)
@@ -146,7 +166,9 @@ PN_ColourImageForROI::PN_ColourImageForROI(QZParameterTree* tree, PN_ColourImage
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ColourImageForROI::CalcData(const std::string& key) { return WrapOnParent(this, key); }
+QZRef<DW_Base> PN_ColourImageForROI::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this);
+}
 
 PN_GrayscaleImageColourConverted::PN_GrayscaleImageColourConverted(QZParameterTree* tree, PN_ColourImageForROI* parent,
                                                                    const QZVP_ColourConversionModeStruct& mode)
@@ -156,8 +178,8 @@ PN_GrayscaleImageColourConverted::PN_GrayscaleImageColourConverted(QZParameterTr
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_GrayscaleImageColourConverted::CalcData(const std::string& key) {
-  return WrapOnParent(this, key, &m_mode);
+QZRef<DW_Base> PN_GrayscaleImageColourConverted::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this, &m_mode);
 }
 
 PN_GrayscaleImageTransformed::PN_GrayscaleImageTransformed(QZParameterTree* tree,
@@ -169,8 +191,8 @@ PN_GrayscaleImageTransformed::PN_GrayscaleImageTransformed(QZParameterTree* tree
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_GrayscaleImageTransformed::CalcData(const std::string& key) {
-  return WrapOnParent(this, key, &m_mode);
+QZRef<DW_Base> PN_GrayscaleImageTransformed::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this, &m_mode);
 }
 
 void PN_GrayscaleImageTransformed::SetRequiredData(const std::string& key, DW_Base* data) {
@@ -191,7 +213,9 @@ PN_GrayscaleImageForROI::PN_GrayscaleImageForROI(QZParameterTree* tree, PN_Grays
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_GrayscaleImageForROI::CalcData(const std::string& key) { return WrapOnParent(this, key); }
+QZRef<DW_Base> PN_GrayscaleImageForROI::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this);
+}
 
 PN_CandidateROIs::PN_CandidateROIs(QZParameterTree* tree, PN_GrayscaleImageForROI* parent,
                                    const QZVP_RegionPredetectionModeStruct& mode)
@@ -201,7 +225,9 @@ PN_CandidateROIs::PN_CandidateROIs(QZParameterTree* tree, PN_GrayscaleImageForRO
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_CandidateROIs::CalcData(const std::string& key) { return WrapOnParent(this, key, &m_mode); }
+QZRef<DW_Base> PN_CandidateROIs::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this, &m_mode);
+}
 
 void PN_CandidateROIs::SetRequiredData(const std::string& key, DW_Base* data) {
   auto* wrap = static_cast<DW_CandidateROIs*>(data);
@@ -227,16 +253,22 @@ PN_ROIColourImage::PN_ROIColourImage(QZParameterTree* tree, PN_CandidateROIs* pa
 
 bool PN_ROIColourImage::AddData(DW_CandidateROIs* regions, const QZ_Quad& quad, char* hashOut) {
   if (regions == nullptr) return false;
-  QZRef<DW_Base> region(new DW_ROIColourImage(regions, quad));
-  const std::string id = region->GetDataHashID();
+  QZ_Quad region(quad);
+  const std::string id = DW_ROIColourImage::RegionHashId(regions, region);
   if (id.empty()) return false;
   {
+    QZRef<DW_Base> displaced;  // released after the lock
     std::lock_guard<std::mutex> lock(m_dataMutex);
     if (m_dataMap.find(id) == m_dataMap.end()) {
-      m_dataMap[id] = region;
-      Table()->AddToTotalDataMap(id, region);
+      // Another tree may hold this region already: its result is adopted, never replaced.
+      bool created = false;
+      QZRef<DW_Base> result = Table()->FindOrAdd(id, m_stageType, [&] {
+        return QZRef<DW_Base>(new DW_ROIColourImage(regions, quad));
+      }, &created, &displaced);
+      if (!result) return false;
+      StoreResult(id, result);
       if (m_tree != nullptr) m_tree->AddRegionId(regions->GetSourceHashID(), id);
-      requests::Count(m_stageType, requests::kCreated);
+      requests::Count(m_stageType, created ? requests::kCreated : requests::kAdopted);
     } else {
       requests::Count(m_stageType, requests::kOwn);
     }
@@ -255,8 +287,8 @@ PN_ROIGrayscaleImageColourConverted::PN_ROIGrayscaleImageColourConverted(QZParam
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ROIGrayscaleImageColourConverted::CalcData(const std::string& key) {
-  return WrapOnParent(this, key, &m_mode);
+QZRef<DW_Base> PN_ROIGrayscaleImageColourConverted::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this, &m_mode);
 }
 
 void PN_ROIGrayscaleImageColourConverted::SetRequiredData(const std::string&, DW_Base* data) {
@@ -286,8 +318,8 @@ PN_ROIGrayscaleImageTransformed::PN_ROIGrayscaleImageTransformed(QZParameterTree
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ROIGrayscaleImageTransformed::CalcData(const std::string& key) {
-  return WrapOnParent(this, key, &m_mode);
+QZRef<DW_Base> PN_ROIGrayscaleImageTransformed::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this, &m_mode);
 }
 
 PN_ROIGrayscaleImage::PN_ROIGrayscaleImage(QZParameterTree* tree, PN_ROIGrayscaleImageTransformed* parent)
@@ -297,7 +329,9 @@ PN_ROIGrayscaleImage::PN_ROIGrayscaleImage(QZParameterTree* tree, PN_ROIGrayscal
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ROIGrayscaleImage::CalcData(const std::string& key) { return WrapOnParent(this, key); }
+QZRef<DW_Base> PN_ROIGrayscaleImage::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this);
+}
 
 PN_ROIGrayscaleImageRotated::PN_ROIGrayscaleImageRotated(QZParameterTree* tree, PN_ROIGrayscaleImage* parent)
     : QZDelayObj(tree, parent) {
@@ -306,7 +340,9 @@ PN_ROIGrayscaleImageRotated::PN_ROIGrayscaleImageRotated(QZParameterTree* tree, 
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ROIGrayscaleImageRotated::CalcData(const std::string& key) { return WrapOnParent(this, key); }
+QZRef<DW_Base> PN_ROIGrayscaleImageRotated::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this);
+}
 
 PN_ROIGrayscaleImagePerspectiveCorrected::PN_ROIGrayscaleImagePerspectiveCorrected(QZParameterTree* tree,
                                                                                    PN_ROIGrayscaleImageRotated* parent)
@@ -316,8 +352,8 @@ PN_ROIGrayscaleImagePerspectiveCorrected::PN_ROIGrayscaleImagePerspectiveCorrect
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ROIGrayscaleImagePerspectiveCorrected::CalcData(const std::string& key) {
-  return WrapOnParent(this, key);
+QZRef<DW_Base> PN_ROIGrayscaleImagePerspectiveCorrected::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this);
 }
 
 PN_ROIGrayscaleImageEnhanced::PN_ROIGrayscaleImageEnhanced(QZParameterTree* tree,
@@ -329,8 +365,8 @@ PN_ROIGrayscaleImageEnhanced::PN_ROIGrayscaleImageEnhanced(QZParameterTree* tree
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ROIGrayscaleImageEnhanced::CalcData(const std::string& key) {
-  return WrapOnParent(this, key, &m_mode);
+QZRef<DW_Base> PN_ROIGrayscaleImageEnhanced::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this, &m_mode);
 }
 
 PN_ROIGaryImageProcessed::PN_ROIGaryImageProcessed(QZParameterTree* tree, PN_ROIGrayscaleImageEnhanced* parent)
@@ -340,7 +376,9 @@ PN_ROIGaryImageProcessed::PN_ROIGaryImageProcessed(QZParameterTree* tree, PN_ROI
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ROIGaryImageProcessed::CalcData(const std::string& key) { return WrapOnParent(this, key); }
+QZRef<DW_Base> PN_ROIGaryImageProcessed::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this);
+}
 
 PN_ROIBinaryImage::PN_ROIBinaryImage(QZParameterTree* tree, PN_ROIGaryImageProcessed* parent,
                                      const QZVP_BinarizationModeStruct& mode)
@@ -350,7 +388,9 @@ PN_ROIBinaryImage::PN_ROIBinaryImage(QZParameterTree* tree, PN_ROIGaryImageProce
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ROIBinaryImage::CalcData(const std::string& key) { return WrapOnParent(this, key, &m_mode); }
+QZRef<DW_Base> PN_ROIBinaryImage::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this, &m_mode);
+}
 
 PN_ROITextureDetectionResult::PN_ROITextureDetectionResult(QZParameterTree* tree, PN_ROIBinaryImage* parent,
                                                            const std::vector<QZVP_TextureDetectionModeStruct>& modes)
@@ -360,8 +400,8 @@ PN_ROITextureDetectionResult::PN_ROITextureDetectionResult(QZParameterTree* tree
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ROITextureDetectionResult::CalcData(const std::string& key) {
-  return WrapOnParent(this, key, &m_modes);
+QZRef<DW_Base> PN_ROITextureDetectionResult::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this, &m_modes);
 }
 
 PN_ROIGrayscaleImageForStructurizing::PN_ROIGrayscaleImageForStructurizing(
@@ -372,8 +412,8 @@ PN_ROIGrayscaleImageForStructurizing::PN_ROIGrayscaleImageForStructurizing(
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ROIGrayscaleImageForStructurizing::CalcData(const std::string& key) {
-  return WrapOnParent(this, key, &m_mode);
+QZRef<DW_Base> PN_ROIGrayscaleImageForStructurizing::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this, &m_mode);
 }
 
 void PN_ROIGrayscaleImageForStructurizing::SetRequiredData(const std::string& key, DW_Base* data) {
@@ -401,8 +441,8 @@ PN_ROIBinaryImageForTextFiltering::PN_ROIBinaryImageForTextFiltering(QZParameter
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ROIBinaryImageForTextFiltering::CalcData(const std::string& key) {
-  return WrapOnParent(this, key, &m_mode);
+QZRef<DW_Base> PN_ROIBinaryImageForTextFiltering::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this, &m_mode);
 }
 
 void PN_ROIBinaryImageForTextFiltering::SetRequiredData(const std::string& key, DW_Base* data) {
@@ -430,8 +470,8 @@ PN_ROIBinaryImageForStructurizing::PN_ROIBinaryImageForStructurizing(QZParameter
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_ROIBinaryImageForStructurizing::CalcData(const std::string& key) {
-  return WrapOnParent(this, key, &m_modes);
+QZRef<DW_Base> PN_ROIBinaryImageForStructurizing::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this, &m_modes);
 }
 
 PN_Contours::PN_Contours(QZParameterTree* tree, PN_ROIBinaryImageForStructurizing* parent) : QZDelayObj(tree, parent) {
@@ -444,7 +484,9 @@ PN_Contours::PN_Contours(QZParameterTree* tree, PN_ROIBinaryImageForStructurizin
   }
 }
 
-QZRef<DW_Base> PN_Contours::CalcData(const std::string& key) { return WrapOnParent(this, key); }
+QZRef<DW_Base> PN_Contours::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this);
+}
 
 PN_LineSegments::PN_LineSegments(QZParameterTree* tree, PN_Contours* parent, const QZVP_LineExtractionModeStruct& mode)
     : QZDelayObj(tree, parent), m_mode(mode) {
@@ -453,7 +495,9 @@ PN_LineSegments::PN_LineSegments(QZParameterTree* tree, PN_Contours* parent, con
   CommonFillAllHashId();
 }
 
-QZRef<DW_Base> PN_LineSegments::CalcData(const std::string& key) { return WrapOnParent(this, key, &m_mode); }
+QZRef<DW_Base> PN_LineSegments::CalcData(const std::string&, DW_Base*) {
+  return NewWrap(this, &m_mode);
+}
 
 void PN_LineSegments::SetRequiredData(const std::string& key, DW_Base* data) {
   auto* wrap = static_cast<DW_LineSegments*>(data);

@@ -9,16 +9,13 @@ namespace orvex {
 
 namespace {
 
-// Builds a node below `parent` and offers it to the tree. A refused node is taken back
-// from its parent's child list and dropped; the result is then null.
+// Builds a node below `parent` and offers it to the tree. A refused node (the tree takes
+// it out of its parent's child list) is dropped; the result is then null.
 template <class Node, class... Args>
 Node* AddNode(QZParameterTree* tree, typename Node::ParentType* parent, const Args&... args) {
   Node* node = new Node(tree, parent, args...);
   QZRef<ParameterNodeBase> held(node);
-  if (!tree->PushBackNode(node->GetGlobalHash(), std::move(held))) {
-    parent->RemoveLastChild(node);
-    return nullptr;  // the refused node went with the tree's argument
-  }
+  if (!tree->PushBackNode(node->GetGlobalHash(), std::move(held))) return nullptr;
   return node;
 }
 

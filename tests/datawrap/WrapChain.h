@@ -4,6 +4,8 @@
 
 #include <OrvexStagecacheHost.h>
 
+#include "../support/HostPipeline.h"
+
 namespace orvex {
 namespace testing {
 
@@ -102,20 +104,6 @@ struct RegionChain {
     lines->SetROIGrayscaleImagePerspectiveCorrectedDataUnit(perspective.get());
   }
 };
-
-// Computations run so far by every stage class.
-inline std::vector<int> ComputationCounts() {
-  std::vector<int> counts;
-  for (int kind = 0; kind < DPK_COUNT; ++kind) counts.push_back(DP_CommonBase::GetComputationCount(DP_StageKind(kind)));
-  return counts;
-}
-
-// Computations per stage class since `before`.
-inline std::vector<int> ComputationsSince(const std::vector<int>& before) {
-  std::vector<int> now = ComputationCounts();
-  for (size_t i = 0; i < now.size(); ++i) now[i] -= before[i];
-  return now;
-}
 
 }  // namespace testing
 }  // namespace orvex

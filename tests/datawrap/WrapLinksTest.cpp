@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -137,6 +139,38 @@ TEST_F(WrapLinks, DestructionUnlinksBothWays) {
   EXPECT_EQ(children[0]->GetData(true), nullptr);  // nothing to build on
 }
 
+TEST_F(WrapLinks, ParentReleasedWhileEightThreadsAskForItIsEitherListedWholeOrGone) {
+  WholeChain chain(page, modes);
+  for (int round = 0; round < 200; ++round) {
+    QZRef<DW_GrayscaleImageColourConverted> parent(
+        new DW_GrayscaleImageColourConverted(chain.colourForRegions.get(), &modes.colour));
+    QZRef<DW_GrayscaleImageTransformed> child(new DW_GrayscaleImageTransformed(parent.get(), &modes.transform));
+    child->SetDataHashID("child");
+    // The parent is borrowed from the handle below; once that goes it is only compared.
+    const tav::CDataUnit* parentUnit = parent.get();
+    std::atomic<bool> released{false};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 8; ++t) {
+      readers.emplace_back([&] {
+        while (!released.load()) {
+          tav::CDataUnit* seen = nullptr;
+          child->GetParentDataUnit(&seen);
+          EXPECT_TRUE(seen == nullptr || seen == parentUnit);
+          tav::CDataUnitArray siblings;
+          child->GetSiblingDataUnits(nullptr, &siblings);
+          EXPECT_EQ(siblings.GetCount(), 0);
+        }
+      });
+    }
+    parent.reset();  // the last count, taken while readers pin the parent
+    released.store(true);
+    for (std::thread& reader : readers) reader.join();
+    tav::CDataUnit* gone = chain.source.get();
+    child->GetParentDataUnit(&gone);
+    EXPECT_EQ(gone, nullptr);
+  }
+}
+
 TEST_F(WrapLinks, CloneIsNoChildButListsSiblingsAndSurvivesItsParent) {
   WholeChain chain(page, modes);
   auto children = ThreeChildren(chain);
@@ -180,7 +214,9 @@ TEST_F(WrapLinks, RegionColourIdsDependOnImageAndQuadAndEndInNine) {
 
   WholeChain colourless(page, modes);
   colourless.regions.reset(new DW_CandidateROIs(colourless.grayForRegions.get(), &modes.regions));
-  ASSERT_NE(colourless.regions->GetData(true), nullptr);  // runs without a colour image
+  EXPECT_EQ(colourless.regions->GetData(true), nullptr);  // waits for its colour input
+  colourless.regions->SetRequiredDataAvailableFlag(true);
+  ASSERT_NE(colourless.regions->GetData(true), nullptr);  // told to run without a colour image
   EXPECT_FALSE(colourless.regions->GetColourImage());
   EXPECT_EQ(colourless.regions->GetData(false)->linkedStage1.get(), nullptr);
   QZRef<DW_ROIColourImage> noId(new DW_ROIColourImage(colourless.regions.get(), quad));

@@ -4,6 +4,7 @@
 #include <OrvexStagecache.h>
 #include <OrvexStagecacheHost.h>
 
+#include "../support/HostPipeline.h"
 #include "../support/TestScene.h"
 
 #include <gtest/gtest.h>
@@ -15,81 +16,9 @@
 namespace orvex {
 namespace {
 
-QZ_ImageParameter PageParameters(int binarizationOffset) {
-  QZ_ImageParameter p;
-  p.scalingDownValue = 800;
-  QZVP_ColourConversionModeStruct colour;
-  colour.mode = CICM_GENERAL;
-  p.colourConversionModes = {colour};
-  p.grayscaleTransformationModes = {QZVP_GrayscaleTransformationModeStruct(GTM_ORIGINAL)};
-  QZVP_RegionPredetectionModeStruct regions;
-  regions.mode = RPM_GENERAL_GRAY_CONTRAST;
-  p.regionPredetectionModes = {regions};
-  QZVP_GrayscaleEnhancementModeStruct enhancement;
-  enhancement.mode = GEM_GRAY_EQUALIZE;
-  p.grayscaleEnhancementModes = {enhancement};
-  QZVP_BinarizationModeStruct binarization;
-  binarization.mode = BM_LOCAL_BLOCK;
-  binarization.intArg1 = 15;
-  binarization.intArg5 = binarizationOffset;
-  p.binarizationModes = {binarization};
-  p.textureDetectionModes.resize(1);
-  p.textureDetectionModes[0].mode = TDM_GENERAL_WIDTH_CONCENTRATION;
-  p.textFilterModes.resize(1);
-  p.textFilterModes[0].mode = TFM_GENERAL_CONTOUR;
-  QZVP_LineExtractionModeStruct lines;
-  lines.mode = LEM_GENERAL;
-  p.lineExtractionModes = {lines};
-  return p;
-}
-
-// The host's registration callback: the tree for the name, a region part below every
-// candidate-regions node, the group stored in the loader's pool.
-QZRef<ParamTreeGroup> RegisterGroup(void* host, QZParameterTreeLoader* loader, const char* name) {
-  auto* parameters = static_cast<QZ_ImageParameter*>(host);
-  QZRef<QZParameterTree> tree = loader->CreateParameterTree(name, parameters);
-  QZRef<ParamTreeGroup> group(new ParamTreeGroup(tree));
-  const ParamNodeArray regionNodes = group->GetRegionNodes();
-  for (int i = 0; i < regionNodes.GetCount(); ++i) loader->ExtandRegionPart(tree.get(), regionNodes[i], parameters);
-  loader->GetParamTreeGroupPool()[name] = group;
-  return group;
-}
-
-// Adds every candidate region of the image through the region colour image nodes, and
-// generates the line segments of every region; returns the region ids.
-std::vector<std::string> AddRegionsAndGenerateLines(ParamTreeGroup& group, const std::string& image) {
-  std::vector<std::string> regionIds;
-  ParamNodeArray& regionNodes = group.GetRegionNodes();
-  for (int i = 0; i < regionNodes.GetCount(); ++i) {
-    auto* candidatesNode = static_cast<PN_CandidateROIs*>(regionNodes[i]);
-    QZRef<DW_CandidateROIs> candidates = candidatesNode->GetData(image, true, true);
-    if (!candidates || candidates->GetData(true) == nullptr) continue;
-    QZRef<QZQuadList> quads = candidates->GetData(false)->GetPrimaryData(false);
-    const ParamNodeArray& children = candidatesNode->GetChildren();
-    for (int c = 0; c < children.GetCount(); ++c) {
-      auto* roiNode = static_cast<PN_ROIColourImage*>(children[c]);
-      for (const QZ_Quad& quad : quads->quads) {
-        char id[kHashIdBufferSize];
-        if (roiNode->AddData(candidates.get(), quad, id)) regionIds.push_back(id);
-      }
-    }
-  }
-  const ParamNodeArray& lineNodes = group.GetTree()->GetNodesFromMap(tav::DUST_LINE_SEGMENTS);
-  for (int i = 0; i < lineNodes.GetCount(); ++i) {
-    for (const std::string& region : regionIds) {
-      if (QZRef<DW_LineSegments> lines = static_cast<PN_LineSegments*>(lineNodes[i])->GetData(region, true, true)) {
-        lines->GetData(true);
-      }
-    }
-  }
-  return regionIds;
-}
-
-std::vector<int> Computations() {
-  std::vector<int> counts;
-  for (int kind = 0; kind < DPK_COUNT; ++kind) counts.push_back(DP_CommonBase::GetComputationCount(DP_StageKind(kind)));
-  return counts;
-}
+using testing::AddRegionsAndGenerateLines;
+using testing::PageParameters;
+using testing::RegisterGroup;
 
 TEST(HostEndToEnd, PageThroughTwoGroupsSharesResultsAndReleasesEverything) {
   DataUnitManager* table = QZParameterTreeAndDataPool::GetInstance()->GetDataManager();
@@ -188,15 +117,14 @@ TEST(HostEndToEnd, PageThroughTwoGroupsSharesResultsAndReleasesEverything) {
   EXPECT_EQ(children.GetCount(), 0);
 
   // A second group whose parameters differ only in binarization adopts everything above it.
-  const std::vector<int> before = Computations();
+  const std::vector<int> before = testing::ComputationCounts();
   QZRef<ParamTreeGroup> second = loader->InitParameterTreeGroup(&secondParameters, &RegisterGroup, "end-to-end-second");
   QZRef<QZMatrix> again(new QZMatrix(page.clone()));
   char secondId[kHashIdBufferSize];
   ASSERT_TRUE(second->AddSourceData(again, 0, 0, secondId, keep));
   EXPECT_STREQ(secondId, imageId);
   EXPECT_EQ(AddRegionsAndGenerateLines(*second, secondId), regions);
-  std::vector<int> moved = Computations();
-  for (size_t i = 0; i < moved.size(); ++i) moved[i] -= before[i];
+  const std::vector<int> moved = testing::ComputationsSince(before);
   for (int kind = DPK_SOURCE_IMAGE; kind <= DPK_ENHANCE_ROI_IMAGE; ++kind) EXPECT_EQ(moved[kind], 0) << "kind " << kind;
   EXPECT_EQ(moved[DPK_BINARIZE_ROI_IMAGE], static_cast<int>(regions.size()));
   tav::CDataUnitArray secondLines;

@@ -129,6 +129,19 @@ TEST(TreeMaps, RefusedIdsLeaveTheExistingNodeAlone) {
   EXPECT_EQ(t.tree->GetUserCustomNode(tav::DUST_CONTOURS), nullptr);
 }
 
+TEST(TreeMaps, NodeRefusedByItsTreeLeavesItsParentsChildList) {
+  HandTree t;
+  const int children = t.gray->GetChildren().GetCount();
+  QZRef<ParameterNodeBase> duplicate(new PN_GrayscaleImageTransformed(t.tree.get(), t.gray, ChainModes().transform));
+  EXPECT_EQ(t.gray->GetChildren().GetCount(), children + 1);
+  EXPECT_FALSE(t.tree->PushBackNode(duplicate->GetGlobalHash(), duplicate));
+  duplicate.reset();
+  ASSERT_EQ(t.gray->GetChildren().GetCount(), children);
+  tav::CParameterTreeNodeArray listed;
+  ASSERT_EQ(t.gray->GetChildNodes(&listed), 0);
+  for (int i = 0; i < listed.GetCount(); ++i) EXPECT_EQ(listed.GetParameterTreeNode(i)->GetDataUnitStageType(), tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED);
+}
+
 TEST(StageCounter, CountsOnlyRequestsMarkedOne) {
   StageTypeCounter counter;
   counter.UpdateCounter({{tav::DUST_SOURCE_IMAGE, 2}, {tav::DUST_CONTOURS, 0}});

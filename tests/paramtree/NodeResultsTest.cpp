@@ -94,6 +94,92 @@ TEST_F(NodeResults, SecondTreeAdoptsTheFirstTreesResultsWithoutComputing) {
   b.tree->RemoveSameSourceData(image, nullptr);
 }
 
+TEST_F(NodeResults, RegionAddedThroughASecondTreeIsTheFirstTreesResult) {
+  const cv::Mat page = UniquePage(8);
+  HandTree a, b;
+  const std::string image = a.AddImage(page);
+  const std::string region = a.AddFirstRegion(image);
+  ASSERT_FALSE(region.empty());
+  QZRef<DW_ROIColourImage> first = a.roiColour->GetData(region, false, false);
+  EXPECT_EQ(b.AddImage(page), image);
+  EXPECT_EQ(b.AddFirstRegion(image), region);
+  QZRef<DW_ROIColourImage> second = b.roiColour->GetData(region, false, false);
+  EXPECT_EQ(second.get(), first.get());
+  QZRef<DW_Base> inTable;
+  ASSERT_TRUE(Table()->GetFromTotalDataMap(region, inTable));
+  EXPECT_EQ(inTable.get(), first.get());
+  EXPECT_EQ(b.tree->GetRegionIds(image), std::vector<std::string>({region}));
+  // The region's result below it is made once, through either tree, with its pixels.
+  ASSERT_NE(b.lines->GetData(region, true, true)->GetData(true), nullptr);
+  core::CImageData* pixels = nullptr;
+  ASSERT_EQ(first->GetDataAsImageData(&pixels), 0);
+  EXPECT_NE(pixels, nullptr);
+  EXPECT_EQ(a.lines->GetData(region, false, false).get(), b.lines->GetData(region, false, false).get());
+  first.reset();
+  second.reset();
+  inTable.reset();
+  a.tree->RemoveSameSourceData(image, nullptr);
+  b.tree->RemoveSameSourceData(image, nullptr);
+}
+
+TEST_F(NodeResults, ResultFetchedWithoutItsExtraInputsWaitsForThemAndIsMadeOnce) {
+  const cv::Mat page = UniquePage(9);
+  HandTree a, b;
+  const std::string image = a.AddImage(page);
+  QZRef<DW_CandidateROIs> bare = a.regions->GetData(image, true, false);
+  ASSERT_TRUE(bare);
+  const std::vector<int> before = ComputationCounts();
+  EXPECT_EQ(bare->GetData(true), nullptr);  // no colour image attached: nothing is made
+  EXPECT_EQ(ComputationsSince(before)[DPK_DETECT_ROIS], 0);
+  // Another tree's request supplies the inputs; the shared result is then made once, right.
+  b.AddImage(page);
+  QZRef<DW_CandidateROIs> supplied = b.regions->GetData(image, true, true);
+  EXPECT_EQ(supplied.get(), bare.get());
+  ASSERT_NE(supplied->GetData(true), nullptr);
+  EXPECT_TRUE(supplied->GetColourImage());
+  EXPECT_EQ(a.regions->GetData(image, true, true)->GetData(true), supplied->GetData(false));
+  EXPECT_EQ(ComputationsSince(before)[DPK_DETECT_ROIS], 1);
+  // An input offered after the stage exists is not kept, so it pins nothing.
+  QZRef<DW_ColourImageAfterScalingDown> colour = a.scaled->GetData(image, false, false);
+  const int count = colour->GetRefCount();
+  supplied->SetColourImageAfterScalingDownDataUnit(colour.get());
+  EXPECT_EQ(colour->GetRefCount(), count);
+  bare.reset();
+  supplied.reset();
+  colour.reset();
+  a.tree->RemoveSameSourceData(image, nullptr);
+  b.tree->RemoveSameSourceData(image, nullptr);
+}
+
+struct MessageLog {
+  static void Sink(void* context, const QZLogRecord& record) {
+    if (record.kind == QZLogRecord::kMessage) static_cast<MessageLog*>(context)->messages.push_back(record.label);
+  }
+  std::vector<std::string> messages;
+};
+
+TEST_F(NodeResults, ImageAddedAgainWithOtherSizeArgumentsIsRefusedWithAReason) {
+  const cv::Mat page = UniquePage(10);
+  HandTree a, b;
+  QZRef<QZMatrix> matrix(new QZMatrix(page));
+  char id[kHashIdBufferSize] = "";
+  ASSERT_TRUE(a.source->AddData(matrix, 100, 100, id));
+  MessageLog log;
+  QZLog::m_instance.Configure(&MessageLog::Sink, &log, 1, 0);
+  char other[kHashIdBufferSize] = "untouched";
+  EXPECT_FALSE(b.source->AddData(matrix, 0, 0, other));
+  EXPECT_FALSE(a.source->AddData(matrix, 100, 0, other));
+  QZLog::m_instance.Configure(nullptr, nullptr, 0, 0);
+  EXPECT_STREQ(other, "untouched");
+  EXPECT_EQ(b.source->GetDataCount(), 0);
+  ASSERT_EQ(log.messages.size(), 2u);
+  EXPECT_NE(log.messages[0].find("size arguments"), std::string::npos);
+  EXPECT_TRUE(b.source->AddData(matrix, 100, 100, other));  // the same arguments share
+  EXPECT_STREQ(other, id);
+  a.tree->RemoveSameSourceData(id, nullptr);
+  b.tree->RemoveSameSourceData(id, nullptr);
+}
+
 TEST_F(NodeResults, LookupsWithoutCalcCreateNothingAndWrongStageEntriesAreNotAdopted) {
   const cv::Mat page = UniquePage(2);
   HandTree t;

@@ -75,7 +75,7 @@ cv::Point2f Map(const cv::Mat& transform, const cv::Point2f& p) {
 // found it; returns the region ids.
 std::vector<std::string> AddRegions(ParamTreeGroup& group, const std::string& imageId) {
   std::vector<std::string> regionIds;
-  ParamNodeArray& regionNodes = group.GetRegionNodes();
+  const ParamNodeArray& regionNodes = group.GetRegionNodes();
   for (int i = 0; i < regionNodes.GetCount(); ++i) {
     auto* candidatesNode = static_cast<PN_CandidateROIs*>(regionNodes[i]);
     QZRef<DW_CandidateROIs> candidates = candidatesNode->GetData(imageId, true, true);

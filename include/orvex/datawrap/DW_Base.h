@@ -5,10 +5,13 @@
 // plain pointers that both ends keep up to date: a wrap's destruction unlinks it from its
 // parent and leaves its children (and clones) without a parent.
 //
-// Threads: every operation is safe to call from any thread. The link fields and the ids
-// of all wraps are guarded by one process-wide link mutex, the lowest lock of the library
-// (nothing else is taken while it is held). dataMutex guards the stage object, the extra
-// inputs and the transform (see DW_Templates.h for its place in the lock order).
+// Threads: every operation is safe to call from any thread, with one exception: the id
+// setters (SetDataHashID, SetSourceHashID) change the texts the data unit's id fields
+// point at, so they must not run while other threads read those fields; the library sets
+// a result's ids before anyone else can find it. The link fields and the ids of all wraps
+// are guarded by one process-wide link mutex, the lowest lock of the library (nothing
+// else is taken while it is held). dataMutex guards the stage object, the extra inputs and
+// the transform (see DW_Templates.h for its place in the lock order).
 #ifndef ORVEX_DATAWRAP_DW_BASE_H
 #define ORVEX_DATAWRAP_DW_BASE_H
 
@@ -47,13 +50,19 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   void RemoveChildData(DW_Base* child);
   void RemoveParentData();
 
+  // Makes this wrap, built without parent, a child of `parent`: it takes the parent's
+  // source-image id and joins its child list. Lets a node give a new result its hash id
+  // before anyone can find it; nothing happens when `parent` is its parent already.
+  void LinkAsChildOf(DW_Base* parent);
+
   // Turns this freshly made wrap into a distinct copy of `source`: stage, media type,
   // source-image id and parent are copied, the hash id is new, the result is not.
   void Clone(const DW_Base* source);
 
   // The parent, pinned by a count, or empty when there is none or it is being destroyed.
   QZRef<DW_Base> GetParentPinned() const;
-  // The children, each pinned by a count, in creation order.
+  // The children, each pinned by a count, in creation order; children that are being
+  // built or destroyed, or that nothing else holds, are left out.
   std::vector<QZRef<DW_Base>> GetChildrenPinned() const;
 
   // New 3 x 3 matrices of the transform from source-image coordinates to this result,
@@ -64,6 +73,8 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   // Data wraps alive in the process.
   static int GetLiveCount();
 
+  // Listings hand out borrowed units: each was held by a node, the table of results or
+  // a host handle when it was listed, and stays valid while that holder keeps it.
   int GetParentDataUnit(tav::CDataUnit** parent) const override;
   // With a tree, only the children whose hash id that tree lists for their stage and
   // this wrap's source image; without one, every child.
@@ -71,6 +82,8 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   int GetSiblingDataUnits(const tav::CParameterTree* tree, tav::CDataUnitArray* siblings) const override;
 
  protected:
+  // The children GetChildDataUnits lists, pinned.
+  std::vector<QZRef<DW_Base>> ListChildren(const tav::CParameterTree* tree) const;
   void InitTransformMatrix();
   void SetStageType(tav::DataUnitStageType stage) { m_stageType = stage; }
   void SetMediaType(tav::DataUnitMediaType media) { m_mediaType = media; }
@@ -79,6 +92,8 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   bool HasParent() const;
   // Copies a stage's transform into the data unit. REQUIRES: dataMutex held.
   void StoreTransform(const QZMatrix& transform);
+  // The required-data flag. REQUIRES: dataMutex held.
+  bool RequiredDataAvailableLocked() const { return requiredDataAvailable; }
 
   // dataMutex guards the template's stage object, the extra inputs, the required-data
   // flag and the transform. Taken after node locks; a wrap takes its parent's (and its

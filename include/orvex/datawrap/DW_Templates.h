@@ -12,6 +12,7 @@
 #include <orvex/improc/DP_Template.h>
 
 #include <utility>
+#include <vector>
 
 namespace orvex {
 
@@ -39,10 +40,17 @@ class DW_BaseTemplate : public DW_Base {
     return stageData.get();
   }
 
-  // Creates and runs the stage object unless there is one, then takes its transform.
+  // Creates and runs the stage object unless there is one, then takes its transform. A
+  // wrap whose extra inputs are not attached yet creates nothing: a result made without
+  // them would be wrong for every tree that shares it.
   void GenerateDataIfEmpty() {
+    std::vector<QZRef<DW_Base>> spentInputs;  // released after the lock
     std::lock_guard<std::mutex> lock(dataMutex);
-    if (!stageData) CreateData(true);
+    if (!stageData && ExtraInputsReady()) {
+      m_spentInputs = &spentInputs;
+      CreateData(true);
+      m_spentInputs = nullptr;
+    }
     if (!stageData) return;
     if (const QZMatrix* transform = stageData->GetTransformMatFromSourceImage()) StoreTransform(*transform);
   }
@@ -62,6 +70,22 @@ class DW_BaseTemplate : public DW_Base {
   // Builds the stage object and stores it in stageData; runs it when `generate` is true.
   // REQUIRES: dataMutex held.
   virtual void CreateData(bool generate) = 0;
+  // Whether the extra inputs the stage needs are attached (by default it needs none).
+  // REQUIRES: dataMutex held.
+  virtual bool ExtraInputsReady() const { return true; }
+  // Stores an extra input unless the stage object exists already: it is needed only to
+  // create it, and kept longer it would pin its wrap. REQUIRES: dataMutex held.
+  template <class Wrap>
+  void AttachExtraInput(QZRef<Wrap>& field, Wrap* input) {
+    if (!stageData) field.reset(input);
+  }
+  // Empties an extra-input field once the stage object has it; the wrap's count goes only
+  // after dataMutex is released. REQUIRES: dataMutex held, inside CreateData.
+  template <class Wrap>
+  void LetGoOfExtraInput(QZRef<Wrap>& field) {
+    if (field && m_spentInputs != nullptr) m_spentInputs->push_back(QZRef<DW_Base>(field.get()));
+    field.reset();
+  }
   // Readies what the stage needs before dataMutex is taken; by default the parent's result.
   virtual void PrepareRequiredData() {
     if (QZRef<Parent> parent = GetParentData()) parent->GetData(true);
@@ -89,6 +113,10 @@ class DW_BaseTemplate : public DW_Base {
 
   // Guarded by dataMutex.
   QZRef<DP> stageData;
+
+ private:
+  // While CreateData runs: where the spent extra inputs go. Guarded by dataMutex.
+  std::vector<QZRef<DW_Base>>* m_spentInputs = nullptr;
 };
 
 // A wrap whose result is an image.

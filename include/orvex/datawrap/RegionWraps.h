@@ -20,6 +20,9 @@ class ORVEX_EXPORT DW_ROIColourImage : public DW_ImageTemplate<DP_ROIImage, DW_C
   DW_ROIColourImage(DW_CandidateROIs* parent, const QZ_Quad& quad);
   explicit DW_ROIColourImage(const DW_ROIColourImage* other);
   const QZ_Quad& GetQuad() const { return quad; }
+  // The hash id a region colour image of `quad` below `regions` gets (it computes the
+  // quadrilateral's id into `quad`); empty when `regions` holds no colour image.
+  static std::string RegionHashId(DW_CandidateROIs* regions, QZ_Quad& quad);
 
  private:
   void CreateData(bool generate) override;
@@ -199,6 +202,7 @@ class ORVEX_EXPORT DW_LineSegments : public DW_BaseTemplate<DP_ProcessLineSet, D
 
  private:
   void CreateData(bool generate) override;
+  bool ExtraInputsReady() const override;
   void PrepareRequiredData() override;
   QZVP_LineExtractionModeStruct modeRecord;
   QZRef<DW_ROIGrayscaleImagePerspectiveCorrected> perspectiveImageData;

@@ -19,6 +19,8 @@ class ORVEX_EXPORT DW_SourceImage : public DW_ImageTemplate<DP_SourceImage, DW_N
   DW_SourceImage(QZRef<QZMatrix> image, int sourceImageArg1, int sourceImageArg2);
   explicit DW_SourceImage(const DW_SourceImage* other);
   QZRef<QZMatrix> GetSourceImage() const { return sourceImage; }
+  int GetSourceImageArg1() const { return sourceImageArg1; }
+  int GetSourceImageArg2() const { return sourceImageArg2; }
 
  private:
   void CreateData(bool generate) override;
@@ -111,6 +113,7 @@ class ORVEX_EXPORT DW_CandidateROIs : public DW_BaseTemplate<DP_DetectROIs, DW_G
 
  private:
   void CreateData(bool generate) override;
+  bool ExtraInputsReady() const override;
   void PrepareRequiredData() override;
   QZVP_RegionPredetectionModeStruct modeRecord;
   QZRef<QZMatrix> colourImage;

@@ -46,6 +46,15 @@ class PointerList {
   }
 
  protected:
+  // Removes slot i, keeping the order of the others. A block shared with a copy is
+  // replaced first, so the copy keeps its elements.
+  void EraseAt(int i) {
+    if (m_storage->GetRefCount() > 1) MallocCapacity(GetCapacity());
+    T* block = m_storage->GetBlock();
+    for (int j = i + 1; j < m_count; ++j) block[j - 1] = block[j];
+    --m_count;
+  }
+
   // Replaces the block by a new one of n slots holding the old block's slots.
   void MallocCapacity(int n) {
     QZArrayRef<T> old = m_storage;
@@ -71,11 +80,7 @@ class DataWrapArray : public PointerList<DW_Base*> {
   // Removes the first element equal to p, keeping the order of the others.
   void erase(DW_Base* p) {
     for (int i = 0; i < m_count; ++i) {
-      if ((*this)[i] != p) continue;
-      DW_Base** block = m_storage->GetBlock();
-      for (int j = i + 1; j < m_count; ++j) block[j - 1] = block[j];
-      --m_count;
-      return;
+      if ((*this)[i] == p) return EraseAt(i);
     }
   }
 };
@@ -89,9 +94,11 @@ class ParamNodeArray : public PointerList<ParameterNodeBase*> {
 
   // REQUIRES: 0 <= i < GetCount().
   ParameterNodeBase* GetParameterNodeBase(int i) const { return (*this)[i]; }
-  // Forgets the last element (the block is left as it is, so copies are unaffected).
-  void pop_back() {
-    if (m_count > 0) --m_count;
+  // Removes the latest entry of p, keeping the order of the others; copies are unaffected.
+  void EraseLatest(ParameterNodeBase* p) {
+    for (int i = m_count - 1; i >= 0; --i) {
+      if ((*this)[i] == p) return EraseAt(i);
+    }
   }
 };
 

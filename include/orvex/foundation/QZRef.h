@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace orvex {
 
@@ -31,10 +32,19 @@ inline void QZObjectBase::release() {
     throw kReleaseWithoutCount;
   }
   if (InterlockedDecrement(&m_refCount) == 0) {
-    m_refCount = static_cast<int>(kReleasedObjectMarker);
+    // Atomic, because TryAddRef may read the count of a dying object from another thread.
+    __atomic_store_n(&m_refCount, static_cast<int>(kReleasedObjectMarker), __ATOMIC_RELEASE);
     delete this;
   }
 }
+
+inline bool QZObjectBase::TryClaimSoleCount() {
+  int expected = 1;
+  return __atomic_compare_exchange_n(&m_refCount, &expected, static_cast<int>(kReleasedObjectMarker), false,
+                                     __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+}
+
+class QZGraveyard;
 
 template <class T>
 class QZRef {
@@ -82,6 +92,11 @@ class QZRef {
     return ref;
   }
 
+  // Hands the held object over for destruction when this handle holds its only count:
+  // afterwards the object can no longer be pinned, this handle is empty, and `graveyard`
+  // destroys the object when it goes. False, nothing changed, when others hold counts.
+  bool ClaimIfSole(QZGraveyard& graveyard);
+
   T* get() const noexcept { return m_ptr; }
   T* operator->() const noexcept { return m_ptr; }
   T& operator*() const noexcept { return *m_ptr; }
@@ -93,6 +108,36 @@ class QZRef {
 
   T* m_ptr;
 };
+
+// Objects whose last count was claimed (QZRef::ClaimIfSole), destroyed together when the
+// graveyard goes: lets a container give up objects under its lock and free them after it.
+class QZGraveyard {
+ public:
+  QZGraveyard() = default;
+  ~QZGraveyard() { Clear(); }
+  QZGraveyard(const QZGraveyard&) = delete;
+  QZGraveyard& operator=(const QZGraveyard&) = delete;
+
+  void Bury(QZObjectBase* object) { m_objects.push_back(object); }
+  // Destroys the buried objects now.
+  void Clear() {
+    std::vector<QZObjectBase*> objects;
+    objects.swap(m_objects);
+    for (QZObjectBase* object : objects) delete object;
+  }
+  bool IsEmpty() const { return m_objects.empty(); }
+
+ private:
+  std::vector<QZObjectBase*> m_objects;
+};
+
+template <class T>
+bool QZRef<T>::ClaimIfSole(QZGraveyard& graveyard) {
+  if (m_ptr == nullptr || !Base(m_ptr)->TryClaimSoleCount()) return false;
+  graveyard.Bury(Base(m_ptr));
+  m_ptr = nullptr;
+  return true;
+}
 
 template <class T, class U>
 bool operator==(const QZRef<T>& a, const QZRef<U>& b) {

@@ -5,8 +5,10 @@
 // handle another. The group holds its tree. Pointers handed out through the interface
 // are borrowed (nodes live with the tree, results while a node or the table holds them).
 //
-// Threads: the read operations take no lock (keep tree construction apart from them);
-// the counter operations and RemoveSameSourceData take the group's mutex.
+// Threads: every operation may be called from any thread once the tree is built (keep
+// tree construction apart from them). The read operations take no lock and change
+// nothing; the counter operations, AddSourceData and RemoveSameSourceData take the group's
+// mutex, so a release never drops what another requester of the same image counts.
 #ifndef ORVEX_LOADER_PARAMTREEGROUP_H
 #define ORVEX_LOADER_PARAMTREEGROUP_H
 
@@ -42,15 +44,18 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
                    tav::CDataUnitArray* units) const override;
 
   // The candidate-regions nodes, below which region parts are grown. A group without tree
-  // answers an empty list.
-  ParamNodeArray& GetRegionNodes();
-  // Adds a source image through the root node and raises its counters; false, counters
-  // and `hashOut` (65 bytes) untouched, when the root refuses the image.
+  // answers an empty list. Changes nothing.
+  const ParamNodeArray& GetRegionNodes() const;
+  // Adds a source image through the root node and raises its counters (first the
+  // counters, then the image); false, counters and `hashOut` (65 bytes) as before, when
+  // the root refuses the image (see PN_SourceImage::AddData).
   bool AddSourceData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,
                      const StageRequestMap& savedTypes);
   void PlusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes);
   void MinusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes);
-  // Drops that source image's results from the tree, except the stages still counted.
+  // Drops that source image's results from the tree, except the stages still counted,
+  // then the results only the table holds. The counters are read and the results dropped
+  // under the group's mutex; the results are freed after it.
   void RemoveSameSourceData(const std::string& sourceHash);
   // Whether a counter entry exists for the source image.
   bool HasSavedTypeCounter(const std::string& sourceHash) const;
@@ -60,12 +65,13 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
 
  private:
   QZRef<QZParameterTree> m_tree;
-  // m_mutex guards m_savedTypeCounters; taken after the loader's mutex and before each
-  // counter's own mutex.
+  // m_mutex guards m_savedTypeCounters and orders the drop of an image's results against
+  // the counter changes for it; taken after the loader's mutex, before each counter's
+  // own mutex and the node locks.
   mutable std::mutex m_mutex;
   std::map<std::string, StageTypeCounter> m_savedTypeCounters;
   // What GetRegionNodes answers without a tree.
-  ParamNodeArray m_noRegionNodes;
+  const ParamNodeArray m_noRegionNodes;
 };
 
 }  // namespace orvex

@@ -51,7 +51,8 @@ class ORVEX_EXPORT QZParameterTreeLoader {
   int GetCachedTreeCount() const { return static_cast<int>(m_treeCache.size()); }
 
  private:
-  bool UpdateParamTrees();
+  // Drops the trees only the cache holds into `dropped`; true when a tree went.
+  bool UpdateParamTrees(QZGraveyard& dropped);
 
   std::map<std::string, QZRef<ParamTreeGroup>> m_groupPool;
   std::map<std::string, QZRef<QZParameterTree>> m_treeCache;

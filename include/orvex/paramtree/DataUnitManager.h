@@ -51,22 +51,55 @@ class ORVEX_EXPORT DataUnitManager {
 
   // Enters `data` under `dataHashId`, replacing (and releasing) an entry of that id.
   void AddToTotalDataMap(const std::string& dataHashId, QZRef<DW_Base> data);
-  // Enters `data` unless the id is taken; returns whether it did.
-  bool AddToTotalDataMapIfAbsent(const std::string& dataHashId, QZRef<DW_Base> data);
+  // Enters `data` unless the id is taken; returns whether it did. When it did not and
+  // `existing` is given, the entry under the id goes there (one more count).
+  bool AddToTotalDataMapIfAbsent(const std::string& dataHashId, QZRef<DW_Base> data, QZRef<DW_Base>* existing = nullptr);
   // The entry under `dataHashId` in `out` (one more count); false, `out` untouched, when absent.
   bool GetFromTotalDataMap(const std::string& dataHashId, QZRef<DW_Base>& out);
+  // Find-or-register in one step under the table's mutex: the entry under `dataHashId`
+  // when it is a result of `stage`; otherwise what `make()` returns, entered under the
+  // id (replacing an entry of another stage) unless it is empty. `make` runs under the
+  // mutex, so it must only build a lazy result and take no node or table lock.
+  // *created says whether the result is new; a replaced entry's count goes to *displaced,
+  // for the caller to release after its own locks.
+  template <class Make>
+  QZRef<DW_Base> FindOrAdd(const std::string& dataHashId, tav::DataUnitStageType stage, Make make, bool* created,
+                           QZRef<DW_Base>* displaced);
   // Erases the entry when only the table holds it; returns whether it did.
   bool UpdateDataInTotalDataMap(const std::string& dataHashId);
-  // Erases every entry that only the table holds; returns whether any went.
+  // Erases every entry that only the table holds; returns whether any went. An erased
+  // result can no longer be pinned by anyone and is destroyed after the mutex is released.
   bool UpdateTotalDataMap();
+  // UpdateTotalDataMap until a purge erases nothing: results freed by one purge may leave
+  // the results they held (their extra inputs) to the table alone.
+  void UpdateTotalDataMapUntilSettled();
   int GetDataMapSize();
 
  private:
-  // m_mutex guards m_totalDataMap of every manager. Taken inside node locks, never
-  // around one; erasing an entry may destroy a result while it is held.
+  // m_mutex guards m_totalDataMap of every manager. Taken inside node locks, never around
+  // one; inside it only lazy results are built (wrap and leaf locks). Nothing is freed
+  // while it is held.
   static std::mutex m_mutex;
   std::map<std::string, QZRef<DW_Base>> m_totalDataMap;
 };
+
+template <class Make>
+QZRef<DW_Base> DataUnitManager::FindOrAdd(const std::string& dataHashId, tav::DataUnitStageType stage, Make make,
+                                          bool* created, QZRef<DW_Base>* displaced) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  *created = false;
+  QZRef<DW_Base>& slot = m_totalDataMap[dataHashId];
+  if (slot && slot->GetStageType() == stage) return slot;
+  QZRef<DW_Base> made = make();
+  if (!made) {
+    if (!slot) m_totalDataMap.erase(dataHashId);
+    return made;
+  }
+  *created = true;
+  *displaced = std::move(slot);
+  slot = made;
+  return made;
+}
 
 }  // namespace orvex
 

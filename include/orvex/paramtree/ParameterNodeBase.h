@@ -46,9 +46,9 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
 
   // Appends a child; no check.
   void AddChildNode(ParameterNodeBase* child);
-  // Takes back the newest child when it is `child`: undoes the entry of a node that its
-  // tree refused, so that no child list keeps a node that is gone.
-  void RemoveLastChild(ParameterNodeBase* child);
+  // Takes the latest entry of `child` out of the child list: undoes the entry of a node
+  // that its tree refused, so that no child list keeps a node that is gone.
+  void RemoveChildNode(ParameterNodeBase* child);
   // Forms the node's layer, reference and global hashes from the parent's and its own
   // single-mode hash; nothing without parent or single-mode hash.
   void CommonFillAllHashId();
@@ -58,6 +58,9 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   bool CalcDataHashId(const std::string& key, char* out) const;
   // Drops every result of that source image from this node (not from the table).
   void RemoveSameSourceData(const std::string& sourceImageHashId);
+  // The same, handing the node's counts of the dropped results to `dropped`, so that the
+  // caller releases them after its own locks.
+  void RemoveSameSourceData(const std::string& sourceImageHashId, std::vector<QZRef<DW_Base>>& dropped);
 
   const std::string& GetGlobalHash() const { return m_globalHash; }
   const std::string& GetLayerHash() const { return m_layerHash; }
@@ -73,14 +76,22 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
 
  protected:
   // The result for `key`: the node's own, else the table's under the data hash id (same
-  // stage only), else with `calc` a new one from CalcData; extra inputs attached by
-  // SetRequiredData when `setRequired`. Empty when there is none.
+  // stage only), else with `calc` a new one from CalcData on the parent's result; extra
+  // inputs attached by SetRequiredData when `setRequired`. Empty when there is none. The
+  // table is consulted and, for a new result, filled in one step, so every node of every
+  // tree that asks for one data hash id gets the same result object.
   QZRef<DW_Base> GetDataBase(const std::string& key, bool calc, bool setRequired);
   // Keeps `data` under `key` unless the node or the table already has an entry there.
   QZRef<DW_Base> AddNonexistentData(const std::string& key, QZRef<DW_Base> data);
+  // Keeps `result` under `key` in the node's store. REQUIRES: m_dataMutex held.
+  void StoreResult(const std::string& key, const QZRef<DW_Base>& result);
 
-  // The stage's new result for `key`, or empty; called under the node lock.
-  virtual QZRef<DW_Base> CalcData(const std::string& key);
+  // Whether the stage makes its results from its parent's (false for the nodes whose
+  // results are handed in from outside).
+  virtual bool ComputesResults() const;
+  // The stage's new lazy result on top of `parentResult` (the parent's result for `key`),
+  // or empty. Runs under the node lock and the table's mutex: it only builds the wrap.
+  virtual QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult);
   // Attaches the extra inputs of `data`; called under the node lock.
   virtual void SetRequiredData(const std::string& key, DW_Base* data);
 

@@ -32,6 +32,11 @@ class QZDelayObj : public ParameterNodeBase {
   }
 
   P* GetPreviousNode() const { return static_cast<P*>(m_parent); }
+
+ protected:
+  // A stage node makes its results on top of its parent's; the two nodes whose results
+  // are handed in from outside say otherwise.
+  bool ComputesResults() const override { return true; }
 };
 
 class DW_Base;

@@ -26,11 +26,15 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   QZParameterTree(const QZParameterTree&) = delete;
   QZParameterTree& operator=(const QZParameterTree&) = delete;
 
-  // Keeps `node` under `id`; false, nothing kept, for an empty or taken id.
+  // Keeps `node` under `id`; false, nothing kept, for an empty or taken id. A refused
+  // node is taken out of its parent's child list again, so it can be released safely.
   bool PushBackNode(const std::string& id, QZRef<ParameterNodeBase> node);
   QZRef<ParameterNodeBase> FindTreeNodeFromMapByID(const std::string& id) const;
-  // The generation's list of a stage (created empty when missing).
+  // The generation's list of a stage (created empty when missing). For building only.
   ParamNodeArray& GetNodesFromMap(tav::DataUnitStageType stage);
+  // The list of a stage, or an empty list; changes nothing, so readers may call it from
+  // any thread once the tree is built.
+  const ParamNodeArray& FindNodesOfStage(tav::DataUnitStageType stage) const;
   std::map<tav::DataUnitStageType, ParamNodeArray>& GetNodesMap() { return m_nodesMap; }
   ParamNodeArray& GetNodesOfTreeEnd() { return GetNodesFromMap(m_endNodeType); }
   const ParameterNodeBase* GetRootNode() const { return m_rootNode; }
@@ -50,9 +54,16 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   void AddRegionId(const std::string& sourceImageHashId, const std::string& regionId);
   std::vector<std::string> GetRegionIds(const std::string& sourceImageHashId) const;
 
-  // Stage by stage from 1 to 28: every node of the stage that the counter (if any) does
-  // not keep drops its results of the source image, then the table is purged.
+  // Every node of a stage that the counter (if any) does not keep drops its results of
+  // the source image (stages 1 to 28); then the table drops what only it holds, until
+  // nothing is left that only it holds. Results are freed outside every lock.
   void RemoveSameSourceData(const std::string& sourceImageHashId, const StageTypeCounter* counter);
+  // The first half of RemoveSameSourceData: the nodes' counts of the dropped results go
+  // to `dropped`, for the caller to release after its own locks before it purges the table.
+  void DropSourceResults(const std::string& sourceImageHashId, const StageTypeCounter* counter,
+                         std::vector<QZRef<DW_Base>>& dropped);
+  // Number of source images whose region ids the tree keeps.
+  int GetRegionIdSourceCount() const;
 
  private:
   // m_regionIdsMutex guards m_regionIdsBySource; taken inside node locks, before nothing.
@@ -68,6 +79,8 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   // Every node by stage, in the order the tree took them: the purge's index (the order
   // within a stage does not matter, each node drops its own results).
   std::map<int, std::vector<ParameterNodeBase*>> m_nodesByStage;
+  // What FindNodesOfStage answers for a stage without list.
+  const ParamNodeArray m_noNodes;
 };
 
 }  // namespace orvex

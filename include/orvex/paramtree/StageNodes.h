@@ -20,8 +20,18 @@ class ORVEX_EXPORT PN_SourceImage : public QZDelayObj<DW_SourceImage, PN_NoneNod
   explicit PN_SourceImage(QZParameterTree* tree);
   // Adds (or finds) the result for the image and writes its hash id, with a NUL, into
   // `hashOut` (65 bytes). False for an empty image, one smaller than 8 x 8, one without
-  // usable hash id, or one whose id is taken by different pixels.
+  // usable hash id, or one whose id is taken by different pixels. False too, with a log
+  // message, when the image was added before (by any tree) with other size arguments:
+  // the results made with those are not handed out as if made with these.
   bool AddData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut);
+  // The hash id AddData gives the image (it computes it into the matrix); empty when the
+  // image would be refused for its size or id.
+  static std::string HashIdOfImage(QZRef<QZMatrix>& image);
+  // AddData for an image whose id HashIdOfImage gave already.
+  bool AddHashedData(QZRef<QZMatrix>& image, const std::string& id, int sourceImageArg1, int sourceImageArg2);
+
+ private:
+  bool ComputesResults() const override { return false; }
 };
 
 class ORVEX_EXPORT PN_ColourImageAfterSizeFitting : public QZDelayObj<DW_ColourImageAfterSizeFitting, PN_SourceImage> {
@@ -29,7 +39,7 @@ class ORVEX_EXPORT PN_ColourImageAfterSizeFitting : public QZDelayObj<DW_ColourI
   PN_ColourImageAfterSizeFitting(QZParameterTree* tree, PN_SourceImage* parent);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
 };
 
 class ORVEX_EXPORT PN_ColourImageAfterScalingDown
@@ -38,7 +48,7 @@ class ORVEX_EXPORT PN_ColourImageAfterScalingDown
   PN_ColourImageAfterScalingDown(QZParameterTree* tree, PN_ColourImageAfterSizeFitting* parent, int scalingDownParameter);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
   int m_scalingDownParameter;
 };
 
@@ -47,7 +57,7 @@ class ORVEX_EXPORT PN_ColourImageForROI : public QZDelayObj<DW_ColourImageForROI
   PN_ColourImageForROI(QZParameterTree* tree, PN_ColourImageAfterScalingDown* parent);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
 };
 
 class ORVEX_EXPORT PN_GrayscaleImageColourConverted
@@ -57,7 +67,7 @@ class ORVEX_EXPORT PN_GrayscaleImageColourConverted
                                    const QZVP_ColourConversionModeStruct& mode);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
   QZVP_ColourConversionModeStruct m_mode;
 };
 
@@ -68,7 +78,7 @@ class ORVEX_EXPORT PN_GrayscaleImageTransformed
                                const QZVP_GrayscaleTransformationModeStruct& mode);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
   void SetRequiredData(const std::string& key, DW_Base* data) override;
   QZVP_GrayscaleTransformationModeStruct m_mode;
 };
@@ -78,7 +88,7 @@ class ORVEX_EXPORT PN_GrayscaleImageForROI : public QZDelayObj<DW_GrayscaleImage
   PN_GrayscaleImageForROI(QZParameterTree* tree, PN_GrayscaleImageTransformed* parent);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
 };
 
 class ORVEX_EXPORT PN_CandidateROIs : public QZDelayObj<DW_CandidateROIs, PN_GrayscaleImageForROI> {
@@ -87,7 +97,7 @@ class ORVEX_EXPORT PN_CandidateROIs : public QZDelayObj<DW_CandidateROIs, PN_Gra
                    const QZVP_RegionPredetectionModeStruct& mode);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
   void SetRequiredData(const std::string& key, DW_Base* data) override;
   QZVP_RegionPredetectionModeStruct m_mode;
 };
@@ -99,6 +109,9 @@ class ORVEX_EXPORT PN_ROIColourImage : public QZDelayObj<DW_ROIColourImage, PN_C
   // its hash id, with a NUL, into `hashOut` (65 bytes). False for null regions or a
   // region without hash id.
   bool AddData(DW_CandidateROIs* regions, const QZ_Quad& quad, char* hashOut);
+
+ private:
+  bool ComputesResults() const override { return false; }
 };
 
 class ORVEX_EXPORT PN_ROIGrayscaleImageColourConverted
@@ -108,7 +121,7 @@ class ORVEX_EXPORT PN_ROIGrayscaleImageColourConverted
                                       const QZVP_ColourConversionModeStruct& mode);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
   void SetRequiredData(const std::string& key, DW_Base* data) override;
   QZVP_ColourConversionModeStruct m_mode;
 };
@@ -120,7 +133,7 @@ class ORVEX_EXPORT PN_ROIGrayscaleImageTransformed
                                   const QZVP_GrayscaleTransformationModeStruct& mode);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
   QZVP_GrayscaleTransformationModeStruct m_mode;
 };
 
@@ -129,7 +142,7 @@ class ORVEX_EXPORT PN_ROIGrayscaleImage : public QZDelayObj<DW_ROIGrayscaleImage
   PN_ROIGrayscaleImage(QZParameterTree* tree, PN_ROIGrayscaleImageTransformed* parent);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
 };
 
 class ORVEX_EXPORT PN_ROIGrayscaleImageRotated : public QZDelayObj<DW_ROIGrayscaleImageRotated, PN_ROIGrayscaleImage> {
@@ -137,7 +150,7 @@ class ORVEX_EXPORT PN_ROIGrayscaleImageRotated : public QZDelayObj<DW_ROIGraysca
   PN_ROIGrayscaleImageRotated(QZParameterTree* tree, PN_ROIGrayscaleImage* parent);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
 };
 
 class ORVEX_EXPORT PN_ROIGrayscaleImagePerspectiveCorrected
@@ -146,7 +159,7 @@ class ORVEX_EXPORT PN_ROIGrayscaleImagePerspectiveCorrected
   PN_ROIGrayscaleImagePerspectiveCorrected(QZParameterTree* tree, PN_ROIGrayscaleImageRotated* parent);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
 };
 
 class ORVEX_EXPORT PN_ROIGrayscaleImageEnhanced
@@ -156,7 +169,7 @@ class ORVEX_EXPORT PN_ROIGrayscaleImageEnhanced
                                const QZVP_GrayscaleEnhancementModeStruct& mode);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
   QZVP_GrayscaleEnhancementModeStruct m_mode;
 };
 
@@ -165,7 +178,7 @@ class ORVEX_EXPORT PN_ROIGaryImageProcessed : public QZDelayObj<DW_ROIGaryImageP
   PN_ROIGaryImageProcessed(QZParameterTree* tree, PN_ROIGrayscaleImageEnhanced* parent);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
 };
 
 class ORVEX_EXPORT PN_ROIBinaryImage : public QZDelayObj<DW_ROIBinaryImage, PN_ROIGaryImageProcessed> {
@@ -173,7 +186,7 @@ class ORVEX_EXPORT PN_ROIBinaryImage : public QZDelayObj<DW_ROIBinaryImage, PN_R
   PN_ROIBinaryImage(QZParameterTree* tree, PN_ROIGaryImageProcessed* parent, const QZVP_BinarizationModeStruct& mode);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
   QZVP_BinarizationModeStruct m_mode;
 };
 
@@ -183,7 +196,7 @@ class ORVEX_EXPORT PN_ROITextureDetectionResult : public QZDelayObj<DW_TextureDe
                                const std::vector<QZVP_TextureDetectionModeStruct>& modes);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
   std::vector<QZVP_TextureDetectionModeStruct> m_modes;
 };
 
@@ -194,7 +207,7 @@ class ORVEX_EXPORT PN_ROIGrayscaleImageForStructurizing
                                        const QZVP_GrayscaleEnhancementModeStruct& mode);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
   void SetRequiredData(const std::string& key, DW_Base* data) override;
   QZVP_GrayscaleEnhancementModeStruct m_mode;
 };
@@ -206,7 +219,7 @@ class ORVEX_EXPORT PN_ROIBinaryImageForTextFiltering
                                     const QZVP_BinarizationModeStruct& mode);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
   void SetRequiredData(const std::string& key, DW_Base* data) override;
   QZVP_BinarizationModeStruct m_mode;
 };
@@ -218,7 +231,7 @@ class ORVEX_EXPORT PN_ROIBinaryImageForStructurizing
                                     const std::vector<QZVP_TextFilterModeStruct>& modes);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
   std::vector<QZVP_TextFilterModeStruct> m_modes;
 };
 
@@ -227,7 +240,7 @@ class ORVEX_EXPORT PN_Contours : public QZDelayObj<DW_Contours, PN_ROIBinaryImag
   PN_Contours(QZParameterTree* tree, PN_ROIBinaryImageForStructurizing* parent);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
 };
 
 class ORVEX_EXPORT PN_LineSegments : public QZDelayObj<DW_LineSegments, PN_Contours> {
@@ -235,7 +248,7 @@ class ORVEX_EXPORT PN_LineSegments : public QZDelayObj<DW_LineSegments, PN_Conto
   PN_LineSegments(QZParameterTree* tree, PN_Contours* parent, const QZVP_LineExtractionModeStruct& mode);
 
  private:
-  QZRef<DW_Base> CalcData(const std::string& key) override;
+  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
   void SetRequiredData(const std::string& key, DW_Base* data) override;
   QZVP_LineExtractionModeStruct m_mode;
 };

@@ -32,6 +32,10 @@ class ORVEX_EXPORT QZObjectBase {
   // Drops one count and deletes the object when it was the last; throws the int 4711
   // when no count is held. Defined in <orvex/foundation/QZRef.h>.
   inline void release();
+  // Takes the object's last count from the one holder that has it: true when the count
+  // was exactly 1, after which the object is marked as dying (TryAddRef fails) and the
+  // caller must destroy it. Defined in <orvex/foundation/QZRef.h>.
+  inline bool TryClaimSoleCount();
   // The current count, read atomically; a snapshot only while other threads hold handles.
   int GetRefCount() const { return __atomic_load_n(&m_refCount, __ATOMIC_ACQUIRE); }
 

@@ -1,0 +1,43 @@
+// What the tests do as a host does: parameter sets, the registration callback, adding
+// candidate regions and generating line segments.
+#ifndef ORVEX_TESTS_SUPPORT_HOSTPIPELINE_H
+#define ORVEX_TESTS_SUPPORT_HOSTPIPELINE_H
+
+#include <OrvexStagecacheHost.h>
+
+#include <string>
+#include <vector>
+
+namespace orvex {
+namespace testing {
+
+// A parameter set for drawn pages: one mode per stage, local-block binarization with the
+// given offset.
+QZ_ImageParameter PageParameters(int binarizationOffset);
+
+// The host's registration callback; `host` is the QZ_ImageParameter of the name. Builds
+// (or takes from the cache) the tree, grows a region part below every candidate-regions
+// node and keeps the group in the loader's pool.
+QZRef<ParamTreeGroup> RegisterGroup(void* host, QZParameterTreeLoader* loader, const char* name);
+
+// Adds every candidate region of the image through the region colour image nodes of the
+// group; returns the region ids, in node and region order.
+std::vector<std::string> AddCandidateRegions(ParamTreeGroup& group, const std::string& imageId);
+
+// Generates the line segments of every region through every line-segment node of the group.
+void GenerateLineSegments(ParamTreeGroup& group, const std::vector<std::string>& regionIds);
+
+// Both of the above; returns the region ids.
+std::vector<std::string> AddRegionsAndGenerateLines(ParamTreeGroup& group, const std::string& imageId);
+
+// Keeps the results of every stage.
+StageRequestMap KeepEveryStage();
+
+// Computations run so far by every stage class, and since an earlier reading.
+std::vector<int> ComputationCounts();
+std::vector<int> ComputationsSince(const std::vector<int>& before);
+
+}  // namespace testing
+}  // namespace orvex
+
+#endif
