@@ -28,10 +28,10 @@ int ParamTreeGroup::GetNode(const char* nodeHashId, tav::CParameterTreeNode** no
 
 int ParamTreeGroup::GetDataUnit(const char* dataHashId, tav::CDataUnit** unit) const {
   if (dataHashId == nullptr || unit == nullptr || *dataHashId == '\0') return -1;
+  // The table the tree's results are shared through; without a tree, the pool's.
+  DataUnitManager* table = m_tree ? m_tree->GetTable() : QZParameterTreeAndDataPool::GetInstance()->GetDataManager();
   QZRef<DW_Base> found;
-  if (QZParameterTreeAndDataPool::GetInstance()->GetDataManager()->GetFromTotalDataMap(dataHashId, found)) {
-    *unit = found.get();
-  }
+  if (table->GetFromTotalDataMap(dataHashId, found)) *unit = found.get();
   return 0;
 }
 
@@ -103,14 +103,14 @@ bool ParamTreeGroup::HasSavedTypeCounter(const std::string& sourceHash) const {
 void ParamTreeGroup::RemoveSameSourceData(const std::string& sourceHash) {
   if (!m_tree) return;
   {
-    std::vector<QZRef<DW_Base>> dropped;  // released after the group's lock
+    DroppedResults dropped(m_tree->GetTable());  // released after the group's lock
     // The nodes drop their results under the group's lock, so no requester of this group
     // raises its counters for the image between the reading of the counter and the drop.
     std::lock_guard<std::mutex> lock(m_mutex);
     auto found = m_savedTypeCounters.find(sourceHash);
     m_tree->DropSourceResults(sourceHash, found != m_savedTypeCounters.end() ? &found->second : nullptr, dropped);
   }
-  QZParameterTreeAndDataPool::GetInstance()->GetDataManager()->UpdateTotalDataMapUntilSettled();
+  m_tree->GetTable()->UpdateTotalDataMapUntilSettled();
 }
 
 bool ParamTreeGroup::TransIntToDataUnitStageType(int value, tav::DataUnitStageType& stage) {

@@ -1,6 +1,5 @@
 #include <orvex/paramtree/DataUnitManager.h>
 
-#include "foundation/SoleHolderPurge.h"
 
 namespace orvex {
 
@@ -52,20 +51,104 @@ bool StageTypeCounter::IsEmpty() const {
   return m_typeCounts.empty();
 }
 
+DataUnitManager::~DataUnitManager() {
+  Map entries;  // released after the lock
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (Map::iterator entry = m_totalDataMap.begin(); entry != m_totalDataMap.end(); ++entry) Leave(entry);
+  entries.swap(m_totalDataMap);
+}
+
+void DataUnitManager::Enter(Map::iterator entry, bool nodeWillHold) {
+  DW_Base* result = entry->second.get();
+  if (result == nullptr) return;
+  if (++result->m_tableEntries == 1) {
+    result->m_table = this;
+    result->m_tableKey = &entry->first;
+    if (!nodeWillHold && result->m_nodeHolders.load(std::memory_order_acquire) == 0) ListUnheld(result);
+    return;
+  }
+  // Held under several keys: every purge looks at each of them.
+  if (result->m_tableKey != nullptr) {
+    result->m_table->m_multiKeys.insert(*result->m_tableKey);
+    UnlistUnheld(result);
+    result->m_tableKey = nullptr;
+  }
+  m_multiKeys.insert(entry->first);
+}
+
+void DataUnitManager::Leave(Map::iterator entry) { LeaveOf(entry->second.get(), entry->first); }
+
+void DataUnitManager::LeaveOf(DW_Base* result, const std::string& key) {
+  if (result == nullptr) return;
+  --result->m_tableEntries;
+  if (result->m_tableKey == &key) {
+    UnlistUnheld(result);
+    result->m_tableKey = nullptr;
+    result->m_table = nullptr;
+  } else {
+    m_multiKeys.erase(key);
+  }
+}
+
+void DataUnitManager::ListUnheld(DW_Base* result) {
+  if (result->m_unheldSlot >= 0) return;
+  result->m_unheldSlot = static_cast<int>(m_unheld.size());
+  m_unheld.push_back(result);
+}
+
+void DataUnitManager::UnlistUnheld(DW_Base* result) {
+  const int slot = result->m_unheldSlot;
+  if (slot < 0) return;
+  std::vector<DW_Base*>& unheld = result->m_table->m_unheld;
+  unheld[slot] = unheld.back();
+  unheld[slot]->m_unheldSlot = slot;
+  unheld.pop_back();
+  result->m_unheldSlot = -1;
+}
+
+bool DataUnitManager::EraseIfSole(Map::iterator entry, QZGraveyard& erased) {
+  DW_Base* result = entry->second.get();
+  // The claimed result is destroyed only with the graveyard, after the lock.
+  if (!entry->second.ClaimIfSole(erased)) return false;
+  LeaveOf(result, entry->first);
+  m_totalDataMap.erase(entry);
+  return true;
+}
+
+void DataUnitManager::NoteResultsWithoutNodeHolder(const std::vector<QZRef<DW_Base>>& results) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const QZRef<DW_Base>& result : results) {
+    DW_Base* wrap = result.get();
+    if (wrap->m_tableKey != nullptr && wrap->m_nodeHolders.load(std::memory_order_acquire) == 0) {
+      wrap->m_table->ListUnheld(wrap);
+    }
+  }
+}
+
 void DataUnitManager::AddToTotalDataMap(const std::string& dataHashId, QZRef<DW_Base> data) {
   QZRef<DW_Base> replaced;  // released after the lock, so a replaced result dies outside it
   std::lock_guard<std::mutex> lock(m_mutex);
-  QZRef<DW_Base>& slot = m_totalDataMap[dataHashId];
-  replaced = std::move(slot);
-  slot = std::move(data);
+  Map::iterator entry = m_totalDataMap.find(dataHashId);
+  if (entry == m_totalDataMap.end()) {
+    entry = m_totalDataMap.emplace(dataHashId, std::move(data)).first;
+  } else {
+    Leave(entry);
+    replaced = std::move(entry->second);
+    entry->second = std::move(data);
+  }
+  Enter(entry, false);
 }
 
 bool DataUnitManager::AddToTotalDataMapIfAbsent(const std::string& dataHashId, QZRef<DW_Base> data,
                                                 QZRef<DW_Base>* existing) {
   std::lock_guard<std::mutex> lock(m_mutex);
   const auto entry = m_totalDataMap.try_emplace(dataHashId, std::move(data));
-  if (!entry.second && existing != nullptr) *existing = entry.first->second;
-  return entry.second;
+  if (!entry.second) {
+    if (existing != nullptr) *existing = entry.first->second;
+    return false;
+  }
+  Enter(entry.first, false);
+  return true;
 }
 
 bool DataUnitManager::GetFromTotalDataMap(const std::string& dataHashId, QZRef<DW_Base>& out) {
@@ -81,15 +164,31 @@ bool DataUnitManager::UpdateDataInTotalDataMap(const std::string& dataHashId) {
   QZGraveyard erased;  // destroyed after the lock
   std::lock_guard<std::mutex> lock(m_mutex);
   auto found = m_totalDataMap.find(dataHashId);
-  if (found == m_totalDataMap.end() || !found->second.ClaimIfSole(erased)) return false;
-  m_totalDataMap.erase(found);
-  return true;
+  return found != m_totalDataMap.end() && EraseIfSole(found, erased);
 }
 
 bool DataUnitManager::UpdateTotalDataMap() {
   QZGraveyard erased;  // destroyed after the lock
   std::lock_guard<std::mutex> lock(m_mutex);
-  return ClaimEntriesHeldOnlyByMap(m_totalDataMap, erased);
+  bool any = false;
+  for (size_t i = 0; i < m_unheld.size();) {
+    DW_Base* result = m_unheld[i];
+    if (result->m_nodeHolders.load(std::memory_order_acquire) > 0) {
+      UnlistUnheld(result);  // a node took it up again; its last node lists it anew
+      continue;
+    }
+    if (EraseIfSole(m_totalDataMap.find(*result->m_tableKey), erased)) {
+      any = true;  // its slot now holds the list's last entry
+      continue;
+    }
+    ++i;
+  }
+  const std::vector<std::string> multiKeys(m_multiKeys.begin(), m_multiKeys.end());
+  for (const std::string& key : multiKeys) {
+    auto found = m_totalDataMap.find(key);
+    if (found != m_totalDataMap.end() && EraseIfSole(found, erased)) any = true;
+  }
+  return any;
 }
 
 void DataUnitManager::UpdateTotalDataMapUntilSettled() {

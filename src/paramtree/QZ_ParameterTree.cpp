@@ -27,7 +27,6 @@ constexpr int kLastPurgedStage = 28;
 // How many alternative ids a copy may try before CreateDataUnitAs gives up.
 constexpr int kMaxCopyIdAttempts = 1000;
 
-DataUnitManager* Table() { return QZParameterTreeAndDataPool::GetInstance()->GetDataManager(); }
 
 std::string HashOf(const std::string& text) {
   return GenerateHashId(text.data(), static_cast<unsigned int>(text.size()));
@@ -74,7 +73,10 @@ std::atomic<int> g_liveNodes{0};
 
 }  // namespace
 
-ParameterNodeBase::ParameterNodeBase(QZParameterTree* tree) : m_tree(tree), m_parent(nullptr) {
+ParameterNodeBase::ParameterNodeBase(QZParameterTree* tree)
+    : m_tree(tree),
+      m_parent(nullptr),
+      m_table(tree != nullptr ? tree->GetTable() : QZParameterTreeAndDataPool::GetInstance()->GetDataManager()) {
   g_liveNodes.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -82,11 +84,9 @@ int ParameterNodeBase::GetLiveCount() { return g_liveNodes.load(std::memory_orde
 
 ParameterNodeBase::~ParameterNodeBase() {
   g_liveNodes.fetch_sub(1, std::memory_order_relaxed);
-  std::map<std::string, QZRef<DW_Base>> results;
-  {
-    std::lock_guard<std::mutex> lock(m_dataMutex);
-    results.swap(m_dataMap);
-  }
+  DroppedResults results(m_table);  // released after the lock
+  std::lock_guard<std::mutex> lock(m_dataMutex);
+  m_dataMap.TakeAll(results);
 }
 
 void ParameterNodeBase::AddChildNode(ParameterNodeBase* child) { m_children.push_back(child); }
@@ -132,16 +132,15 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
   QZRef<DW_Base> displaced;  // a table entry of another stage this result replaces, released after the lock
   std::lock_guard<std::mutex> lock(m_dataMutex);
   QZRef<DW_Base> result;
-  auto own = m_dataMap.find(key);
-  if (own != m_dataMap.end()) {
-    result = own->second;
+  if (const QZRef<DW_Base>* own = m_dataMap.Find(key)) {
+    result = *own;
     requests::Count(m_stageType, requests::kOwn);
   } else {
     char buffer[kHashIdBufferSize];
     const bool shared = CalcDataHashId(key, buffer);
     if (shared) {
       QZRef<DW_Base> found;
-      if (Table()->GetFromTotalDataMap(buffer, found) && found && found->GetStageType() == m_stageType) {
+      if (m_table->GetFromTotalDataMap(buffer, found) && found && found->GetStageType() == m_stageType) {
         result = found;
         requests::Count(m_stageType, requests::kAdopted);
       }
@@ -155,7 +154,7 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
         bool created = true;
         if (shared) {
           const std::string dataHashId(buffer);
-          result = Table()->FindOrAdd(dataHashId, m_stageType, [&] {
+          result = m_table->FindOrAdd(dataHashId, m_stageType, [&] {
             QZRef<DW_Base> made = CalcData(key, parentResult.get());
             if (made) {
               made->SetDataHashID(dataHashId);
@@ -176,16 +175,17 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
   return result;
 }
 
-void ParameterNodeBase::StoreResult(const std::string& key, const QZRef<DW_Base>& result) { m_dataMap[key] = result; }
+void ParameterNodeBase::StoreResult(const std::string& key, const QZRef<DW_Base>& result) {
+  m_dataMap.Insert(key, result);
+}
 
 QZRef<DW_Base> ParameterNodeBase::AddNonexistentData(const std::string& key, QZRef<DW_Base> data) {
   std::lock_guard<std::mutex> lock(m_dataMutex);
   if (key.empty() || !data) return QZRef<DW_Base>();
-  auto own = m_dataMap.find(key);
-  if (own != m_dataMap.end()) return own->second;
+  if (const QZRef<DW_Base>* own = m_dataMap.Find(key)) return *own;
   // Looking for an entry and entering `data` is one step, so two nodes never both enter theirs.
   QZRef<DW_Base> existing;
-  if (!Table()->AddToTotalDataMapIfAbsent(key, data, &existing)) return existing;
+  if (!m_table->AddToTotalDataMapIfAbsent(key, data, &existing)) return existing;
   StoreResult(key, data);
   return data;
 }
@@ -197,27 +197,19 @@ QZRef<DW_Base> ParameterNodeBase::CalcData(const std::string&, DW_Base*) { retur
 void ParameterNodeBase::SetRequiredData(const std::string&, DW_Base*) {}
 
 void ParameterNodeBase::RemoveSameSourceData(const std::string& sourceImageHashId) {
-  std::vector<QZRef<DW_Base>> dropped;  // released after the lock
+  DroppedResults dropped(m_table);  // released after the lock
   RemoveSameSourceData(sourceImageHashId, dropped);
 }
 
-void ParameterNodeBase::RemoveSameSourceData(const std::string& sourceImageHashId,
-                                             std::vector<QZRef<DW_Base>>& dropped) {
+void ParameterNodeBase::RemoveSameSourceData(const std::string& sourceImageHashId, DroppedResults& dropped) {
   if (sourceImageHashId.empty()) return;
   std::lock_guard<std::mutex> lock(m_dataMutex);
-  for (auto it = m_dataMap.begin(); it != m_dataMap.end();) {
-    if (it->second && it->second->GetSourceHashID() == sourceImageHashId) {
-      dropped.push_back(std::move(it->second));
-      it = m_dataMap.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  m_dataMap.TakeSource(sourceImageHashId, dropped);
 }
 
 int ParameterNodeBase::GetDataCount() const {
   std::lock_guard<std::mutex> lock(m_dataMutex);
-  return static_cast<int>(m_dataMap.size());
+  return m_dataMap.Size();
 }
 
 int ParameterNodeBase::GetParentNode(tav::CParameterTreeNode** parent) const {
@@ -238,9 +230,7 @@ int ParameterNodeBase::GetDataUnits(const char* sourceImageHashId, tav::CDataUni
   std::vector<DW_Base*> found;
   {
     std::lock_guard<std::mutex> lock(m_dataMutex);
-    for (const auto& entry : m_dataMap) {
-      if (entry.second && entry.second->GetSourceHashID() == sourceImageHashId) found.push_back(entry.second.get());
-    }
+    found = m_dataMap.ResultsOfSource(sourceImageHashId);
   }
   units->SetCount(static_cast<int>(found.size()));
   for (size_t i = 0; i < found.size(); ++i) units->SetDataUnit(static_cast<int>(i), found[i]);
@@ -261,7 +251,7 @@ int ParameterNodeBase::CreateDataUnitAs(const tav::CDataUnit* model, tav::CDataU
   // Copies made within one second would share the clone id and replace each other;
   // every copy gets an id of its own instead, so each stays listed and alive.
   std::string id = cloneId;
-  for (int attempt = 1; m_dataMap.count(id) != 0 || !Table()->AddToTotalDataMapIfAbsent(id, copy); ++attempt) {
+  for (int attempt = 1; m_dataMap.Find(id) != nullptr || !m_table->AddToTotalDataMapIfAbsent(id, copy); ++attempt) {
     if (attempt > kMaxCopyIdAttempts) return -1;
     id = HashOf(cloneId + "#" + std::to_string(attempt));
     if (id.empty()) return -1;
@@ -282,8 +272,11 @@ ParamNodeRelation::~ParamNodeRelation() {
 
 std::vector<ParameterNodeBase*>& ParamNodeRelation::GetChildNodes(int stage) { return m_childNodes[stage]; }
 
-QZParameterTree::QZParameterTree(tav::DataUnitStageType endNodeType)
-    : m_saveUnitType(0), m_endNodeType(endNodeType), m_rootNode(nullptr) {}
+QZParameterTree::QZParameterTree(tav::DataUnitStageType endNodeType, DataUnitManager* table)
+    : m_table(table != nullptr ? table : QZParameterTreeAndDataPool::GetInstance()->GetDataManager()),
+      m_saveUnitType(0),
+      m_endNodeType(endNodeType),
+      m_rootNode(nullptr) {}
 
 QZParameterTree::~QZParameterTree() {
   m_nodesById.clear();
@@ -353,7 +346,7 @@ int QZParameterTree::GetRegionIdSourceCount() const {
 }
 
 void QZParameterTree::DropSourceResults(const std::string& sourceImageHashId, const StageTypeCounter* counter,
-                                        std::vector<QZRef<DW_Base>>& dropped) {
+                                        DroppedResults& dropped) {
   for (int stage = 1; stage <= kLastPurgedStage; ++stage) {
     const bool keep = counter != nullptr && counter->IsTypeNeedSave(static_cast<tav::DataUnitStageType>(stage));
     if (keep) continue;
@@ -371,10 +364,10 @@ void QZParameterTree::DropSourceResults(const std::string& sourceImageHashId, co
 
 void QZParameterTree::RemoveSameSourceData(const std::string& sourceImageHashId, const StageTypeCounter* counter) {
   {
-    std::vector<QZRef<DW_Base>> dropped;
+    DroppedResults dropped(m_table);
     DropSourceResults(sourceImageHashId, counter, dropped);
   }
-  Table()->UpdateTotalDataMapUntilSettled();
+  m_table->UpdateTotalDataMapUntilSettled();
 }
 
 }  // namespace orvex

@@ -16,7 +16,6 @@ namespace orvex {
 
 namespace {
 
-DataUnitManager* Table() { return QZParameterTreeAndDataPool::GetInstance()->GetDataManager(); }
 
 std::string KeyHash(const std::string& key) { return GenerateHashId(key.data(), static_cast<unsigned int>(key.size())); }
 
@@ -107,13 +106,13 @@ bool PN_SourceImage::AddHashedData(QZRef<QZMatrix>& image, const std::string& id
                                    int sourceImageArg2) {
   QZRef<DW_Base> displaced;  // released after the lock
   std::lock_guard<std::mutex> lock(m_dataMutex);
-  auto own = m_dataMap.find(id);
+  const QZRef<DW_Base>* own = m_dataMap.Find(id);
   QZRef<DW_Base> result;
   bool created = false;
-  if (own != m_dataMap.end()) {
-    result = own->second;
+  if (own != nullptr) {
+    result = *own;
   } else {
-    result = Table()->FindOrAdd(id, m_stageType, [&] {
+    result = m_table->FindOrAdd(id, m_stageType, [&] {
       QZRef<DW_Base> source(new DW_SourceImage(image, sourceImageArg1, sourceImageArg2));
       source->SetDataHashID(id);
       source->SetSourceHashID(id);
@@ -131,8 +130,8 @@ bool PN_SourceImage::AddHashedData(QZRef<QZMatrix>& image, const std::string& id
       return false;
     }
   }
-  requests::Count(m_stageType, own != m_dataMap.end() ? requests::kOwn : created ? requests::kCreated : requests::kAdopted);
-  if (own == m_dataMap.end()) StoreResult(id, result);
+  requests::Count(m_stageType, own != nullptr ? requests::kOwn : created ? requests::kCreated : requests::kAdopted);
+  if (own == nullptr) StoreResult(id, result);
   return true;
 }
 
@@ -259,10 +258,10 @@ bool PN_ROIColourImage::AddData(DW_CandidateROIs* regions, const QZ_Quad& quad, 
   {
     QZRef<DW_Base> displaced;  // released after the lock
     std::lock_guard<std::mutex> lock(m_dataMutex);
-    if (m_dataMap.find(id) == m_dataMap.end()) {
+    if (m_dataMap.Find(id) == nullptr) {
       // Another tree may hold this region already: its result is adopted, never replaced.
       bool created = false;
-      QZRef<DW_Base> result = Table()->FindOrAdd(id, m_stageType, [&] {
+      QZRef<DW_Base> result = m_table->FindOrAdd(id, m_stageType, [&] {
         return QZRef<DW_Base>(new DW_ROIColourImage(regions, quad));
       }, &created, &displaced);
       if (!result) return false;

@@ -21,11 +21,15 @@
 #include <orvex/improc/QZMatrix.h>
 #include <orvex/tav/Interfaces.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace orvex {
+
+class DataUnitManager;
+class NodeResultStore;
 
 class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
  public:
@@ -40,6 +44,9 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   std::string GetDataHashID() const;
   void SetSourceHashID(const std::string& hashId);
   std::string GetSourceHashID() const;
+  // The source-image hash id without a copy or a lock: valid while the wrap lives and
+  // nobody calls SetSourceHashID (see the exception above).
+  const std::string& SourceHashIdText() const { return sourceImageHashId; }
   void CloneSourceHashID(const DW_Base* other);
 
   void SetRequiredDataAvailableFlag(bool available);
@@ -113,6 +120,19 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   std::string hashId;
   std::string sourceImageHashId;
   bool requiredDataAvailable;
+
+  // How the table of results finds the entries only it holds (see DataUnitManager).
+  friend class DataUnitManager;
+  friend class NodeResultStore;
+  // Node stores that hold this wrap; changed by NodeResultStore.
+  std::atomic<int> m_nodeHolders{0};
+  // Guarded by the table mutex: the table holding it, the key it holds it under (while it
+  // holds it under one key only), the number of table entries holding it, and its place
+  // in its table's list of entries no node holds (-1: not listed).
+  DataUnitManager* m_table = nullptr;
+  const std::string* m_tableKey = nullptr;
+  int m_tableEntries = 0;
+  int m_unheldSlot = -1;
 };
 
 }  // namespace orvex

@@ -12,6 +12,8 @@
 #include <orvex/tav/Enums.h>
 
 #include <map>
+#include <set>
+#include <vector>
 #include <mutex>
 #include <string>
 
@@ -43,9 +45,13 @@ class ORVEX_EXPORT StageTypeCounter {
   std::map<tav::DataUnitStageType, int> m_typeCounts;
 };
 
+// The table of results keeps, beside its entries, the list of the entries that no
+// parameter node holds (node stores count themselves in each result): only those can be
+// held by the table alone, so a purge looks at them and never walks the whole table.
 class ORVEX_EXPORT DataUnitManager {
  public:
   DataUnitManager() = default;
+  ~DataUnitManager();
   DataUnitManager(const DataUnitManager&) = delete;
   DataUnitManager& operator=(const DataUnitManager&) = delete;
 
@@ -56,12 +62,12 @@ class ORVEX_EXPORT DataUnitManager {
   bool AddToTotalDataMapIfAbsent(const std::string& dataHashId, QZRef<DW_Base> data, QZRef<DW_Base>* existing = nullptr);
   // The entry under `dataHashId` in `out` (one more count); false, `out` untouched, when absent.
   bool GetFromTotalDataMap(const std::string& dataHashId, QZRef<DW_Base>& out);
-  // Find-or-register in one step under the table's mutex: the entry under `dataHashId`
-  // when it is a result of `stage`; otherwise what `make()` returns, entered under the
-  // id (replacing an entry of another stage) unless it is empty. `make` runs under the
-  // mutex, so it must only build a lazy result and take no node or table lock.
-  // *created says whether the result is new; a replaced entry's count goes to *displaced,
-  // for the caller to release after its own locks.
+  // Find-or-register in one step under the table's mutex, for a node that keeps the
+  // result it gets: the entry under `dataHashId` when it is a result of `stage`; otherwise
+  // what `make()` returns, entered under the id (replacing an entry of another stage)
+  // unless it is empty. `make` runs under the mutex, so it must only build a lazy result
+  // and take no node or table lock. *created says whether the result is new; a replaced
+  // entry's count goes to *displaced, for the caller to release after its own locks.
   template <class Make>
   QZRef<DW_Base> FindOrAdd(const std::string& dataHashId, tav::DataUnitStageType stage, Make make, bool* created,
                            QZRef<DW_Base>* displaced);
@@ -69,18 +75,39 @@ class ORVEX_EXPORT DataUnitManager {
   bool UpdateDataInTotalDataMap(const std::string& dataHashId);
   // Erases every entry that only the table holds; returns whether any went. An erased
   // result can no longer be pinned by anyone and is destroyed after the mutex is released.
+  // The cost follows the entries no node holds, not the size of the table.
   bool UpdateTotalDataMap();
   // UpdateTotalDataMap until a purge erases nothing: results freed by one purge may leave
   // the results they held (their extra inputs) to the table alone.
   void UpdateTotalDataMapUntilSettled();
   int GetDataMapSize();
 
+  // For node stores: of these results, which they still hold, those that no node holds
+  // any more become candidates of the next purge.
+  void NoteResultsWithoutNodeHolder(const std::vector<QZRef<DW_Base>>& results);
+
  private:
-  // m_mutex guards m_totalDataMap of every manager. Taken inside node locks, never around
-  // one; inside it only lazy results are built (wrap and leaf locks). Nothing is freed
-  // while it is held.
+  typedef std::map<std::string, QZRef<DW_Base>> Map;
+  // Bookkeeping when an entry starts to hold its result, and before it lets go of it.
+  // REQUIRES: m_mutex held.
+  void Enter(Map::iterator entry, bool nodeWillHold);
+  void Leave(Map::iterator entry);
+  void LeaveOf(DW_Base* result, const std::string& key);
+  // Lists a result as held by no node, or takes it off that list. REQUIRES: m_mutex held.
+  void ListUnheld(DW_Base* result);
+  static void UnlistUnheld(DW_Base* result);
+  // Erases `entry` when only the table holds its result. REQUIRES: m_mutex held.
+  bool EraseIfSole(Map::iterator entry, QZGraveyard& erased);
+
+  // m_mutex guards the maps and lists of every manager and the table fields of every
+  // result. Taken inside node locks, never around one; inside it only lazy results are
+  // built (wrap and leaf locks). Nothing is freed while it is held.
   static std::mutex m_mutex;
-  std::map<std::string, QZRef<DW_Base>> m_totalDataMap;
+  Map m_totalDataMap;
+  // The entries no node holds (each result knows its slot).
+  std::vector<DW_Base*> m_unheld;
+  // Entries whose result the tables hold under more than one key: looked at by every purge.
+  std::set<std::string> m_multiKeys;
 };
 
 template <class Make>
@@ -88,16 +115,19 @@ QZRef<DW_Base> DataUnitManager::FindOrAdd(const std::string& dataHashId, tav::Da
                                           bool* created, QZRef<DW_Base>* displaced) {
   std::lock_guard<std::mutex> lock(m_mutex);
   *created = false;
-  QZRef<DW_Base>& slot = m_totalDataMap[dataHashId];
-  if (slot && slot->GetStageType() == stage) return slot;
+  Map::iterator entry = m_totalDataMap.find(dataHashId);
+  if (entry != m_totalDataMap.end() && entry->second && entry->second->GetStageType() == stage) return entry->second;
   QZRef<DW_Base> made = make();
-  if (!made) {
-    if (!slot) m_totalDataMap.erase(dataHashId);
-    return made;
-  }
+  if (!made) return made;
   *created = true;
-  *displaced = std::move(slot);
-  slot = made;
+  if (entry == m_totalDataMap.end()) {
+    entry = m_totalDataMap.emplace(dataHashId, made).first;
+  } else {
+    Leave(entry);
+    *displaced = std::move(entry->second);
+    entry->second = made;
+  }
+  Enter(entry, true);
   return made;
 }
 

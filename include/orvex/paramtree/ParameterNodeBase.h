@@ -15,6 +15,7 @@
 #include <orvex/datawrap/DW_Base.h>
 #include <orvex/foundation/PointerLists.h>
 #include <orvex/foundation/QZRef.h>
+#include <orvex/paramtree/NodeResultStore.h>
 #include <orvex/tav/Interfaces.h>
 
 #include <map>
@@ -24,6 +25,7 @@
 
 namespace orvex {
 
+class DataUnitManager;
 class QZParameterTree;
 
 // Size of a buffer that receives a hash id from the library, terminating NUL included.
@@ -60,7 +62,9 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   void RemoveSameSourceData(const std::string& sourceImageHashId);
   // The same, handing the node's counts of the dropped results to `dropped`, so that the
   // caller releases them after its own locks.
-  void RemoveSameSourceData(const std::string& sourceImageHashId, std::vector<QZRef<DW_Base>>& dropped);
+  void RemoveSameSourceData(const std::string& sourceImageHashId, DroppedResults& dropped);
+  // The table of results the node shares its results through.
+  DataUnitManager* GetTable() const { return m_table; }
 
   const std::string& GetGlobalHash() const { return m_globalHash; }
   const std::string& GetLayerHash() const { return m_layerHash; }
@@ -106,10 +110,12 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   std::string m_referenceHash;
   ParameterNodeBase* m_parent;
   ParamNodeArray m_children;
+  // The table of results the node shares its results through (its tree's).
+  DataUnitManager* m_table;
   // m_dataMutex guards m_dataMap. Lock order: a node's lock before its ancestors', the
   // table's and data-wrap locks.
   mutable std::mutex m_dataMutex;
-  std::map<std::string, QZRef<DW_Base>> m_dataMap;
+  NodeResultStore m_dataMap;
 };
 
 // A binarization node of a region part and its descendants, by stage number.

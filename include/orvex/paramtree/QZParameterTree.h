@@ -21,7 +21,9 @@ namespace orvex {
 
 class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
  public:
-  explicit QZParameterTree(tav::DataUnitStageType endNodeType);
+  // A tree whose nodes share their results through `table` (by default the table of the
+  // pool in use now).
+  explicit QZParameterTree(tav::DataUnitStageType endNodeType, DataUnitManager* table = nullptr);
   ~QZParameterTree() override;
   QZParameterTree(const QZParameterTree&) = delete;
   QZParameterTree& operator=(const QZParameterTree&) = delete;
@@ -61,11 +63,15 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   // The first half of RemoveSameSourceData: the nodes' counts of the dropped results go
   // to `dropped`, for the caller to release after its own locks before it purges the table.
   void DropSourceResults(const std::string& sourceImageHashId, const StageTypeCounter* counter,
-                         std::vector<QZRef<DW_Base>>& dropped);
+                         DroppedResults& dropped);
+  // The table of results the tree's nodes share their results through: the pool's in use
+  // when the tree was made.
+  DataUnitManager* GetTable() const { return m_table; }
   // Number of source images whose region ids the tree keeps.
   int GetRegionIdSourceCount() const;
 
  private:
+  DataUnitManager* m_table;
   // m_regionIdsMutex guards m_regionIdsBySource; taken inside node locks, before nothing.
   mutable std::mutex m_regionIdsMutex;
   std::map<std::string, std::vector<std::string>> m_regionIdsBySource;

@@ -1,0 +1,73 @@
+// A parameter node's results by data key, with an index by source image.
+//
+// Ownership: the store holds one count of each result and counts itself among the
+// result's node holders, which lets the table of results tell the entries no node holds
+// (DataUnitManager). Results taken out go to a DroppedResults, which tells the table and
+// releases them when it goes, after the caller's locks.
+//
+// Threads: not synchronised; the owning node's mutex guards it. DroppedResults is one
+// thread's.
+#ifndef ORVEX_PARAMTREE_NODERESULTSTORE_H
+#define ORVEX_PARAMTREE_NODERESULTSTORE_H
+
+#include <orvex/Export.h>
+#include <orvex/datawrap/DW_Base.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace orvex {
+
+// Results that node stores let go of. When it goes (or on Release) it tells the table
+// which of them no node holds any more, then drops its counts: create it before the
+// locks under which results are taken, so that it goes after them.
+class ORVEX_EXPORT DroppedResults {
+ public:
+  explicit DroppedResults(DataUnitManager* table) : m_table(table) {}
+  ~DroppedResults() { Release(); }
+  DroppedResults(const DroppedResults&) = delete;
+  DroppedResults& operator=(const DroppedResults&) = delete;
+
+  void Add(QZRef<DW_Base> result) { m_results.push_back(std::move(result)); }
+  void Release();
+  size_t Count() const { return m_results.size(); }
+
+ private:
+  DataUnitManager* m_table;
+  std::vector<QZRef<DW_Base>> m_results;
+};
+
+class ORVEX_EXPORT NodeResultStore {
+ public:
+  NodeResultStore() = default;
+  ~NodeResultStore();
+  NodeResultStore(const NodeResultStore&) = delete;
+  NodeResultStore& operator=(const NodeResultStore&) = delete;
+
+  // The result under `key`, or null.
+  const QZRef<DW_Base>* Find(const std::string& key) const;
+  // Keeps `result` under `key`. REQUIRES: no result under `key` yet, `result` not empty.
+  void Insert(const std::string& key, const QZRef<DW_Base>& result);
+  // Takes every result of that source image, whatever its key.
+  void TakeSource(const std::string& sourceImageHashId, DroppedResults& dropped);
+  // Takes every result.
+  void TakeAll(DroppedResults& dropped);
+  // The results of that source image, in key order.
+  std::vector<DW_Base*> ResultsOfSource(const std::string& sourceImageHashId) const;
+  int Size() const { return static_cast<int>(m_byKey.size()); }
+
+ private:
+  // Erases `entry` and hands its result to `dropped`.
+  void Take(std::map<std::string, QZRef<DW_Base>>::iterator entry, DroppedResults& dropped);
+
+  std::map<std::string, QZRef<DW_Base>> m_byKey;
+  // For the results whose key is not their source id (region results, copies): their keys
+  // (in m_byKey, whose keys stay put) by source id. Whole-image results are found under
+  // their source id directly.
+  std::map<std::string, std::vector<const std::string*>> m_otherKeysBySource;
+};
+
+}  // namespace orvex
+
+#endif

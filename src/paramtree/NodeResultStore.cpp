@@ -1,0 +1,71 @@
+#include <orvex/paramtree/NodeResultStore.h>
+
+#include <orvex/paramtree/DataUnitManager.h>
+
+#include <algorithm>
+
+namespace orvex {
+
+void DroppedResults::Release() {
+  if (m_results.empty()) return;
+  if (m_table != nullptr) m_table->NoteResultsWithoutNodeHolder(m_results);
+  std::vector<QZRef<DW_Base>> results;
+  results.swap(m_results);
+}
+
+NodeResultStore::~NodeResultStore() {
+  // Nothing should be left: the owning node empties the store, telling its table.
+  for (auto& entry : m_byKey) entry.second->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+const QZRef<DW_Base>* NodeResultStore::Find(const std::string& key) const {
+  const auto found = m_byKey.find(key);
+  return found != m_byKey.end() ? &found->second : nullptr;
+}
+
+void NodeResultStore::Insert(const std::string& key, const QZRef<DW_Base>& result) {
+  const auto entry = m_byKey.emplace(key, result).first;
+  result->m_nodeHolders.fetch_add(1, std::memory_order_acq_rel);
+  const std::string& source = result->SourceHashIdText();
+  if (entry->first != source) m_otherKeysBySource[source].push_back(&entry->first);
+}
+
+void NodeResultStore::Take(std::map<std::string, QZRef<DW_Base>>::iterator entry, DroppedResults& dropped) {
+  entry->second->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+  dropped.Add(std::move(entry->second));
+  m_byKey.erase(entry);
+}
+
+void NodeResultStore::TakeSource(const std::string& sourceImageHashId, DroppedResults& dropped) {
+  if (sourceImageHashId.empty()) return;
+  const auto own = m_byKey.find(sourceImageHashId);
+  if (own != m_byKey.end() && own->second->SourceHashIdText() == sourceImageHashId) Take(own, dropped);
+  const auto others = m_otherKeysBySource.find(sourceImageHashId);
+  if (others == m_otherKeysBySource.end()) return;
+  for (const std::string* key : others->second) Take(m_byKey.find(*key), dropped);
+  m_otherKeysBySource.erase(others);
+}
+
+void NodeResultStore::TakeAll(DroppedResults& dropped) {
+  while (!m_byKey.empty()) Take(m_byKey.begin(), dropped);
+  m_otherKeysBySource.clear();
+}
+
+std::vector<DW_Base*> NodeResultStore::ResultsOfSource(const std::string& sourceImageHashId) const {
+  std::vector<std::pair<const std::string*, DW_Base*>> found;
+  const auto own = m_byKey.find(sourceImageHashId);
+  if (own != m_byKey.end() && own->second->SourceHashIdText() == sourceImageHashId) {
+    found.emplace_back(&own->first, own->second.get());
+  }
+  const auto others = m_otherKeysBySource.find(sourceImageHashId);
+  if (others != m_otherKeysBySource.end()) {
+    for (const std::string* key : others->second) found.emplace_back(key, m_byKey.find(*key)->second.get());
+  }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return *a.first < *b.first; });
+  std::vector<DW_Base*> results;
+  results.reserve(found.size());
+  for (const auto& entry : found) results.push_back(entry.second);
+  return results;
+}
+
+}  // namespace orvex
