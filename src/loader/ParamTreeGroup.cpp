@@ -65,20 +65,39 @@ const ParamNodeArray& ParamTreeGroup::GetRegionNodes() const {
 
 bool ParamTreeGroup::AddSourceData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,
                                    const StageRequestMap& savedTypes) {
-  if (!m_tree || m_tree->GetRootNode() == nullptr) return false;
-  // The root of every generated tree is its source node.
-  auto* root = static_cast<PN_SourceImage*>(const_cast<ParameterNodeBase*>(m_tree->GetRootNode()));
+  return AddSourceDataToGroups({this}, image, sourceImageArg1, sourceImageArg2, hashOut, savedTypes);
+}
+
+bool ParamTreeGroup::AddSourceDataToGroups(const std::vector<ParamTreeGroup*>& groups, QZRef<QZMatrix>& image,
+                                           int sourceImageArg1, int sourceImageArg2, char* hashOut,
+                                           const StageRequestMap& savedTypes) {
+  for (ParamTreeGroup* group : groups) {
+    if (group == nullptr || !group->m_tree || group->m_tree->GetRootNode() == nullptr) return false;
+  }
   const std::string id = PN_SourceImage::HashIdOfImage(image);
   if (id.empty()) return false;
-  // The counters go up before the image is added: a release of the same image running
-  // meanwhile then keeps what this requester needs, or drops it before it is added again.
-  PlusSavedTypeCount(id, savedTypes);
-  if (!root->AddHashedData(image, id, sourceImageArg1, sourceImageArg2)) {
-    MinusSavedTypeCount(id, savedTypes);
+  for (size_t added = 0; added < groups.size(); ++added) {
+    if (groups[added]->AddHashedSourceData(image, id, sourceImageArg1, sourceImageArg2, savedTypes)) continue;
+    for (size_t undone = 0; undone < added; ++undone) {
+      groups[undone]->MinusSavedTypeCount(id, savedTypes);
+      groups[undone]->RemoveSameSourceData(id);
+    }
     return false;
   }
   if (hashOut != nullptr) std::copy(id.c_str(), id.c_str() + id.size() + 1, hashOut);
   return true;
+}
+
+bool ParamTreeGroup::AddHashedSourceData(QZRef<QZMatrix>& image, const std::string& id, int sourceImageArg1,
+                                         int sourceImageArg2, const StageRequestMap& savedTypes) {
+  // The root of every generated tree is its source node.
+  auto* root = static_cast<PN_SourceImage*>(const_cast<ParameterNodeBase*>(m_tree->GetRootNode()));
+  // The counters go up before the image is added: a release of the same image running
+  // meanwhile then keeps what this requester needs, or drops it before it is added again.
+  PlusSavedTypeCount(id, savedTypes);
+  if (root->AddHashedData(image, id, sourceImageArg1, sourceImageArg2)) return true;
+  MinusSavedTypeCount(id, savedTypes);
+  return false;
 }
 
 void ParamTreeGroup::PlusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes) {

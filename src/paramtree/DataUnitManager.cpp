@@ -58,6 +58,11 @@ DataUnitManager::~DataUnitManager() {
   entries.swap(m_totalDataMap);
 }
 
+DataUnitManager::Map::iterator DataUnitManager::FindEntry(std::string_view id) {
+  m_probe.assign(id.data(), id.size());
+  return m_totalDataMap.find(m_probe);
+}
+
 void DataUnitManager::Enter(Map::iterator entry, bool nodeWillHold) {
   DW_Base* result = entry->second.get();
   if (result == nullptr) return;
@@ -151,9 +156,9 @@ bool DataUnitManager::AddToTotalDataMapIfAbsent(const std::string& dataHashId, Q
   return true;
 }
 
-bool DataUnitManager::GetFromTotalDataMap(const std::string& dataHashId, QZRef<DW_Base>& out) {
+bool DataUnitManager::GetFromTotalDataMap(std::string_view dataHashId, QZRef<DW_Base>& out) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  auto found = m_totalDataMap.find(dataHashId);
+  auto found = FindEntry(dataHashId);
   if (found == m_totalDataMap.end()) return false;
   out = found->second;
   return true;
@@ -163,7 +168,7 @@ bool DataUnitManager::UpdateDataInTotalDataMap(const std::string& dataHashId) {
   if (dataHashId.empty()) return false;
   QZGraveyard erased;  // destroyed after the lock
   std::lock_guard<std::mutex> lock(m_mutex);
-  auto found = m_totalDataMap.find(dataHashId);
+  auto found = FindEntry(dataHashId);
   return found != m_totalDataMap.end() && EraseIfSole(found, erased);
 }
 

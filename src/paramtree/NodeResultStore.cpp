@@ -15,51 +15,56 @@ void DroppedResults::Release() {
 
 NodeResultStore::~NodeResultStore() {
   // Nothing should be left: the owning node empties the store, telling its table.
-  for (auto& entry : m_byKey) entry.second->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+  if (!m_entries) return;
+  for (auto& entry : m_entries->byKey) entry.second->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
 }
 
 const QZRef<DW_Base>* NodeResultStore::Find(const std::string& key) const {
-  const auto found = m_byKey.find(key);
-  return found != m_byKey.end() ? &found->second : nullptr;
+  if (!m_entries) return nullptr;
+  const auto found = m_entries->byKey.find(key);
+  return found != m_entries->byKey.end() ? &found->second : nullptr;
 }
 
 void NodeResultStore::Insert(const std::string& key, const QZRef<DW_Base>& result) {
-  const auto entry = m_byKey.emplace(key, result).first;
+  if (!m_entries) m_entries.reset(new Entries);
+  const auto entry = m_entries->byKey.emplace(key, result).first;
   result->m_nodeHolders.fetch_add(1, std::memory_order_acq_rel);
   const std::string& source = result->SourceHashIdText();
-  if (entry->first != source) m_otherKeysBySource[source].push_back(&entry->first);
+  if (entry->first != source) m_entries->otherKeysBySource[source].push_back(&entry->first);
 }
 
-void NodeResultStore::Take(std::map<std::string, QZRef<DW_Base>>::iterator entry, DroppedResults& dropped) {
+void NodeResultStore::Take(std::unordered_map<std::string, QZRef<DW_Base>>::iterator entry, DroppedResults& dropped) {
   entry->second->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
   dropped.Add(std::move(entry->second));
-  m_byKey.erase(entry);
+  m_entries->byKey.erase(entry);
 }
 
 void NodeResultStore::TakeSource(const std::string& sourceImageHashId, DroppedResults& dropped) {
-  if (sourceImageHashId.empty()) return;
-  const auto own = m_byKey.find(sourceImageHashId);
-  if (own != m_byKey.end() && own->second->SourceHashIdText() == sourceImageHashId) Take(own, dropped);
-  const auto others = m_otherKeysBySource.find(sourceImageHashId);
-  if (others == m_otherKeysBySource.end()) return;
-  for (const std::string* key : others->second) Take(m_byKey.find(*key), dropped);
-  m_otherKeysBySource.erase(others);
+  if (sourceImageHashId.empty() || !m_entries) return;
+  const auto own = m_entries->byKey.find(sourceImageHashId);
+  if (own != m_entries->byKey.end() && own->second->SourceHashIdText() == sourceImageHashId) Take(own, dropped);
+  const auto others = m_entries->otherKeysBySource.find(sourceImageHashId);
+  if (others == m_entries->otherKeysBySource.end()) return;
+  for (const std::string* key : others->second) Take(m_entries->byKey.find(*key), dropped);
+  m_entries->otherKeysBySource.erase(others);
 }
 
 void NodeResultStore::TakeAll(DroppedResults& dropped) {
-  while (!m_byKey.empty()) Take(m_byKey.begin(), dropped);
-  m_otherKeysBySource.clear();
+  if (!m_entries) return;
+  while (!m_entries->byKey.empty()) Take(m_entries->byKey.begin(), dropped);
+  m_entries->otherKeysBySource.clear();
 }
 
 std::vector<DW_Base*> NodeResultStore::ResultsOfSource(const std::string& sourceImageHashId) const {
   std::vector<std::pair<const std::string*, DW_Base*>> found;
-  const auto own = m_byKey.find(sourceImageHashId);
-  if (own != m_byKey.end() && own->second->SourceHashIdText() == sourceImageHashId) {
+  if (!m_entries) return std::vector<DW_Base*>();
+  const auto own = m_entries->byKey.find(sourceImageHashId);
+  if (own != m_entries->byKey.end() && own->second->SourceHashIdText() == sourceImageHashId) {
     found.emplace_back(&own->first, own->second.get());
   }
-  const auto others = m_otherKeysBySource.find(sourceImageHashId);
-  if (others != m_otherKeysBySource.end()) {
-    for (const std::string* key : others->second) found.emplace_back(key, m_byKey.find(*key)->second.get());
+  const auto others = m_entries->otherKeysBySource.find(sourceImageHashId);
+  if (others != m_entries->otherKeysBySource.end()) {
+    for (const std::string* key : others->second) found.emplace_back(key, m_entries->byKey.find(*key)->second.get());
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return *a.first < *b.first; });
   std::vector<DW_Base*> results;

@@ -138,9 +138,10 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
   } else {
     char buffer[kHashIdBufferSize];
     const bool shared = CalcDataHashId(key, buffer);
+    const std::string_view dataHashId(buffer, shared ? std::strlen(buffer) : 0);
     if (shared) {
       QZRef<DW_Base> found;
-      if (m_table->GetFromTotalDataMap(buffer, found) && found && found->GetStageType() == m_stageType) {
+      if (m_table->GetFromTotalDataMap(dataHashId, found) && found && found->GetStageType() == m_stageType) {
         result = found;
         requests::Count(m_stageType, requests::kAdopted);
       }
@@ -153,11 +154,10 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
       if (parentResult) {
         bool created = true;
         if (shared) {
-          const std::string dataHashId(buffer);
           result = m_table->FindOrAdd(dataHashId, m_stageType, [&] {
             QZRef<DW_Base> made = CalcData(key, parentResult.get());
             if (made) {
-              made->SetDataHashID(dataHashId);
+              made->SetDataHashID(buffer);
               made->LinkAsChildOf(parentResult.get());
             }
             return made;
@@ -279,37 +279,57 @@ QZParameterTree::QZParameterTree(tav::DataUnitStageType endNodeType, DataUnitMan
       m_rootNode(nullptr) {}
 
 QZParameterTree::~QZParameterTree() {
+  // The nodes go last taken first: children before their parents, in an order close to
+  // the one they were made in.
   m_nodesById.clear();
-  m_nodesByStage.clear();
+  while (!m_ownedNodes.empty()) m_ownedNodes.pop_back();
+  for (std::vector<ParameterNodeBase*>& stage : m_nodesByStage) stage.clear();
   m_binNodeGroupsOfRegion.clear();
   m_userCustomNodes.clear();
+  m_stageLists.fill(nullptr);
   m_nodesMap.clear();
   m_regionIdsBySource.clear();
 }
 
 bool QZParameterTree::PushBackNode(const std::string& id, QZRef<ParameterNodeBase> node) {
   if (!node) return false;
-  if (id.empty() || !m_nodesById.emplace(id, node).second) {
+  const int stage = static_cast<int>(node->GetDataUnitStageType());
+  if (id.empty() || m_nodesById.count(id) != 0 || stage < 0 || stage >= kStageSlots) {
     // The node's constructor entered it in its parent's child list; it must not stay
     // there once the caller lets it go.
     if (node->GetParent() != nullptr) node->GetParent()->RemoveChildNode(node.get());
     return false;
   }
-  m_nodesByStage[node->GetDataUnitStageType()].push_back(node.get());
+  // The node's own id text is the key whenever it is the id (as the generation offers it).
+  const std::string_view key = id == node->GetGlobalHash() ? std::string_view(node->GetGlobalHash())
+                                                            : std::string_view(m_otherIds.emplace_back(id));
+  m_nodesById.emplace(key, node.get());
+  m_nodesByStage[stage].push_back(node.get());
+  m_ownedNodes.push_back(std::move(node));
   return true;
+}
+
+void QZParameterTree::ReserveNodes(size_t more) {
+  m_nodesById.reserve(m_nodesById.size() + more);
+  m_ownedNodes.reserve(m_ownedNodes.size() + more);
 }
 
 QZRef<ParameterNodeBase> QZParameterTree::FindTreeNodeFromMapByID(const std::string& id) const {
   auto found = m_nodesById.find(id);
-  return found != m_nodesById.end() ? found->second : QZRef<ParameterNodeBase>();
+  return found != m_nodesById.end() ? QZRef<ParameterNodeBase>(found->second) : QZRef<ParameterNodeBase>();
 }
 
 std::vector<ParameterNodeBase*> QZParameterTree::GetAllNodesOfStage(tav::DataUnitStageType stage) const {
-  const auto found = m_nodesByStage.find(stage);
-  return found != m_nodesByStage.end() ? found->second : std::vector<ParameterNodeBase*>();
+  const int slot = static_cast<int>(stage);
+  return slot >= 0 && slot < kStageSlots ? m_nodesByStage[slot] : std::vector<ParameterNodeBase*>();
 }
 
-ParamNodeArray& QZParameterTree::GetNodesFromMap(tav::DataUnitStageType stage) { return m_nodesMap[stage]; }
+ParamNodeArray& QZParameterTree::GetNodesFromMap(tav::DataUnitStageType stage) {
+  const int slot = static_cast<int>(stage);
+  if (slot < 0 || slot >= kStageSlots) return m_nodesMap[stage];
+  if (m_stageLists[slot] == nullptr) m_stageLists[slot] = &m_nodesMap[stage];
+  return *m_stageLists[slot];
+}
 
 const ParamNodeArray& QZParameterTree::FindNodesOfStage(tav::DataUnitStageType stage) const {
   const auto found = m_nodesMap.find(stage);
@@ -350,10 +370,7 @@ void QZParameterTree::DropSourceResults(const std::string& sourceImageHashId, co
   for (int stage = 1; stage <= kLastPurgedStage; ++stage) {
     const bool keep = counter != nullptr && counter->IsTypeNeedSave(static_cast<tav::DataUnitStageType>(stage));
     if (keep) continue;
-    const auto nodes = m_nodesByStage.find(stage);
-    if (nodes != m_nodesByStage.end()) {
-      for (ParameterNodeBase* node : nodes->second) node->RemoveSameSourceData(sourceImageHashId, dropped);
-    }
+    for (ParameterNodeBase* node : m_nodesByStage[stage]) node->RemoveSameSourceData(sourceImageHashId, dropped);
     if (stage == tav::DUST_ROI_COLOUR_IMAGE) {
       // The image's regions are gone from this tree with their results.
       std::lock_guard<std::mutex> lock(m_regionIdsMutex);

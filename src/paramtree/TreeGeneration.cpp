@@ -176,7 +176,11 @@ void GenerateRegionImageParamTreeByModes(
                                        tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING, tav::DUST_CONTOURS}) {
     ReserveStage(tree, stage, binaries);
   }
-  ReserveStage(tree, tav::DUST_LINE_SEGMENTS, binaries * UsableCount(lineExtractionModes, LEM_SKIP));
+  const long lineNodes = binaries * UsableCount(lineExtractionModes, LEM_SKIP);
+  ReserveStage(tree, tav::DUST_LINE_SEGMENTS, lineNodes);
+  // Nodes of stages 10 to 23: an upper bound, since duplicates are refused.
+  const long nodes = UsableCount(colourConversionModes, CICM_SKIP) + 4 * branches + 2 * processed + 6 * binaries + lineNodes;
+  if (nodes > 0 && nodes < (1L << 26)) tree->ReserveNodes(static_cast<size_t>(nodes));
 
   const std::vector<QZVP_GrayscaleEnhancementModeStruct> enhancements = WithHashIds(grayscaleEnhancementModes);
   std::vector<std::vector<QZVP_BinarizationModeStruct>> binarizations;

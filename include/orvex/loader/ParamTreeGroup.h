@@ -19,6 +19,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace orvex {
 
@@ -51,6 +52,14 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
   // the root refuses the image (see PN_SourceImage::AddData).
   bool AddSourceData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,
                      const StageRequestMap& savedTypes);
+  // AddSourceData on several groups with one hash of the image: the image is hashed
+  // once per call (never an id remembered from an earlier call, so a host may refill one
+  // matrix with the next frame), and the groups that share its result skip the pixel
+  // comparison. All or nothing: when a group refuses the image, the groups before it are
+  // released again and the call answers false.
+  static bool AddSourceDataToGroups(const std::vector<ParamTreeGroup*>& groups, QZRef<QZMatrix>& image,
+                                    int sourceImageArg1, int sourceImageArg2, char* hashOut,
+                                    const StageRequestMap& savedTypes);
   void PlusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes);
   void MinusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes);
   // Drops that source image's results from the tree, except the stages still counted,
@@ -64,6 +73,10 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
   static bool TransIntToDataUnitStageType(int value, tav::DataUnitStageType& stage);
 
  private:
+  // AddSourceData for an image whose id is known.
+  bool AddHashedSourceData(QZRef<QZMatrix>& image, const std::string& id, int sourceImageArg1, int sourceImageArg2,
+                           const StageRequestMap& savedTypes);
+
   QZRef<QZParameterTree> m_tree;
   // m_mutex guards m_savedTypeCounters and orders the drop of an image's results against
   // the counter changes for it; taken after the loader's mutex, before each counter's

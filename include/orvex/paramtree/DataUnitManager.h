@@ -13,9 +13,11 @@
 
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <vector>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace orvex {
 
@@ -61,7 +63,7 @@ class ORVEX_EXPORT DataUnitManager {
   // `existing` is given, the entry under the id goes there (one more count).
   bool AddToTotalDataMapIfAbsent(const std::string& dataHashId, QZRef<DW_Base> data, QZRef<DW_Base>* existing = nullptr);
   // The entry under `dataHashId` in `out` (one more count); false, `out` untouched, when absent.
-  bool GetFromTotalDataMap(const std::string& dataHashId, QZRef<DW_Base>& out);
+  bool GetFromTotalDataMap(std::string_view dataHashId, QZRef<DW_Base>& out);
   // Find-or-register in one step under the table's mutex, for a node that keeps the
   // result it gets: the entry under `dataHashId` when it is a result of `stage`; otherwise
   // what `make()` returns, entered under the id (replacing an entry of another stage)
@@ -69,7 +71,7 @@ class ORVEX_EXPORT DataUnitManager {
   // and take no node or table lock. *created says whether the result is new; a replaced
   // entry's count goes to *displaced, for the caller to release after its own locks.
   template <class Make>
-  QZRef<DW_Base> FindOrAdd(const std::string& dataHashId, tav::DataUnitStageType stage, Make make, bool* created,
+  QZRef<DW_Base> FindOrAdd(std::string_view dataHashId, tav::DataUnitStageType stage, Make make, bool* created,
                            QZRef<DW_Base>* displaced);
   // Erases the entry when only the table holds it; returns whether it did.
   bool UpdateDataInTotalDataMap(const std::string& dataHashId);
@@ -87,7 +89,9 @@ class ORVEX_EXPORT DataUnitManager {
   void NoteResultsWithoutNodeHolder(const std::vector<QZRef<DW_Base>>& results);
 
  private:
-  typedef std::map<std::string, QZRef<DW_Base>> Map;
+  typedef std::unordered_map<std::string, QZRef<DW_Base>> Map;
+  // The entry under `id`, looked up without building a string. REQUIRES: m_mutex held.
+  Map::iterator FindEntry(std::string_view id);
   // Bookkeeping when an entry starts to hold its result, and before it lets go of it.
   // REQUIRES: m_mutex held.
   void Enter(Map::iterator entry, bool nodeWillHold);
@@ -104,6 +108,8 @@ class ORVEX_EXPORT DataUnitManager {
   // built (wrap and leaf locks). Nothing is freed while it is held.
   static std::mutex m_mutex;
   Map m_totalDataMap;
+  // The text FindEntry looks up, kept to spare an allocation per lookup.
+  std::string m_probe;
   // The entries no node holds (each result knows its slot).
   std::vector<DW_Base*> m_unheld;
   // Entries whose result the tables hold under more than one key: looked at by every purge.
@@ -111,17 +117,17 @@ class ORVEX_EXPORT DataUnitManager {
 };
 
 template <class Make>
-QZRef<DW_Base> DataUnitManager::FindOrAdd(const std::string& dataHashId, tav::DataUnitStageType stage, Make make,
+QZRef<DW_Base> DataUnitManager::FindOrAdd(std::string_view dataHashId, tav::DataUnitStageType stage, Make make,
                                           bool* created, QZRef<DW_Base>* displaced) {
   std::lock_guard<std::mutex> lock(m_mutex);
   *created = false;
-  Map::iterator entry = m_totalDataMap.find(dataHashId);
+  Map::iterator entry = FindEntry(dataHashId);
   if (entry != m_totalDataMap.end() && entry->second && entry->second->GetStageType() == stage) return entry->second;
   QZRef<DW_Base> made = make();
   if (!made) return made;
   *created = true;
   if (entry == m_totalDataMap.end()) {
-    entry = m_totalDataMap.emplace(dataHashId, made).first;
+    entry = m_totalDataMap.emplace(std::string(dataHashId), made).first;
   } else {
     Leave(entry);
     *displaced = std::move(entry->second);

@@ -14,6 +14,8 @@
 #include <orvex/datawrap/DW_Base.h>
 
 #include <map>
+#include <memory>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -55,17 +57,21 @@ class ORVEX_EXPORT NodeResultStore {
   void TakeAll(DroppedResults& dropped);
   // The results of that source image, in key order.
   std::vector<DW_Base*> ResultsOfSource(const std::string& sourceImageHashId) const;
-  int Size() const { return static_cast<int>(m_byKey.size()); }
+  int Size() const { return m_entries ? static_cast<int>(m_entries->byKey.size()) : 0; }
 
  private:
+  struct Entries {
+    std::unordered_map<std::string, QZRef<DW_Base>> byKey;
+    // For the results whose key is not their source id (region results, copies): their
+    // keys (in byKey, whose keys stay put) by source id. Whole-image results are found
+    // under their source id directly.
+    std::unordered_map<std::string, std::vector<const std::string*>> otherKeysBySource;
+  };
   // Erases `entry` and hands its result to `dropped`.
-  void Take(std::map<std::string, QZRef<DW_Base>>::iterator entry, DroppedResults& dropped);
+  void Take(std::unordered_map<std::string, QZRef<DW_Base>>::iterator entry, DroppedResults& dropped);
 
-  std::map<std::string, QZRef<DW_Base>> m_byKey;
-  // For the results whose key is not their source id (region results, copies): their keys
-  // (in m_byKey, whose keys stay put) by source id. Whole-image results are found under
-  // their source id directly.
-  std::map<std::string, std::vector<const std::string*>> m_otherKeysBySource;
+  // Made with the first result: most nodes of a large tree hold none at a time.
+  std::unique_ptr<Entries> m_entries;
 };
 
 }  // namespace orvex

@@ -12,15 +12,22 @@
 #include <orvex/paramtree/DataUnitManager.h>
 #include <orvex/paramtree/ParameterNodeBase.h>
 
+#include <array>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace orvex {
 
 class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
  public:
+  // Stage numbers a tree lists nodes under: 0 to 28 (24 to 28 are reserved).
+  static constexpr int kStageSlots = 29;
+
   // A tree whose nodes share their results through `table` (by default the table of the
   // pool in use now).
   explicit QZParameterTree(tav::DataUnitStageType endNodeType, DataUnitManager* table = nullptr);
@@ -32,6 +39,8 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   // node is taken out of its parent's child list again, so it can be released safely.
   bool PushBackNode(const std::string& id, QZRef<ParameterNodeBase> node);
   QZRef<ParameterNodeBase> FindTreeNodeFromMapByID(const std::string& id) const;
+  // Makes room for `more` nodes, for builders that know how many will come.
+  void ReserveNodes(size_t more);
   // The generation's list of a stage (created empty when missing). For building only.
   ParamNodeArray& GetNodesFromMap(tav::DataUnitStageType stage);
   // The list of a stage, or an empty list; changes nothing, so readers may call it from
@@ -78,13 +87,20 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   int m_saveUnitType;
   tav::DataUnitStageType m_endNodeType;
   std::map<tav::DataUnitStageType, ParamNodeArray> m_nodesMap;
+  // The lists of m_nodesMap of stages 0 to 28, once asked for: a builder's quick way in.
+  std::array<ParamNodeArray*, kStageSlots> m_stageLists{};
   std::map<tav::DataUnitStageType, ParameterNodeBase*> m_userCustomNodes;
   std::map<std::string, std::vector<ParamNodeGroup>> m_binNodeGroupsOfRegion;
   ParameterNodeBase* m_rootNode;
-  std::map<std::string, QZRef<ParameterNodeBase>> m_nodesById;
+  // Every node by node id, and the owning counts in the order the tree took the nodes (it
+  // lets them go in the reverse order). The keys view the nodes' own id texts, or
+  // m_otherIds for a node offered under another id.
+  std::unordered_map<std::string_view, ParameterNodeBase*> m_nodesById;
+  std::vector<QZRef<ParameterNodeBase>> m_ownedNodes;
+  std::deque<std::string> m_otherIds;
   // Every node by stage, in the order the tree took them: the purge's index (the order
   // within a stage does not matter, each node drops its own results).
-  std::map<int, std::vector<ParameterNodeBase*>> m_nodesByStage;
+  std::array<std::vector<ParameterNodeBase*>, kStageSlots> m_nodesByStage;
   // What FindNodesOfStage answers for a stage without list.
   const ParamNodeArray m_noNodes;
 };

@@ -6,6 +6,8 @@
 
 #include <xxhash.h>
 
+#include <cstring>
+
 namespace orvex {
 
 // Bytes a hash text needs with its terminating NUL.
@@ -13,13 +15,20 @@ constexpr int kHashTextBufferSize = kHashTextLength + 1;
 
 // Writes the canonical (big-endian) bytes of `hash` as 32 lower-case hex digits and a NUL.
 inline void WriteHashText(XXH128_hash_t hash, char* out) {
-  static const char kDigits[] = "0123456789abcdef";
+  // The two digits of every byte value, so that each byte is one lookup.
+  static const struct DigitPairs {
+    char pairs[256][2];
+    DigitPairs() {
+      static const char kDigits[] = "0123456789abcdef";
+      for (int i = 0; i < 256; ++i) {
+        pairs[i][0] = kDigits[i >> 4];
+        pairs[i][1] = kDigits[i & 0x0f];
+      }
+    }
+  } kDigitPairs;
   XXH128_canonical_t canonical;
   XXH128_canonicalFromHash(&canonical, hash);
-  for (int i = 0; i < 16; ++i) {
-    out[2 * i] = kDigits[canonical.digest[i] >> 4];
-    out[2 * i + 1] = kDigits[canonical.digest[i] & 0x0f];
-  }
+  for (int i = 0; i < 16; ++i) std::memcpy(out + 2 * i, kDigitPairs.pairs[canonical.digest[i]], 2);
   out[kHashTextLength] = '\0';
 }
 

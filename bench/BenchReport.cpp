@@ -1,0 +1,530 @@
+// The library's cost beside the stages, as ratios against baselines measured in the same
+// run: one table of figure, measured, baseline, ratio, target and whether it is met.
+//
+//   orvex_bench_report [--benchmark_min_time=...]      the table (exit 1 when a target is missed)
+//   orvex_bench_report --write-page FILE WIDTH HEIGHT  a drawn page as an image file
+//   orvex_bench_report --peak-memory PROGRAM ARGS...   the peak resident memory of a run
+#include <OrvexStagecache.h>
+#include <OrvexStagecacheHost.h>
+
+#include "../tests/support/HostPipeline.h"
+#include "../tests/support/TestScene.h"
+#include "DirectPipeline.h"
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <opencv2/imgcodecs.hpp>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xxhash.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace orvex;
+using Clock = std::chrono::steady_clock;
+
+QZParameterTreeLoader* Loader() { return QZParameterTreeAndDataPool::GetInstance()->GetTreeLoader(); }
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Groups registered under unique names, released with everything they hold at the end.
+class Groups {
+ public:
+  explicit Groups(const std::vector<QZ_ImageParameter>& sets, const std::string& prefix) : m_sets(sets) {
+    for (size_t i = 0; i < m_sets.size(); ++i) {
+      const std::string name = prefix + std::to_string(i);
+      m_handles.push_back(Loader()->InitParameterTreeGroup(&m_sets[i], &testing::RegisterGroup, name.c_str()));
+      m_groups.push_back(m_handles.back().get());
+    }
+  }
+  ~Groups() {
+    m_groups.clear();
+    m_handles.clear();
+    Loader()->UpdateTreeGroups();
+  }
+  const std::vector<ParamTreeGroup*>& Get() const { return m_groups; }
+
+ private:
+  std::vector<QZ_ImageParameter> m_sets;
+  std::vector<QZRef<ParamTreeGroup>> m_handles;
+  std::vector<ParamTreeGroup*> m_groups;
+};
+
+// A small page whose pixels (and so id) `serial` makes its own.
+cv::Mat SmallPage(int serial) {
+  cv::Mat page = testing::DrawBarPage(cv::Size(48, 36));
+  page.at<cv::Vec3b>(0, 0) = cv::Vec3b(serial & 0xff, (serial >> 8) & 0xff, (serial >> 16) & 0xff);
+  return page;
+}
+
+// Adds an image to the group and makes everything down to its line segments.
+std::string AddAndProcess(ParamTreeGroup& group, const cv::Mat& page) {
+  QZRef<QZMatrix> matrix(new QZMatrix(page));
+  char id[kHashIdBufferSize];
+  if (!group.AddSourceData(matrix, 0, 0, id, testing::KeepEveryStage())) return "";
+  testing::AddRegionsAndGenerateLines(group, id);
+  return id;
+}
+
+// --- Release ---------------------------------------------------------------------------
+
+void BM_ReleaseOneImage(benchmark::State& state) {
+  Groups groups({testing::PageParameters(10)}, "bench-release-" + std::to_string(state.range(0)) + "-");
+  ParamTreeGroup& group = *groups.Get()[0];
+  const StageRequestMap keep = testing::KeepEveryStage();
+  std::vector<std::string> inFlight;
+  int serial = 1 << 20;
+  for (int i = 0; i < state.range(0); ++i) inFlight.push_back(AddAndProcess(group, SmallPage(serial++)));
+  for (auto _ : state) {
+    const std::string id = AddAndProcess(group, SmallPage(serial++));
+    const auto start = Clock::now();
+    group.MinusSavedTypeCount(id, keep);
+    group.RemoveSameSourceData(id);
+    Loader()->UpdateTreeGroups();
+    state.SetIterationTime(Seconds(Clock::now() - start));
+  }
+  for (const std::string& id : inFlight) {
+    group.MinusSavedTypeCount(id, keep);
+    group.RemoveSameSourceData(id);
+  }
+}
+
+// --- End to end ------------------------------------------------------------------------
+
+const cv::Mat& FiveMegapixelPage() {
+  static const cv::Mat page = testing::DrawBarPage(cv::Size(2592, 1944));
+  return page;
+}
+
+std::vector<QZ_ImageParameter> OverlappingSets(int k) {
+  static const int offsets[] = {10, 2, 6, 14};
+  std::vector<QZ_ImageParameter> sets;
+  for (int i = 0; i < k; ++i) sets.push_back(testing::PageParameters(offsets[i]));
+  return sets;
+}
+
+// One page through K groups as a host does it: added to each (or to all at once, hashed
+// once), regions added and line segments made through each, then released.
+std::vector<std::string> RunThroughLibrary(const std::vector<ParamTreeGroup*>& groups, bool oneHash,
+                                           std::vector<orvexbench::Segment>* segments) {
+  const StageRequestMap keep = testing::KeepEveryStage();
+  QZRef<QZMatrix> matrix(new QZMatrix(FiveMegapixelPage()));
+  char id[kHashIdBufferSize];
+  if (oneHash) {
+    ParamTreeGroup::AddSourceDataToGroups(groups, matrix, 0, 0, id, keep);
+  } else {
+    for (ParamTreeGroup* group : groups) group->AddSourceData(matrix, 0, 0, id, keep);
+  }
+  std::vector<std::string> regions;
+  for (ParamTreeGroup* group : groups) regions = testing::AddRegionsAndGenerateLines(*group, id);
+  if (segments != nullptr) *segments = orvexbench::SegmentsOfGroups(groups, regions);
+  for (ParamTreeGroup* group : groups) {
+    group->MinusSavedTypeCount(id, keep);
+    group->RemoveSameSourceData(id);
+  }
+  return regions;
+}
+
+void BM_EndToEndLibrary(benchmark::State& state) {
+  Groups groups(OverlappingSets(static_cast<int>(state.range(0))), "bench-e2e-" + std::to_string(state.range(0)) + "-");
+  const bool oneHash = state.range(1) != 0;
+  for (auto _ : state) RunThroughLibrary(groups.Get(), oneHash, nullptr);
+}
+
+void BM_EndToEndLowerBound(benchmark::State& state) {
+  const std::vector<QZ_ImageParameter> sets = OverlappingSets(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(orvexbench::RunLowerBound(FiveMegapixelPage(), sets));
+}
+
+void BM_EndToEndNaive(benchmark::State& state) {
+  const std::vector<QZ_ImageParameter> sets = OverlappingSets(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(orvexbench::RunNaive(FiveMegapixelPage(), sets));
+}
+
+void BM_HashOfSourceImage(benchmark::State& state) {
+  const cv::Mat& page = FiveMegapixelPage();
+  for (auto _ : state) benchmark::DoNotOptimize(XXH3_128bits(page.data, page.total() * page.elemSize()));
+}
+
+// --- Requests --------------------------------------------------------------------------
+
+// A whole-image chain of four nodes whose last node has results for `images` images.
+struct SmallChain {
+  QZRef<QZParameterTree> tree{new QZParameterTree(tav::DUST_CANDIDATE_ROIS)};
+  PN_SourceImage* source = Add(new PN_SourceImage(tree.get()));
+  PN_ColourImageAfterSizeFitting* fitted = Add(new PN_ColourImageAfterSizeFitting(tree.get(), source));
+  PN_ColourImageAfterScalingDown* scaled = Add(new PN_ColourImageAfterScalingDown(tree.get(), fitted, 0));
+  PN_ColourImageForROI* forRegions = Add(new PN_ColourImageForROI(tree.get(), scaled));
+  std::vector<std::string> images;
+
+  void AddImages(int count, bool makeResults) {
+    for (int i = 0; i < count; ++i) {
+      QZRef<QZMatrix> matrix(new QZMatrix(cv::Mat(8, 8, CV_8UC3, cv::Scalar(i & 0xff, i >> 8, 77))));
+      char id[kHashIdBufferSize];
+      source->AddData(matrix, 0, 0, id);
+      images.push_back(id);
+      if (makeResults) forRegions->GetData(id, true, true);
+    }
+  }
+  ~SmallChain() {
+    for (const std::string& image : images) tree->RemoveSameSourceData(image, nullptr);
+  }
+
+  template <class Node>
+  Node* Add(Node* node) {
+    tree->PushBackNode(node->GetGlobalHash(), QZRef<ParameterNodeBase>(node));
+    return node;
+  }
+};
+
+constexpr int kTableEntries = 1000;
+
+void BM_NodeOwnResult(benchmark::State& state) {
+  SmallChain chain;
+  chain.AddImages(kTableEntries / 5, true);
+  const std::string& image = chain.images[chain.images.size() / 2];
+  for (auto _ : state) benchmark::DoNotOptimize(chain.forRegions->GetData(image, true, true));
+}
+
+void BM_NodeAdoptsFromTable(benchmark::State& state) {
+  SmallChain first;
+  first.AddImages(kTableEntries / 5, true);  // five results per image: 1,000 entries
+  SmallChain second;
+  size_t next = 0;
+  for (auto _ : state) {
+    if (next == first.images.size()) {
+      state.PauseTiming();
+      for (const std::string& image : first.images) second.forRegions->RemoveSameSourceData(image);
+      next = 0;
+      state.ResumeTiming();
+    }
+    benchmark::DoNotOptimize(second.forRegions->GetData(first.images[next++], false, false));
+  }
+  for (const std::string& image : first.images) second.forRegions->RemoveSameSourceData(image);
+}
+
+void BM_LockedMapLookup(benchmark::State& state) {
+  std::mutex mutex;
+  std::map<std::string, int> map;
+  std::vector<std::string> keys;
+  for (int i = 0; i < kTableEntries; ++i) {
+    char key[37];
+    std::snprintf(key, sizeof key, "%032x-%03d", static_cast<unsigned>(i * 2654435761u), i % 1000);
+    keys.push_back(key);
+    map[key] = i;
+  }
+  size_t next = 0;
+  for (auto _ : state) {
+    std::lock_guard<std::mutex> lock(mutex);
+    benchmark::DoNotOptimize(map.find(keys[next]));
+    next = (next + 97) % keys.size();
+  }
+}
+
+// --- Image hash ------------------------------------------------------------------------
+
+const cv::Mat& TwelveMegapixels() {
+  static const cv::Mat image = [] {
+    cv::Mat m(3000, 4000, CV_8UC3);
+    cv::randu(m, cv::Scalar::all(0), cv::Scalar::all(256));
+    return m;
+  }();
+  return image;
+}
+
+void BM_ImageHashIdFromBuffer(benchmark::State& state) {
+  const cv::Mat& image = TwelveMegapixels();
+  core::CImageData view(image.data, image.cols, image.rows, static_cast<int>(image.step), core::IPF_BGR_888);
+  for (auto _ : state) {
+    char* id = TAV_GetImageHashIdFromBuffer(&view);
+    benchmark::DoNotOptimize(id);
+    TAV_FreeString(&id);
+  }
+}
+
+void BM_RawXxh3OverBuffer(benchmark::State& state) {
+  const cv::Mat& image = TwelveMegapixels();
+  for (auto _ : state) benchmark::DoNotOptimize(XXH3_128bits(image.data, image.total() * image.elemSize()));
+}
+
+// --- Tree generation -------------------------------------------------------------------
+
+QZ_ImageParameter LargeParameters(int binarizations) {
+  QZ_ImageParameter p;
+  for (int32_t channel : {0, int32_t(QZVP_S_CHANNEL), int32_t(QZVP_V_CHANNEL)}) {
+    QZVP_ColourConversionModeStruct colour;
+    colour.mode = channel == 0 ? CICM_GENERAL : CICM_HSV;
+    colour.channel = channel;
+    p.colourConversionModes.push_back(colour);
+  }
+  p.grayscaleTransformationModes = {QZVP_GrayscaleTransformationModeStruct(GTM_AUTO)};
+  for (int32_t mode : {RPM_GENERAL, RPM_GENERAL_GRAY_CONTRAST, RPM_GENERAL_RGB_CONTRAST}) {
+    QZVP_RegionPredetectionModeStruct regions;
+    regions.mode = mode;
+    p.regionPredetectionModes.push_back(regions);
+  }
+  for (int32_t mode : {GEM_GENERAL, GEM_GRAY_EQUALIZE, GEM_SHARPEN_SMOOTH}) {
+    QZVP_GrayscaleEnhancementModeStruct enhancement;
+    enhancement.mode = mode;
+    p.grayscaleEnhancementModes.push_back(enhancement);
+  }
+  for (int32_t i = 0; i < binarizations; ++i) {
+    QZVP_BinarizationModeStruct binarization;
+    binarization.mode = BM_LOCAL_BLOCK;
+    binarization.intArg1 = 11 + 2 * i;
+    binarization.intArg5 = 10;
+    p.binarizationModes.push_back(binarization);
+  }
+  p.textureDetectionModes.resize(1);
+  p.textFilterModes.resize(1);
+  for (int32_t mode : {LEM_GENERAL, LEM_MARGIN_BASED}) {
+    QZVP_LineExtractionModeStruct lines;
+    lines.mode = mode;
+    p.lineExtractionModes.push_back(lines);
+  }
+  return p;
+}
+
+QZRef<QZParameterTree> BuildTree(QZParameterTreeLoader& loader, QZ_ImageParameter& parameters) {
+  QZRef<QZParameterTree> tree = loader.CreateParameterTree("large", &parameters);
+  const ParamNodeArray regionNodes = tree->GetNodesFromMap(tav::DUST_CANDIDATE_ROIS);
+  for (int i = 0; i < regionNodes.GetCount(); ++i) loader.ExtandRegionPart(tree.get(), regionNodes[i], &parameters);
+  return tree;
+}
+
+// Range 0: binarization records; range 1: 0 times the building, 1 the teardown.
+void BM_TreeGeneration(benchmark::State& state) {
+  QZ_ImageParameter parameters = LargeParameters(static_cast<int>(state.range(0)));
+  int64_t nodes = 0;
+  for (auto _ : state) {
+    auto loader = std::make_unique<QZParameterTreeLoader>();
+    auto start = Clock::now();
+    QZRef<QZParameterTree> tree = BuildTree(*loader, parameters);
+    const double built = Seconds(Clock::now() - start);
+    nodes = tree->GetNodeCount();
+    start = Clock::now();
+    tree.reset();
+    loader.reset();  // the cache held the tree: this is the teardown
+    const double tornDown = Seconds(Clock::now() - start);
+    state.SetIterationTime(state.range(1) == 0 ? built : tornDown);
+  }
+  state.counters["nodes"] = static_cast<double>(nodes);
+}
+
+// --- Running and reporting -------------------------------------------------------------
+
+// Seconds per iteration and counters of every run, by benchmark name.
+class Capture : public benchmark::BenchmarkReporter {
+ public:
+  bool ReportContext(const Context&) override { return true; }
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      const std::string& name = run.run_name.function_name;
+      m_seconds[name] = run.real_accumulated_time / static_cast<double>(run.iterations);
+      for (const auto& counter : run.counters) m_counters[name][counter.first] = counter.second.value;
+      std::fprintf(stderr, "  %-44s %14.3f us\n", name.c_str(), m_seconds[name] * 1e6);
+    }
+  }
+  double Seconds(const std::string& name) const {
+    const auto found = m_seconds.find(name);
+    return found != m_seconds.end() ? found->second : 0.0;
+  }
+  double Counter(const std::string& name, const std::string& counter) const {
+    const auto found = m_counters.find(name);
+    return found != m_counters.end() && found->second.count(counter) ? found->second.at(counter) : 0.0;
+  }
+
+ private:
+  std::map<std::string, double> m_seconds;
+  std::map<std::string, std::map<std::string, double>> m_counters;
+};
+
+void Register() {
+  benchmark::RegisterBenchmark("release/in_flight:1", BM_ReleaseOneImage)->Arg(1)->UseManualTime()->Iterations(400);
+  benchmark::RegisterBenchmark("release/in_flight:1000", BM_ReleaseOneImage)->Arg(1000)->UseManualTime()->Iterations(400);
+  for (int k : {1, 2, 4}) {
+    const std::string K = std::to_string(k);
+    benchmark::RegisterBenchmark(("e2e/library/K:" + K).c_str(), BM_EndToEndLibrary)->Args({k, 0})->MinTime(1.0);
+    benchmark::RegisterBenchmark(("e2e/lower_bound/K:" + K).c_str(), BM_EndToEndLowerBound)->Arg(k)->MinTime(1.0);
+    benchmark::RegisterBenchmark(("e2e/naive/K:" + K).c_str(), BM_EndToEndNaive)->Arg(k)->MinTime(1.0);
+  }
+  benchmark::RegisterBenchmark("e2e/library_one_hash/K:4", BM_EndToEndLibrary)->Args({4, 1})->MinTime(1.0);
+  benchmark::RegisterBenchmark("e2e/source_hash", BM_HashOfSourceImage);
+  benchmark::RegisterBenchmark("request/own_result", BM_NodeOwnResult);
+  benchmark::RegisterBenchmark("request/adopt_from_table", BM_NodeAdoptsFromTable);
+  benchmark::RegisterBenchmark("request/locked_map_lookup", BM_LockedMapLookup);
+  benchmark::RegisterBenchmark("hash/image_id_from_buffer", BM_ImageHashIdFromBuffer);
+  benchmark::RegisterBenchmark("hash/raw_xxh3", BM_RawXxh3OverBuffer);
+  for (int binarizations : {4, 16}) {
+    const std::string b = std::to_string(binarizations);
+    benchmark::RegisterBenchmark(("tree/build/binarizations:" + b).c_str(), BM_TreeGeneration)
+        ->Args({binarizations, 0})->UseManualTime()->Iterations(5);
+    benchmark::RegisterBenchmark(("tree/teardown/binarizations:" + b).c_str(), BM_TreeGeneration)
+        ->Args({binarizations, 1})->UseManualTime()->Iterations(5);
+  }
+}
+
+// Whether the library computed what the lower bound computed and found the same segments.
+bool LibraryMatchesLowerBound(int k) {
+  Groups groups(OverlappingSets(k), "bench-check-" + std::to_string(k) + "-");
+  std::vector<orvexbench::Segment> library;
+  const std::vector<int> before = testing::ComputationCounts();
+  RunThroughLibrary(groups.Get(), false, &library);
+  const std::vector<int> libraryComputations = testing::ComputationsSince(before);
+  const std::vector<int> middle = testing::ComputationCounts();
+  const std::vector<orvexbench::Segment> direct = orvexbench::RunLowerBound(FiveMegapixelPage(), OverlappingSets(k));
+  return libraryComputations == testing::ComputationsSince(middle) && library == direct && !library.empty();
+}
+
+// Heap bytes in use now, in the arenas and in blocks of their own.
+size_t HeapInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+struct MemoryFigures {
+  double bytesPerNode = 0;
+  double bytesPerResult = 0;
+};
+
+MemoryFigures MeasureMemory() {
+  MemoryFigures figures;
+  QZ_ImageParameter parameters = LargeParameters(16);
+  {
+    QZParameterTreeLoader loader;
+    const size_t before = HeapInUse();
+    QZRef<QZParameterTree> tree = BuildTree(loader, parameters);
+    figures.bytesPerNode = static_cast<double>(HeapInUse() - before) / tree->GetNodeCount();
+  }
+  Groups groups({testing::PageParameters(10)}, "bench-memory-");
+  const cv::Mat page = testing::DrawBarPage(cv::Size(640, 480));
+  const size_t before = HeapInUse();
+  const int wrapsBefore = DW_Base::GetLiveCount();
+  const int64_t pixelsBefore = DP_CommonBase::GetLiveResultBytes();
+  const std::string id = AddAndProcess(*groups.Get()[0], page);
+  const double results = DW_Base::GetLiveCount() - wrapsBefore;
+  const double pixels = static_cast<double>(DP_CommonBase::GetLiveResultBytes() - pixelsBefore);
+  figures.bytesPerResult = (static_cast<double>(HeapInUse() - before) - pixels) / results;
+  groups.Get()[0]->MinusSavedTypeCount(id, testing::KeepEveryStage());
+  groups.Get()[0]->RemoveSameSourceData(id);
+  return figures;
+}
+
+struct Row {
+  std::string figure;
+  double measured;
+  double baseline;
+  std::string unit;
+  double ratio;
+  std::string target;
+  bool met;
+};
+
+void Print(const std::vector<Row>& rows) {
+  std::printf("%-58s %14s %14s %9s  %-16s %s\n", "figure", "measured", "baseline", "ratio", "target", "met");
+  for (const Row& row : rows) {
+    char measured[32], baseline[32], ratio[16];
+    std::snprintf(measured, sizeof measured, "%.3f %s", row.measured, row.unit.c_str());
+    if (row.baseline > 0) std::snprintf(baseline, sizeof baseline, "%.3f %s", row.baseline, row.unit.c_str());
+    else std::snprintf(baseline, sizeof baseline, "-");
+    if (row.ratio > 0) std::snprintf(ratio, sizeof ratio, "%.3f", row.ratio);
+    else std::snprintf(ratio, sizeof ratio, "-");
+    std::printf("%-58s %14s %14s %9s  %-16s %s\n", row.figure.c_str(), measured, baseline, ratio, row.target.c_str(),
+                row.target.empty() ? "" : row.met ? "yes" : "NO");
+  }
+}
+
+int ReportTable(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  Register();
+  Capture capture;
+  std::fprintf(stderr, "running the benchmarks (about two minutes)\n");
+  benchmark::RunSpecifiedBenchmarks(&capture);
+  const auto s = [&](const std::string& name) { return capture.Seconds(name); };
+  std::vector<Row> rows;
+  const auto ratioRow = [&](const std::string& figure, double measured, double baseline, const std::string& unit,
+                            double limit, bool atMost) {
+    const double ratio = baseline > 0 ? measured / baseline : 0;
+    char target[32];
+    std::snprintf(target, sizeof target, "%s %.2f", atMost ? "<=" : ">=", limit);
+    rows.push_back({figure, measured, baseline, unit, ratio, target, atMost ? ratio <= limit : ratio >= limit});
+  };
+
+  ratioRow("release, 1,000 images in flight / 1", s("release/in_flight:1000") * 1e6, s("release/in_flight:1") * 1e6, "us",
+           2.0, true);
+  const double hash = s("e2e/source_hash");
+  for (int k : {1, 2, 4}) {
+    const std::string K = std::to_string(k);
+    const double library = s("e2e/library/K:" + K), lower = s("e2e/lower_bound/K:" + K), naive = s("e2e/naive/K:" + K);
+    ratioRow("end to end K=" + K + ", library / (lower bound + K hashes)", library * 1e3, (lower + k * hash) * 1e3, "ms",
+             1.03, true);
+    ratioRow("end to end K=" + K + ", sharing pays: (naive/library)/(naive/lower)", naive / library * 1e3,
+             naive / lower * 1e3, "", 0.9, false);
+  }
+  ratioRow("end to end K=4 one hash, library / (lower bound + 1 hash)", s("e2e/library_one_hash/K:4") * 1e3,
+           (s("e2e/lower_bound/K:4") + hash) * 1e3, "ms", 1.05, true);
+  ratioRow("request: node's own result / locked map lookup", s("request/own_result") * 1e9,
+           s("request/locked_map_lookup") * 1e9, "ns", 2.0, true);
+  ratioRow("request: adoption from a 1,000-entry table / locked map lookup", s("request/adopt_from_table") * 1e9,
+           s("request/locked_map_lookup") * 1e9, "ns", 4.0, true);
+  ratioRow("hash: image id from a 12-MP buffer, raw XXH3 time / id time", s("hash/raw_xxh3") * 1e3,
+           s("hash/image_id_from_buffer") * 1e3, "ms", 0.9, false);
+  for (int b : {4, 16}) {
+    const std::string B = std::to_string(b);
+    const double nodes = capture.Counter("tree/build/binarizations:" + B, "nodes");
+    const double build = s("tree/build/binarizations:" + B), teardown = s("tree/teardown/binarizations:" + B);
+    rows.push_back({"tree generation, " + std::to_string(static_cast<int>(nodes)) + " nodes, M nodes/s",
+                    nodes / build / 1e6, 0, "", 0, ">= 1.00 M/s", nodes / build >= 1e6});
+    ratioRow("tree teardown / build, " + std::to_string(static_cast<int>(nodes)) + " nodes", teardown * 1e3, build * 1e3,
+             "ms", 1.0, true);
+  }
+  bool matches = true;
+  for (int k : {1, 2, 4}) matches = LibraryMatchesLowerBound(k) && matches;
+  rows.push_back({"library computed what the lower bound computed, same segments", matches ? 1.0 : 0.0, 0, "", 0, "yes",
+                  matches});
+  const MemoryFigures memory = MeasureMemory();
+  rows.push_back({"memory: heap bytes per tree node", memory.bytesPerNode, 0, "B", 0, "", true});
+  rows.push_back({"memory: heap bytes per result beside its pixels", memory.bytesPerResult, 0, "B", 0, "", true});
+  Print(rows);
+  for (const Row& row : rows) {
+    if (!row.met) return 1;
+  }
+  return 0;
+}
+
+int WritePage(const char* path, int width, int height) {
+  return cv::imwrite(path, testing::DrawBarPage(cv::Size(width, height))) ? 0 : 1;
+}
+
+// Runs a program and prints its peak resident memory in KiB.
+int PeakMemory(char** argv) {
+  const pid_t child = fork();
+  if (child == 0) {
+    execv(argv[0], argv);
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  struct rusage usage;
+  getrusage(RUSAGE_CHILDREN, &usage);
+  std::printf("%ld\n", usage.ru_maxrss);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "--write-page") == 0) return WritePage(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+  if (argc >= 3 && std::strcmp(argv[1], "--peak-memory") == 0) return PeakMemory(argv + 2);
+  return ReportTable(argc, argv);
+}
