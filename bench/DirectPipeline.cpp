@@ -62,8 +62,11 @@ QZRef<DP_ProcessLineSet> RunBinarization(const RegionPrefix& prefix, const QZ_Im
   return lines;
 }
 
-// The whole pipeline for `sets` that share everything but their binarization.
+// The whole pipeline for `sets` that share everything but their binarization. Every stage
+// object is kept until the end, as a host that reads the results back keeps them.
 std::vector<Segment> RunShared(const cv::Mat& page, const std::vector<QZ_ImageParameter>& sets) {
+  std::vector<RegionPrefix> prefixes;
+  std::vector<QZRef<DP_ProcessLineSet>> lineSets;
   const QZ_ImageParameter& p = sets.front();
   std::vector<QZVP_GrayscaleTransformationModeStruct> transforms;
   FilterGrayscaleTransformationMode(p.grayscaleTransformationModes, transforms);
@@ -78,10 +81,10 @@ std::vector<Segment> RunShared(const cv::Mat& page, const std::vector<QZ_ImagePa
   QZRef<QZQuadList> quads = detect->GetPrimaryData(true);
   std::vector<Segment> segments;
   for (const QZ_Quad& quad : quads ? quads->quads : std::vector<QZ_Quad>()) {
-    const RegionPrefix prefix = RunRegionPrefix(detect.get(), quad, scaled.get(), transformed.get(), p, transforms[0]);
+    prefixes.push_back(RunRegionPrefix(detect.get(), quad, scaled.get(), transformed.get(), p, transforms[0]));
     for (const QZ_ImageParameter& set : sets) {
-      QZRef<DP_ProcessLineSet> lines = RunBinarization(prefix, set, set.binarizationModes[0]);
-      Collect(quad, lines->GetPrimaryData(false).get(), segments);
+      lineSets.push_back(RunBinarization(prefixes.back(), set, set.binarizationModes[0]));
+      Collect(quad, lineSets.back()->GetPrimaryData(false).get(), segments);
     }
   }
   std::sort(segments.begin(), segments.end());

@@ -13,10 +13,9 @@ namespace {
 constexpr int kLoadMode = QZLM_COLOUR;
 constexpr ColourChannelUsageType kChannelUsage = CCUT_ALL_CHANNELS;
 
-// A caller-owned copy of the matrix's hash id, or null when it has none.
-char* HashIdCopy(const QZRef<QZMatrix>& matrix) {
-  if (!matrix || !matrix->CalcHashID()) return nullptr;
-  const std::string id = matrix->GetHashID();
+// A caller-owned copy of a hash id, or null when there is none.
+char* HashIdCopy(const std::string& id) {
+  if (id.empty()) return nullptr;
   char* text = new char[id.size() + 1];
   std::memcpy(text, id.c_str(), id.size() + 1);
   return text;
@@ -32,17 +31,15 @@ void CCommonUtility::FreeString(char** text) {
 
 char* CCommonUtility::GetImageHashId(orvex::core::CImageData* image) {
   if (image == nullptr) return nullptr;
-  QZRef<QZMatrix> matrix(new QZMatrix());
-  int error = 0;
-  QZMatrix::GetMatrixByBuffer(image->GetBytes(), image->GetWidth(), image->GetHeight(), image->GetStride(),
-                              image->GetImagePixelFormat(), &error, kLoadMode, matrix.get(), kChannelUsage);
-  return HashIdCopy(matrix);
+  // The id the loaded matrix would get, without copying the caller's pixels first.
+  return HashIdCopy(QZMatrix::HashIdOfBuffer(image->GetBytes(), image->GetWidth(), image->GetHeight(),
+                                             image->GetStride(), image->GetImagePixelFormat(), kLoadMode, kChannelUsage));
 }
 
 char* CCommonUtility::GetImageHashId(const char* path, bool) {
   int error = 0;
   QZRef<QZMatrix> matrix(QZMatrix::ReadQZMatrixFromFile(path, &error, kLoadMode));
-  return HashIdCopy(matrix);
+  return HashIdCopy(matrix && matrix->CalcHashID() ? matrix->GetHashID() : std::string());
 }
 
 }  // namespace tav

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <cstdio>
 #include <fstream>
@@ -99,6 +100,36 @@ TEST(ImageHash, RoiViewHashesLikeItsCompactCopy) {
   ASSERT_TRUE(copy.CalcHashID());
   EXPECT_EQ(view.GetHashID(), copy.GetHashID());
   EXPECT_EQ(view.GetHashIDLength(), 32);
+}
+
+TEST(ImageHash, BufferIdsAreTheIdsOfTheLoadedMatrixInEveryLayout) {
+  // Tall enough that converted layouts are hashed in several bands.
+  const cv::Mat colour = Pattern(1500, 211);
+  cv::Mat gray, alpha;
+  cv::cvtColor(colour, gray, cv::COLOR_BGR2GRAY);
+  cv::cvtColor(colour, alpha, cv::COLOR_BGR2BGRA);
+  const struct {
+    const cv::Mat* pixels;
+    core::ImagePixelFormat format;
+  } layouts[] = {{&gray, core::IPF_GRAYSCALE_8}, {&colour, core::IPF_BGR_888}, {&colour, core::IPF_RGB_888},
+                 {&alpha, core::IPF_BGRA_8888}, {&alpha, core::IPF_RGBA_8888}};
+  for (const auto& layout : layouts) {
+    const int rowBytes = layout.pixels->cols * static_cast<int>(layout.pixels->elemSize());
+    const auto padded = WithStride(*layout.pixels, rowBytes + 7, 0x5A);
+    for (int mode : {QZLM_GRAYSCALE, QZLM_COLOUR}) {
+      for (ColourChannelUsageType usage : {CCUT_ALL_CHANNELS, CCUT_DROP_ALPHA}) {
+        QZMatrix loaded;
+        int error = -1;
+        ASSERT_TRUE(QZMatrix::GetMatrixByBuffer(padded.data(), layout.pixels->cols, layout.pixels->rows, rowBytes + 7,
+                                                layout.format, &error, mode, &loaded, usage));
+        ASSERT_TRUE(loaded.CalcHashID());
+        EXPECT_EQ(QZMatrix::HashIdOfBuffer(padded.data(), layout.pixels->cols, layout.pixels->rows, rowBytes + 7,
+                                           layout.format, mode, usage),
+                  loaded.GetHashID())
+            << "format " << layout.format << " mode " << mode << " usage " << usage;
+      }
+    }
+  }
 }
 
 TEST(ImageHash, BadBuffersGiveNull) {

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -24,31 +25,90 @@ void SetError(int* error, int value) {
   if (error != nullptr) *error = value;
 }
 
-// Converts a matrix in the caller's channel order to the family's layout for `mode` and `usage`.
-cv::Mat ToFamilyLayout(const cv::Mat& src, core::ImagePixelFormat format, int mode, ColourChannelUsageType usage) {
-  cv::Mat out;
+// How a caller's pixel format becomes the family's layout for `mode` and `usage`: the
+// OpenCV conversion code (kKeepLayout when the bytes are taken as they are) and the
+// channels of the result. Every conversion works pixel by pixel, so row by row as well.
+constexpr int kKeepLayout = -1;
+
+struct FamilyLayout {
+  int conversion;
+  int channels;
+};
+
+FamilyLayout LayoutFor(core::ImagePixelFormat format, int mode, ColourChannelUsageType usage) {
   if (mode == QZLM_GRAYSCALE) {
     switch (format) {
-      case core::IPF_GRAYSCALE_8: out = src.clone(); break;
-      case core::IPF_BGR_888: cv::cvtColor(src, out, cv::COLOR_BGR2GRAY); break;
-      case core::IPF_RGB_888: cv::cvtColor(src, out, cv::COLOR_RGB2GRAY); break;
-      case core::IPF_BGRA_8888: cv::cvtColor(src, out, cv::COLOR_BGRA2GRAY); break;
-      case core::IPF_RGBA_8888: cv::cvtColor(src, out, cv::COLOR_RGBA2GRAY); break;
+      case core::IPF_GRAYSCALE_8: return {kKeepLayout, 1};
+      case core::IPF_BGR_888: return {cv::COLOR_BGR2GRAY, 1};
+      case core::IPF_RGB_888: return {cv::COLOR_RGB2GRAY, 1};
+      case core::IPF_BGRA_8888: return {cv::COLOR_BGRA2GRAY, 1};
+      case core::IPF_RGBA_8888: return {cv::COLOR_RGBA2GRAY, 1};
     }
-    return out;
   }
   const bool dropAlpha = usage == CCUT_DROP_ALPHA;
   switch (format) {
-    case core::IPF_GRAYSCALE_8:
-    case core::IPF_BGR_888: out = src.clone(); break;
-    case core::IPF_RGB_888: cv::cvtColor(src, out, cv::COLOR_RGB2BGR); break;
-    case core::IPF_BGRA_8888:
-      if (dropAlpha) cv::cvtColor(src, out, cv::COLOR_BGRA2BGR);
-      else out = src.clone();
-      break;
-    case core::IPF_RGBA_8888: cv::cvtColor(src, out, dropAlpha ? cv::COLOR_RGBA2BGR : cv::COLOR_RGBA2BGRA); break;
+    case core::IPF_GRAYSCALE_8: return {kKeepLayout, 1};
+    case core::IPF_BGR_888: return {kKeepLayout, 3};
+    case core::IPF_RGB_888: return {cv::COLOR_RGB2BGR, 3};
+    case core::IPF_BGRA_8888: return dropAlpha ? FamilyLayout{cv::COLOR_BGRA2BGR, 3} : FamilyLayout{kKeepLayout, 4};
+    case core::IPF_RGBA_8888: return dropAlpha ? FamilyLayout{cv::COLOR_RGBA2BGR, 3} : FamilyLayout{cv::COLOR_RGBA2BGRA, 4};
   }
+  return {kKeepLayout, 0};
+}
+
+// Converts a matrix in the caller's channel order to the family's layout.
+cv::Mat ToFamilyLayout(const cv::Mat& src, const FamilyLayout& layout) {
+  cv::Mat out;
+  if (layout.conversion == kKeepLayout) out = src.clone();
+  else cv::cvtColor(src, out, layout.conversion);
   return out;
+}
+
+// The hash id of pixels fed row by row: rows, columns and element type first, then the
+// bytes of every row (never a row's padding), so equal pixels give equal ids whatever
+// the stride.
+class PixelHasher {
+ public:
+  PixelHasher(int rows, int cols, int type) : m_state(XXH3_createState()) {
+    if (m_state == nullptr) return;
+    const int32_t header[3] = {rows, cols, type};
+    XXH3_128bits_reset(m_state);
+    XXH3_128bits_update(m_state, header, sizeof header);
+  }
+  ~PixelHasher() { XXH3_freeState(m_state); }
+  PixelHasher(const PixelHasher&) = delete;
+  PixelHasher& operator=(const PixelHasher&) = delete;
+
+  void Add(const void* bytes, size_t length) {
+    if (m_state != nullptr) XXH3_128bits_update(m_state, bytes, length);
+  }
+  // The id, or empty when the hash state could not be made.
+  std::string Finish() {
+    if (m_state == nullptr) return std::string();
+    char text[kHashTextBufferSize];
+    WriteHashText(XXH3_128bits_digest(m_state), text);
+    return text;
+  }
+
+ private:
+  XXH3_state_t* m_state;
+};
+
+// Checks a caller's buffer as GetMatrixByBuffer does; QZME_OK when it can be read.
+int CheckBuffer(const unsigned char* bytes, int width, int height, int stride, core::ImagePixelFormat format, int mode,
+                ColourChannelUsageType usage) {
+  if (bytes == nullptr) return QZME_NULL_ARGUMENT;
+  if (width <= 0 || height <= 0) return QZME_BAD_SIZE;
+  const int channels = core::BytesPerPixel(format);
+  if (channels == 0) return QZME_UNKNOWN_FORMAT;
+  if (mode != QZLM_GRAYSCALE && mode != QZLM_COLOUR) return QZME_BAD_MODE;
+  if (usage != CCUT_ALL_CHANNELS && usage != CCUT_DROP_ALPHA) return QZME_BAD_MODE;
+  const int64_t rowBytes = static_cast<int64_t>(width) * channels;
+  if (stride < rowBytes) return QZME_BAD_STRIDE;
+  if (rowBytes > INT_MAX || static_cast<int64_t>(height) * stride > static_cast<int64_t>(SIZE_MAX / 2)) {
+    return QZME_BAD_SIZE;
+  }
+  return QZME_OK;
 }
 
 bool EndsWith(const std::vector<unsigned char>& bytes, const unsigned char* tail, size_t tailLength, size_t slack) {
@@ -111,22 +171,43 @@ bool QZMatrix::CalcHashID() {
     m_hashId = replacement(m_mat);
     return !m_hashId.empty();
   }
-  XXH3_state_t* state = XXH3_createState();
-  if (state == nullptr) return false;
-  const int32_t header[3] = {m_mat.rows, m_mat.cols, m_mat.type()};
-  XXH3_128bits_reset(state);
-  XXH3_128bits_update(state, header, sizeof header);
+  PixelHasher hasher(m_mat.rows, m_mat.cols, m_mat.type());
   const size_t rowBytes = m_mat.cols * m_mat.elemSize();
   if (m_mat.isContinuous()) {
-    XXH3_128bits_update(state, m_mat.data, rowBytes * m_mat.rows);
+    hasher.Add(m_mat.data, rowBytes * m_mat.rows);
   } else {
-    for (int r = 0; r < m_mat.rows; ++r) XXH3_128bits_update(state, m_mat.ptr(r), rowBytes);
+    for (int r = 0; r < m_mat.rows; ++r) hasher.Add(m_mat.ptr(r), rowBytes);
   }
-  char text[kHashTextBufferSize];
-  WriteHashText(XXH3_128bits_digest(state), text);
-  XXH3_freeState(state);
-  m_hashId = text;
-  return true;
+  m_hashId = hasher.Finish();
+  return !m_hashId.empty();
+}
+
+std::string QZMatrix::HashIdOfBuffer(const unsigned char* bytes, int width, int height, int stride,
+                                     core::ImagePixelFormat format, int mode, ColourChannelUsageType usage) {
+  if (CheckBuffer(bytes, width, height, stride, format, mode, usage) != QZME_OK) return std::string();
+  const FamilyLayout layout = LayoutFor(format, mode, usage);
+  const cv::Mat view(height, width, CV_8UC(core::BytesPerPixel(format)), const_cast<unsigned char*>(bytes),
+                     static_cast<size_t>(stride));
+  if (g_hashReplacement.load(std::memory_order_acquire) != nullptr) {
+    QZMatrix matrix(ToFamilyLayout(view, layout));
+    return matrix.CalcHashID() ? matrix.GetHashID() : std::string();
+  }
+  PixelHasher hasher(height, width, CV_8UC(layout.channels));
+  const size_t rowBytes = static_cast<size_t>(width) * layout.channels;
+  if (layout.conversion == kKeepLayout) {
+    // The caller's rows are hashed where they are.
+    if (view.isContinuous()) hasher.Add(bytes, rowBytes * height);
+    else for (int r = 0; r < height; ++r) hasher.Add(view.ptr(r), rowBytes);
+    return hasher.Finish();
+  }
+  // Converted a band of rows at a time, through a buffer that stays in the cache.
+  const int band = std::max(1, static_cast<int>(256 * 1024 / rowBytes));
+  cv::Mat converted;
+  for (int first = 0; first < height; first += band) {
+    cv::cvtColor(view.rowRange(first, std::min(height, first + band)), converted, layout.conversion);
+    hasher.Add(converted.data, converted.total() * converted.elemSize());
+  }
+  return hasher.Finish();
 }
 
 void QZMatrix::SetHashFunctionForTesting(HashFunction replacement) {
@@ -155,40 +236,13 @@ bool QZMatrix::GetMatrixByBuffer(const unsigned char* bytes, int width, int heig
     std::lock_guard<std::mutex> lock(target->m_hashMutex);
     target->m_hashId.clear();
   }
-  if (bytes == nullptr) {
-    SetError(error, QZME_NULL_ARGUMENT);
-    return false;
-  }
-  if (width <= 0 || height <= 0) {
-    SetError(error, QZME_BAD_SIZE);
-    return false;
-  }
-  const int channels = core::BytesPerPixel(format);
-  if (channels == 0) {
-    SetError(error, QZME_UNKNOWN_FORMAT);
-    return false;
-  }
-  if (mode != QZLM_GRAYSCALE && mode != QZLM_COLOUR) {
-    SetError(error, QZME_BAD_MODE);
-    return false;
-  }
-  if (usage != CCUT_ALL_CHANNELS && usage != CCUT_DROP_ALPHA) {
-    SetError(error, QZME_BAD_MODE);
-    return false;
-  }
-  const int64_t rowBytes = static_cast<int64_t>(width) * channels;
-  if (stride < rowBytes) {
-    SetError(error, QZME_BAD_STRIDE);
-    return false;
-  }
-  if (rowBytes > INT_MAX || static_cast<int64_t>(height) * stride > static_cast<int64_t>(SIZE_MAX / 2)) {
-    SetError(error, QZME_BAD_SIZE);
-    return false;
-  }
+  const int checked = CheckBuffer(bytes, width, height, stride, format, mode, usage);
+  SetError(error, checked);
+  if (checked != QZME_OK) return false;
   // A header over the caller's rows (never read past height x stride), then a private copy.
-  const cv::Mat view(height, width, CV_8UC(channels), const_cast<unsigned char*>(bytes), static_cast<size_t>(stride));
-  target->m_mat = ToFamilyLayout(view, format, mode, usage);
-  SetError(error, QZME_OK);
+  const cv::Mat view(height, width, CV_8UC(core::BytesPerPixel(format)), const_cast<unsigned char*>(bytes),
+                     static_cast<size_t>(stride));
+  target->m_mat = ToFamilyLayout(view, LayoutFor(format, mode, usage));
   return true;
 }
 

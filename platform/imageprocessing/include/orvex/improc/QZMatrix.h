@@ -56,6 +56,12 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
                                 core::ImagePixelFormat format, int* error, int mode, QZMatrix* target,
                                 ColourChannelUsageType usage);
 
+  // The hash id GetMatrixByBuffer followed by CalcHashID would give, computed over the
+  // caller's rows where they lie (converted a band at a time where the layout differs);
+  // empty for a buffer GetMatrixByBuffer refuses.
+  static std::string HashIdOfBuffer(const unsigned char* bytes, int width, int height, int stride,
+                                    core::ImagePixelFormat format, int mode, ColourChannelUsageType usage);
+
   // Decodes an image file into a new, uncounted matrix (mode as above), or returns
   // null with *error set for a missing, unreadable, truncated or non-image file.
   static QZMatrix* ReadQZMatrixFromFile(const char* path, int* error, int mode);
