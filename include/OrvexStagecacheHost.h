@@ -30,6 +30,7 @@
 #include <orvex/foundation/QZRef.h>
 #include <orvex/improc/DP_Stages.h>
 #include <orvex/improc/GenerateHash.h>
+#include <orvex/improc/ModeLimits.h>
 #include <orvex/improc/QZLog.h>
 #include <orvex/improc/QZMatrix.h>
 #include <orvex/improc/QZ_ImageParameter.h>

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test in three builds: plain, AddressSanitizer with
-# UndefinedBehaviorSanitizer, and ThreadSanitizer. Exits non-zero on any failure.
+# UndefinedBehaviorSanitizer, and ThreadSanitizer; then runs each fuzzer briefly on
+# its seed corpus. Exits non-zero on any failure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -24,4 +25,5 @@ run_build() {
 run_build plain
 run_build address -DORVEX_SANITIZE=address,undefined -DORVEX_BUILD_BENCHMARKS=OFF -DORVEX_TEST_INSTALL=OFF
 run_build thread -DORVEX_SANITIZE=thread -DORVEX_BUILD_BENCHMARKS=OFF -DORVEX_TEST_INSTALL=OFF
-echo "all three builds passed"
+"$root/scripts/fuzz.sh" "${ORVEX_FUZZ_SECONDS:-20}"
+echo "all three builds and the fuzzers passed"

@@ -1,3 +1,4 @@
+#include <orvex/foundation/NoThrow.h>
 #include <orvex/foundation/QZRef.h>
 #include <orvex/improc/QZMatrix.h>
 #include <orvex/tav/Interfaces.h>
@@ -30,16 +31,20 @@ void CCommonUtility::FreeString(char** text) {
 }
 
 char* CCommonUtility::GetImageHashId(orvex::core::CImageData* image) {
-  if (image == nullptr) return nullptr;
-  // The id the loaded matrix would get, without copying the caller's pixels first.
-  return HashIdCopy(QZMatrix::HashIdOfBuffer(image->GetBytes(), image->GetWidth(), image->GetHeight(),
-                                             image->GetStride(), image->GetImagePixelFormat(), kLoadMode, kChannelUsage));
+  return ReturnOrFail(static_cast<char*>(nullptr), [&] {
+    if (image == nullptr) return static_cast<char*>(nullptr);
+    // The id the loaded matrix would get, without copying the caller's pixels first.
+    return HashIdCopy(QZMatrix::HashIdOfBuffer(image->GetBytes(), image->GetWidth(), image->GetHeight(),
+                                               image->GetStride(), image->GetImagePixelFormat(), kLoadMode, kChannelUsage));
+  });
 }
 
 char* CCommonUtility::GetImageHashId(const char* path, bool) {
-  int error = 0;
-  QZRef<QZMatrix> matrix(QZMatrix::ReadQZMatrixFromFile(path, &error, kLoadMode));
-  return HashIdCopy(matrix && matrix->CalcHashID() ? matrix->GetHashID() : std::string());
+  return ReturnOrFail(static_cast<char*>(nullptr), [&] {
+    int error = 0;
+    QZRef<QZMatrix> matrix(QZMatrix::ReadQZMatrixFromFile(path, &error, kLoadMode));
+    return HashIdCopy(matrix && matrix->CalcHashID() ? matrix->GetHashID() : std::string());
+  });
 }
 
 }  // namespace tav

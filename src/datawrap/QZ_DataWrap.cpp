@@ -2,6 +2,7 @@
 #include <orvex/datawrap/DW_Base.h>
 
 #include <orvex/foundation/HashId.h>
+#include <orvex/foundation/NoThrow.h>
 
 #include <algorithm>
 #include <atomic>
@@ -172,11 +173,13 @@ QZRef<QZMatrix> DW_Base::GetTransMatInvertToSourceImage() const {
 }
 
 int DW_Base::GetParentDataUnit(tav::CDataUnit** parent) const {
-  if (parent == nullptr) return -1;
-  // A parent that is being destroyed, or that nothing but this pin holds, is reported as none.
-  QZRef<DW_Base> pinned = GetParentPinned();
-  *parent = pinned && pinned->GetRefCount() > 1 ? pinned.get() : nullptr;
-  return 0;
+  return ReturnOrFail(-1, [&] {
+    if (parent == nullptr) return -1;
+    // A parent that is being destroyed, or that nothing but this pin holds, is reported as none.
+    QZRef<DW_Base> pinned = GetParentPinned();
+    *parent = pinned && pinned->GetRefCount() > 1 ? pinned.get() : nullptr;
+    return 0;
+  });
 }
 
 namespace {
@@ -211,23 +214,27 @@ std::vector<QZRef<DW_Base>> DW_Base::ListChildren(const tav::CParameterTree* tre
 }
 
 int DW_Base::GetChildDataUnits(const tav::CParameterTree* tree, tav::CDataUnitArray* out) const {
-  if (out == nullptr) return -1;
-  FillUnits(out, ListChildren(tree));
-  return 0;
+  return ReturnOrFail(-1, [&] {
+    if (out == nullptr) return -1;
+    FillUnits(out, ListChildren(tree));
+    return 0;
+  });
 }
 
 int DW_Base::GetSiblingDataUnits(const tav::CParameterTree* tree, tav::CDataUnitArray* out) const {
-  if (out == nullptr) return -1;
-  const std::string id = GetDataHashID();
-  QZRef<DW_Base> parent = GetParentPinned();
-  if (!parent || id.empty()) return 0;
-  // The parent's children stay pinned while their ids are compared.
-  std::vector<QZRef<DW_Base>> siblings = parent->ListChildren(tree);
-  siblings.erase(std::remove_if(siblings.begin(), siblings.end(),
-                                [&](const QZRef<DW_Base>& sibling) { return sibling->GetDataHashID() == id; }),
-                 siblings.end());
-  FillUnits(out, siblings);
-  return 0;
+  return ReturnOrFail(-1, [&] {
+    if (out == nullptr) return -1;
+    const std::string id = GetDataHashID();
+    QZRef<DW_Base> parent = GetParentPinned();
+    if (!parent || id.empty()) return 0;
+    // The parent's children stay pinned while their ids are compared.
+    std::vector<QZRef<DW_Base>> siblings = parent->ListChildren(tree);
+    siblings.erase(std::remove_if(siblings.begin(), siblings.end(),
+                                  [&](const QZRef<DW_Base>& sibling) { return sibling->GetDataHashID() == id; }),
+                   siblings.end());
+    FillUnits(out, siblings);
+    return 0;
+  });
 }
 
 }  // namespace orvex

@@ -1,5 +1,6 @@
 #include <orvex/loader/ParamTreeGroup.h>
 
+#include <orvex/foundation/NoThrow.h>
 #include <orvex/loader/QZParameterTreeAndDataPool.h>
 #include <orvex/paramtree/StageNodes.h>
 
@@ -15,47 +16,57 @@ ParamTreeGroup::~ParamTreeGroup() {
 }
 
 int ParamTreeGroup::GetRootNode(tav::CParameterTreeNode** root) const {
-  if (root == nullptr || !m_tree) return -1;
-  *root = const_cast<ParameterNodeBase*>(m_tree->GetRootNode());
-  return 0;
+  return ReturnOrFail(-1, [&] {
+    if (root == nullptr || !m_tree) return -1;
+    *root = const_cast<ParameterNodeBase*>(m_tree->GetRootNode());
+    return 0;
+  });
 }
 
 int ParamTreeGroup::GetNode(const char* nodeHashId, tav::CParameterTreeNode** node) const {
-  if (nodeHashId == nullptr || node == nullptr || *nodeHashId == '\0' || !m_tree) return -1;
-  if (QZRef<ParameterNodeBase> found = m_tree->FindTreeNodeFromMapByID(nodeHashId)) *node = found.get();
-  return 0;
+  return ReturnOrFail(-1, [&] {
+    if (nodeHashId == nullptr || node == nullptr || *nodeHashId == '\0' || !m_tree) return -1;
+    if (QZRef<ParameterNodeBase> found = m_tree->FindTreeNodeFromMapByID(nodeHashId)) *node = found.get();
+    return 0;
+  });
 }
 
 int ParamTreeGroup::GetDataUnit(const char* dataHashId, tav::CDataUnit** unit) const {
-  if (dataHashId == nullptr || unit == nullptr || *dataHashId == '\0') return -1;
-  // The table the tree's results are shared through; without a tree, the pool's.
-  DataUnitManager* table = m_tree ? m_tree->GetTable() : QZParameterTreeAndDataPool::GetInstance()->GetDataManager();
-  QZRef<DW_Base> found;
-  if (table->GetFromTotalDataMap(dataHashId, found)) *unit = found.get();
-  return 0;
+  return ReturnOrFail(-1, [&] {
+    if (dataHashId == nullptr || unit == nullptr || *dataHashId == '\0') return -1;
+    // The table the tree's results are shared through; without a tree, the pool's.
+    DataUnitManager* table = m_tree ? m_tree->GetTable() : QZParameterTreeAndDataPool::GetInstance()->GetDataManager();
+    QZRef<DW_Base> found;
+    if (table->GetFromTotalDataMap(dataHashId, found)) *unit = found.get();
+    return 0;
+  });
 }
 
 int ParamTreeGroup::GetNodes(tav::DataUnitStageType stage, tav::CParameterTreeNodeArray* nodes) const {
-  if (nodes == nullptr || !m_tree) return -1;
-  const ParamNodeArray& list = m_tree->FindNodesOfStage(stage);
-  nodes->SetCount(list.GetCount());
-  for (int i = 0; i < list.GetCount(); ++i) nodes->SetParameterTreeNode(i, list[i]);
-  return 0;
+  return ReturnOrFail(-1, [&] {
+    if (nodes == nullptr || !m_tree) return -1;
+    const ParamNodeArray& list = m_tree->FindNodesOfStage(stage);
+    nodes->SetCount(list.GetCount());
+    for (int i = 0; i < list.GetCount(); ++i) nodes->SetParameterTreeNode(i, list[i]);
+    return 0;
+  });
 }
 
 int ParamTreeGroup::GetDataUnits(tav::DataUnitStageType stage, const char* sourceImageHashId,
                                  tav::CDataUnitArray* units) const {
-  if (sourceImageHashId == nullptr || units == nullptr || !m_tree) return -1;
-  const ParamNodeArray& list = m_tree->FindNodesOfStage(stage);
-  std::vector<tav::CDataUnit*> collected;
-  for (int i = 0; i < list.GetCount(); ++i) {
-    tav::CDataUnitArray nodeUnits;
-    list[i]->GetDataUnits(sourceImageHashId, &nodeUnits);
-    for (int j = 0; j < nodeUnits.GetCount(); ++j) collected.push_back(const_cast<tav::CDataUnit*>(nodeUnits.GetDataUnit(j)));
-  }
-  units->SetCount(static_cast<int>(collected.size()));
-  for (size_t i = 0; i < collected.size(); ++i) units->SetDataUnit(static_cast<int>(i), collected[i]);
-  return 0;
+  return ReturnOrFail(-1, [&] {
+    if (sourceImageHashId == nullptr || units == nullptr || !m_tree) return -1;
+    const ParamNodeArray& list = m_tree->FindNodesOfStage(stage);
+    std::vector<tav::CDataUnit*> collected;
+    for (int i = 0; i < list.GetCount(); ++i) {
+      tav::CDataUnitArray nodeUnits;
+      list[i]->GetDataUnits(sourceImageHashId, &nodeUnits);
+      for (int j = 0; j < nodeUnits.GetCount(); ++j) collected.push_back(const_cast<tav::CDataUnit*>(nodeUnits.GetDataUnit(j)));
+    }
+    units->SetCount(static_cast<int>(collected.size()));
+    for (size_t i = 0; i < collected.size(); ++i) units->SetDataUnit(static_cast<int>(i), collected[i]);
+    return 0;
+  });
 }
 
 const ParamNodeArray& ParamTreeGroup::GetRegionNodes() const {

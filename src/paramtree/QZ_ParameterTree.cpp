@@ -3,6 +3,7 @@
 
 #include <orvex/datawrap/RegionWraps.h>
 #include <orvex/foundation/HashId.h>
+#include <orvex/foundation/NoThrow.h>
 #include <orvex/loader/QZParameterTreeAndDataPool.h>
 
 #include "foundation/JoinedHash.h"
@@ -24,8 +25,8 @@ namespace {
 
 // Reserved stage numbers run up to this one; the purge walks them all.
 constexpr int kLastPurgedStage = 28;
-// How many alternative ids a copy may try before CreateDataUnitAs gives up.
-constexpr int kMaxCopyIdAttempts = 1000;
+// Numbers the copies that CreateDataUnitAs names itself, process-wide.
+std::atomic<uint64_t> g_copySerial{0};
 
 
 std::string HashOf(const std::string& text) {
@@ -213,54 +214,62 @@ int ParameterNodeBase::GetDataCount() const {
 }
 
 int ParameterNodeBase::GetParentNode(tav::CParameterTreeNode** parent) const {
-  if (parent == nullptr) return -1;
-  *parent = m_parent;
-  return 0;
+  return ReturnOrFail(-1, [&] {
+    if (parent == nullptr) return -1;
+    *parent = m_parent;
+    return 0;
+  });
 }
 
 int ParameterNodeBase::GetChildNodes(tav::CParameterTreeNodeArray* children) const {
-  if (children == nullptr) return -1;
-  children->SetCount(m_children.GetCount());
-  for (int i = 0; i < m_children.GetCount(); ++i) children->SetParameterTreeNode(i, m_children[i]);
-  return 0;
+  return ReturnOrFail(-1, [&] {
+    if (children == nullptr) return -1;
+    children->SetCount(m_children.GetCount());
+    for (int i = 0; i < m_children.GetCount(); ++i) children->SetParameterTreeNode(i, m_children[i]);
+    return 0;
+  });
 }
 
 int ParameterNodeBase::GetDataUnits(const char* sourceImageHashId, tav::CDataUnitArray* units) const {
-  if (sourceImageHashId == nullptr || units == nullptr) return -1;
-  std::vector<DW_Base*> found;
-  {
-    std::lock_guard<std::mutex> lock(m_dataMutex);
-    found = m_dataMap.ResultsOfSource(sourceImageHashId);
-  }
-  units->SetCount(static_cast<int>(found.size()));
-  for (size_t i = 0; i < found.size(); ++i) units->SetDataUnit(static_cast<int>(i), found[i]);
-  return 0;
+  return ReturnOrFail(-1, [&] {
+    if (sourceImageHashId == nullptr || units == nullptr) return -1;
+    std::vector<DW_Base*> found;
+    {
+      std::lock_guard<std::mutex> lock(m_dataMutex);
+      found = m_dataMap.ResultsOfSource(sourceImageHashId);
+    }
+    units->SetCount(static_cast<int>(found.size()));
+    for (size_t i = 0; i < found.size(); ++i) units->SetDataUnit(static_cast<int>(i), found[i]);
+    return 0;
+  });
 }
 
 int ParameterNodeBase::CreateDataUnitAs(const tav::CDataUnit* model, tav::CDataUnit** created) {
-  if (model == nullptr || created == nullptr) return -1;
-  if (model->GetStageType() != m_stageType) return -1;
-  const DW_Base* source = dynamic_cast<const DW_Base*>(model);
-  if (source == nullptr) return -1;
-  // Made before the lock, so that a copy that is not kept is freed after it.
-  QZRef<DW_Base> copy = CopyWrap(source);
-  if (!copy) return -1;
-  const std::string cloneId = copy->GetDataHashID();
-  if (cloneId.empty()) return -1;
-  std::lock_guard<std::mutex> lock(m_dataMutex);
-  // Copies made within one second would share the clone id and replace each other;
-  // every copy gets an id of its own instead, so each stays listed and alive.
-  std::string id = cloneId;
-  for (int attempt = 1; m_dataMap.Find(id) != nullptr || !m_table->AddToTotalDataMapIfAbsent(id, copy); ++attempt) {
-    if (attempt > kMaxCopyIdAttempts) return -1;
-    id = HashOf(cloneId + "#" + std::to_string(attempt));
-    if (id.empty()) return -1;
-    copy->SetDataHashID(id);
-  }
-  StoreResult(id, copy);
-  *created = copy.get();
-  requests::Count(m_stageType, requests::kCreated);
-  return 0;
+  return ReturnOrFail(-1, [&] {
+    if (model == nullptr || created == nullptr) return -1;
+    if (model->GetStageType() != m_stageType) return -1;
+    const DW_Base* source = dynamic_cast<const DW_Base*>(model);
+    if (source == nullptr) return -1;
+    // Made before the lock, so that a copy that is not kept is freed after it.
+    QZRef<DW_Base> copy = CopyWrap(source);
+    if (!copy) return -1;
+    const std::string cloneId = copy->GetDataHashID();
+    if (cloneId.empty()) return -1;
+    std::lock_guard<std::mutex> lock(m_dataMutex);
+    // Copies made within one second would share the clone id and replace each other;
+    // every copy gets an id of its own instead (the clone id with a serial number of the
+    // process), so each stays listed and alive however many are made.
+    std::string id = cloneId;
+    while (m_dataMap.Find(id) != nullptr || !m_table->AddToTotalDataMapIfAbsent(id, copy)) {
+      id = HashOf(cloneId + "#" + std::to_string(g_copySerial.fetch_add(1, std::memory_order_relaxed)));
+      if (id.empty()) return -1;
+      copy->SetDataHashID(id);
+    }
+    StoreResult(id, copy);
+    *created = copy.get();
+    requests::Count(m_stageType, requests::kCreated);
+    return 0;
+  });
 }
 
 ParamNodeRelation::ParamNodeRelation(ParameterNodeBase* node) : m_node(node) {}

@@ -8,6 +8,7 @@
 #include <orvex/improc/QZLog.h>
 
 #include "foundation/HashKeys.h"
+#include "paramtree/GeneratedModeHashes.h"
 #include "paramtree/RequestCounters.h"
 
 #include <cstring>
@@ -173,7 +174,7 @@ PN_GrayscaleImageColourConverted::PN_GrayscaleImageColourConverted(QZParameterTr
                                                                    const QZVP_ColourConversionModeStruct& mode)
     : QZDelayObj(tree, parent), m_mode(mode) {
   SetStage(tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED);
-  m_singleModeHash = CalcHashValueOfMode(&m_mode);
+  m_singleModeHash = NodeModeHash(mode, m_mode);
   CommonFillAllHashId();
 }
 
@@ -186,7 +187,7 @@ PN_GrayscaleImageTransformed::PN_GrayscaleImageTransformed(QZParameterTree* tree
                                                            const QZVP_GrayscaleTransformationModeStruct& mode)
     : QZDelayObj(tree, parent), m_mode(mode) {
   SetStage(tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED);
-  m_singleModeHash = CalcHashValueOfMode(&m_mode);
+  m_singleModeHash = NodeModeHash(mode, m_mode);
   CommonFillAllHashId();
 }
 
@@ -220,7 +221,7 @@ PN_CandidateROIs::PN_CandidateROIs(QZParameterTree* tree, PN_GrayscaleImageForRO
                                    const QZVP_RegionPredetectionModeStruct& mode)
     : QZDelayObj(tree, parent), m_mode(mode) {
   SetStage(tav::DUST_CANDIDATE_ROIS);
-  m_singleModeHash = CalcHashValueOfMode(&m_mode);
+  m_singleModeHash = NodeModeHash(mode, m_mode);
   CommonFillAllHashId();
 }
 
@@ -282,7 +283,7 @@ PN_ROIGrayscaleImageColourConverted::PN_ROIGrayscaleImageColourConverted(QZParam
                                                                          const QZVP_ColourConversionModeStruct& mode)
     : QZDelayObj(tree, parent), m_mode(mode) {
   SetStage(tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED);
-  m_singleModeHash = CalcHashValueOfMode(&m_mode);
+  m_singleModeHash = NodeModeHash(mode, m_mode);
   CommonFillAllHashId();
 }
 
@@ -313,7 +314,7 @@ PN_ROIGrayscaleImageTransformed::PN_ROIGrayscaleImageTransformed(QZParameterTree
                                                                  const QZVP_GrayscaleTransformationModeStruct& mode)
     : QZDelayObj(tree, parent), m_mode(mode) {
   SetStage(tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED);
-  m_singleModeHash = CalcHashValueOfMode(&m_mode);
+  m_singleModeHash = NodeModeHash(mode, m_mode);
   CommonFillAllHashId();
 }
 
@@ -360,7 +361,7 @@ PN_ROIGrayscaleImageEnhanced::PN_ROIGrayscaleImageEnhanced(QZParameterTree* tree
                                                            const QZVP_GrayscaleEnhancementModeStruct& mode)
     : QZDelayObj(tree, parent), m_mode(mode) {
   SetStage(tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED);
-  m_singleModeHash = CalcHashValueOfMode(&m_mode);
+  m_singleModeHash = NodeModeHash(mode, m_mode);
   CommonFillAllHashId();
 }
 
@@ -383,7 +384,7 @@ PN_ROIBinaryImage::PN_ROIBinaryImage(QZParameterTree* tree, PN_ROIGaryImageProce
                                      const QZVP_BinarizationModeStruct& mode)
     : QZDelayObj(tree, parent), m_mode(mode) {
   SetStage(tav::DUST_ROI_BINARY_IMAGE);
-  m_singleModeHash = CalcHashValueOfMode(&m_mode);
+  m_singleModeHash = NodeModeHash(mode, m_mode);
   CommonFillAllHashId();
 }
 
@@ -395,7 +396,7 @@ PN_ROITextureDetectionResult::PN_ROITextureDetectionResult(QZParameterTree* tree
                                                            const std::vector<QZVP_TextureDetectionModeStruct>& modes)
     : QZDelayObj(tree, parent), m_modes(modes) {
   SetStage(tav::DUST_ROI_TEXTURE_DETECTION_RESULT);
-  m_singleModeHash = CalcHashValueOfModesVec(&m_modes);
+  m_singleModeHash = NodeListHash(modes, m_modes);
   CommonFillAllHashId();
 }
 
@@ -407,7 +408,7 @@ PN_ROIGrayscaleImageForStructurizing::PN_ROIGrayscaleImageForStructurizing(
     QZParameterTree* tree, PN_ROITextureDetectionResult* parent, const QZVP_GrayscaleEnhancementModeStruct& mode)
     : QZDelayObj(tree, parent), m_mode(mode) {
   SetStage(tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING);
-  m_singleModeHash = CalcHashValueOfMode(&m_mode);
+  m_singleModeHash = NodeModeHash(mode, m_mode);
   CommonFillAllHashId();
 }
 
@@ -436,7 +437,7 @@ PN_ROIBinaryImageForTextFiltering::PN_ROIBinaryImageForTextFiltering(QZParameter
                                                                      const QZVP_BinarizationModeStruct& mode)
     : QZDelayObj(tree, parent), m_mode(mode) {
   SetStage(tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING);
-  m_singleModeHash = CalcHashValueOfMode(&m_mode);
+  m_singleModeHash = NodeModeHash(mode, m_mode);
   CommonFillAllHashId();
 }
 
@@ -465,7 +466,7 @@ PN_ROIBinaryImageForStructurizing::PN_ROIBinaryImageForStructurizing(QZParameter
                                                                      const std::vector<QZVP_TextFilterModeStruct>& modes)
     : QZDelayObj(tree, parent), m_modes(modes) {
   SetStage(tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING);
-  m_singleModeHash = CalcHashValueOfModesVec(&m_modes);
+  m_singleModeHash = NodeListHash(modes, m_modes);
   CommonFillAllHashId();
 }
 
@@ -490,7 +491,7 @@ QZRef<DW_Base> PN_Contours::CalcData(const std::string&, DW_Base*) {
 PN_LineSegments::PN_LineSegments(QZParameterTree* tree, PN_Contours* parent, const QZVP_LineExtractionModeStruct& mode)
     : QZDelayObj(tree, parent), m_mode(mode) {
   SetStage(tav::DUST_LINE_SEGMENTS);
-  m_singleModeHash = CalcHashValueOfMode(&m_mode);
+  m_singleModeHash = NodeModeHash(mode, m_mode);
   CommonFillAllHashId();
 }
 

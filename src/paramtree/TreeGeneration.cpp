@@ -3,9 +3,13 @@
 
 #include <orvex/paramtree/StageNodes.h>
 
+#include "paramtree/GeneratedModeHashes.h"
+
 #include <cstdint>
 
 namespace orvex {
+
+thread_local GeneratedModeHashes* GeneratedModeHashes::t_current = nullptr;
 
 namespace {
 
@@ -19,14 +23,6 @@ Node* AddNode(QZParameterTree* tree, typename Node::ParentType* parent, const Ar
   return node;
 }
 
-// A copy of a list whose records carry their hash ids already, so that the many nodes
-// made from one record do not each render and hash its text again.
-template <class Record>
-std::vector<Record> WithHashIds(const std::vector<Record>& records) {
-  std::vector<Record> copy = records;
-  for (Record& record : copy) CalcHashValueOfMode(&record);
-  return copy;
-}
 
 // Lists an accepted node in the tree's stage list of its stage.
 template <class Node>
@@ -182,12 +178,19 @@ void GenerateRegionImageParamTreeByModes(
   const long nodes = UsableCount(colourConversionModes, CICM_SKIP) + 4 * branches + 2 * processed + 6 * binaries + lineNodes;
   if (nodes > 0 && nodes < (1L << 26)) tree->ReserveNodes(static_cast<size_t>(nodes));
 
-  const std::vector<QZVP_GrayscaleEnhancementModeStruct> enhancements = WithHashIds(grayscaleEnhancementModes);
-  std::vector<std::vector<QZVP_BinarizationModeStruct>> binarizations;
-  for (const auto& group : binarizationGroups) binarizations.push_back(WithHashIds(group));
-  const std::vector<QZVP_TextureDetectionModeStruct> textures = WithHashIds(textureDetectionModes);
-  const std::vector<QZVP_TextFilterModeStruct> textFilters = WithHashIds(textFilterModes);
-  const std::vector<QZVP_LineExtractionModeStruct> lines = WithHashIds(lineExtractionModes);
+  // Copies of the lists whose records are hashed once from their texts, so that the many
+  // nodes made from one record do not each render and hash it again.
+  GeneratedModeHashes hashed;
+  std::vector<QZVP_GrayscaleEnhancementModeStruct> enhancements = grayscaleEnhancementModes;
+  hashed.HashAndList(enhancements);
+  std::vector<std::vector<QZVP_BinarizationModeStruct>> binarizations = binarizationGroups;
+  for (auto& group : binarizations) hashed.HashAndList(group);
+  std::vector<QZVP_TextureDetectionModeStruct> textures = textureDetectionModes;
+  hashed.HashAndList(textures);
+  std::vector<QZVP_TextFilterModeStruct> textFilters = textFilterModes;
+  hashed.HashAndList(textFilters);
+  std::vector<QZVP_LineExtractionModeStruct> lines = lineExtractionModes;
+  hashed.HashAndList(lines);
   RegionPart part{tree, regionNodeId, enhancements, binarizations, textures, textFilters, lines};
   for (const QZVP_ColourConversionModeStruct& colourMode : colourConversionModes) {
     if (colourMode.mode == CICM_SKIP) continue;

@@ -88,7 +88,7 @@ TEST(DataUnitDefaults, NewUnitHasIdentityTransformAndNoIds) {
 template <class T, class V>
 long OffsetOfValue(const T& object, V pattern) {
   unsigned char bytes[sizeof(T)];
-  std::memcpy(bytes, &object, sizeof(T));
+  std::memcpy(bytes, static_cast<const void*>(&object), sizeof(T));
   for (size_t at = 0; at + sizeof(V) <= sizeof(T); ++at)
     if (std::memcmp(bytes + at, &pattern, sizeof(V)) == 0) return static_cast<long>(at);
   return -1;

@@ -5,14 +5,15 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -87,18 +88,21 @@ TEST_F(StagecacheTool, DefaultRunReportsEveryStageSharesResultsAndWritesAComplet
   const std::string html = ReadFile(out / "index.html");
   ASSERT_FALSE(html.empty());
   EXPECT_NE(html.find("<svg"), std::string::npos);
-  const std::regex reference(R"((?:src|href)="([^"#][^"]*)\")");
   int references = 0;
-  for (auto it = std::sregex_iterator(html.begin(), html.end(), reference); it != std::sregex_iterator(); ++it) {
-    const std::string target = (*it)[1];
-    if (target.rfind("http://www.w3.org", 0) == 0) continue;  // the SVG namespace, not a file
-    EXPECT_TRUE(fs::exists(out / target)) << target;
-    ++references;
+  for (const std::string attribute : {"src=\"", "href=\""}) {
+    for (size_t at = html.find(attribute); at != std::string::npos; at = html.find(attribute, at + 1)) {
+      const size_t begin = at + attribute.size();
+      const std::string target = html.substr(begin, html.find('"', begin) - begin);
+      if (target.empty() || target[0] == '#') continue;                // a link within the page
+      if (target.rfind("http://www.w3.org", 0) == 0) continue;          // the SVG namespace, not a file
+      EXPECT_TRUE(fs::exists(out / target)) << target;
+      ++references;
+    }
   }
   EXPECT_GT(references, 20);
   EXPECT_EQ(html.find("https://"), std::string::npos);  // nothing from the network
-  EXPECT_TRUE(fs::exists(out / "tree-standard.dot"));
-  EXPECT_TRUE(fs::exists(out / "tree-fine.dot"));
+  EXPECT_TRUE(fs::exists(out / "tree-1-standard.dot"));
+  EXPECT_TRUE(fs::exists(out / "tree-2-fine.dot"));
 }
 
 TEST_F(StagecacheTool, FolderOfTwoImagesAndTheTextSummary) {
@@ -120,8 +124,8 @@ TEST_F(StagecacheTool, UnreadableInputsAreNamedAndSkipped) {
   const fs::path text = Write("fake.png", "just text");
   const ToolRun run = Tool("--quiet --json " + good.string() + " " + text.string() + " " + (m_dir / "missing.jpg").string());
   EXPECT_EQ(run.exitCode, 3);
-  EXPECT_NE(run.err.find("skipping " + text.string() + ": is not a complete PNG or JPEG image"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("missing.jpg: cannot be read"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("skipping " + text.string() + ": is not a PNG or JPEG image"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("missing.jpg: is missing"), std::string::npos) << run.err;
   const nlohmann::json summary = nlohmann::json::parse(run.out);
   EXPECT_EQ(summary["images"].size(), 1u);
   EXPECT_EQ(summary["skipped"].size(), 2u);
@@ -146,6 +150,84 @@ TEST_F(StagecacheTool, MalformedParameterFilesAreReportedWithTheirPlace) {
   run = Tool("--params " + (m_dir / "absent.json").string());
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.err.find("cannot read the parameter file"), std::string::npos);
+
+  // A number no double holds is refused like a syntax error, not thrown out of the tool.
+  const fs::path overflow = Write("overflow.json", R"({"parameterSets": [{"name": "x", "binarizationModes": [{"mode": 1, "intArg1": -3e999}]}]})");
+  run = Tool("--params " + overflow.string());
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("overflow.json: number overflow parsing '-3e999'"), std::string::npos) << run.err;
+}
+
+TEST_F(StagecacheTool, HostileInputsAreRefusedWithTheirReasonAndTheRightExitCode) {
+  // A file name that is not UTF-8, missing: skipped, and the JSON still written.
+  const std::string latin1 = (m_dir / "caf\xe9.png").string();
+  ToolRun run = Tool("--quiet --json '" + latin1 + "'");
+  EXPECT_EQ(run.exitCode, 3) << run.err;
+  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  EXPECT_EQ(summary["skipped"].size(), 1u);
+
+  // A parameter file that is a FIFO or a device is refused at once, never read.
+  const fs::path fifo = m_dir / "params.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo.string(), std::string("/dev/zero")}) {
+    run = Tool("--params " + path);
+    EXPECT_EQ(run.exitCode, 2) << path;
+    EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << run.err;
+  }
+
+  // A block size that would take all the memory: the field's path, exit 2.
+  const fs::path huge = Write("huge.json", R"({"parameterSets": [{"name": "x", "binarizationModes": [{"mode": "BM_LOCAL_BLOCK", "intArg1": 2147483647}]}]})");
+  run = Tool("--params " + huge.string());
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("parameterSets[0].binarizationModes[0].intArg1: 2147483647 is out of range 0 .. 4095"),
+            std::string::npos) << run.err;
+
+  // An image over the pixel limit is refused from its header, with that reason.
+  const fs::path page = m_dir / "page.png";
+  ASSERT_TRUE(cv::imwrite(page.string(), orvex::testing::DrawBarPage(cv::Size(200, 150))));
+  run = Tool("--quiet --max-pixels 10000 " + page.string());
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_NE(run.err.find("more pixels than the pixel limit"), std::string::npos) << run.err;
+  EXPECT_EQ(Tool("--max-pixels 0").exitCode, 2);
+  EXPECT_EQ(Tool("--max-pixels lots").exitCode, 2);
+
+  // Links in a folder that lead nowhere or in a circle are named as skipped.
+  const fs::path folder = m_dir / "links";
+  fs::create_directories(folder);
+  fs::copy_file(page, folder / "real.png");
+  fs::create_symlink(folder / "absent.png", folder / "dangling.png");
+  fs::create_symlink(folder / "loop-b.png", folder / "loop-a.png");
+  fs::create_symlink(folder / "loop-a.png", folder / "loop-b.png");
+  run = Tool("--quiet " + folder.string());
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_NE(run.err.find("dangling.png: is a symbolic link to nothing"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("loop-a.png: is a symbolic link in a loop"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("images: 1 processed, 3 skipped"), std::string::npos) << run.out;
+}
+
+TEST_F(StagecacheTool, ReportFilesHaveUniqueShortEscapedNamesAndFailuresAreNamed) {
+  const std::string longName(4096, 'n');
+  const fs::path params = Write("names.json", "{\"parameterSets\": [{\"name\": \"a b\"}, {\"name\": \"a_b\"}, {\"name\": \"q\\\"x\"}, "
+                                              "{\"name\": \"" + longName + "\"}]}");
+  const fs::path out = m_dir / "report";
+  ToolRun run = Tool("--quiet --params " + params.string() + " --out " + out.string());
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> dots;
+  for (const auto& entry : fs::directory_iterator(out))
+    if (entry.path().extension() == ".dot") dots.push_back(entry.path().filename().string());
+  ASSERT_EQ(dots.size(), 4u);
+  for (const std::string& dot : dots) EXPECT_LE(dot.size(), 60u) << dot;
+  EXPECT_NE(ReadFile(out / "tree-3-q_x.dot").find("digraph \"q\\\"x\""), std::string::npos);
+  const std::string html = ReadFile(out / "index.html");
+  for (const std::string& dot : dots) EXPECT_NE(html.find(dot), std::string::npos) << dot;
+
+  // A report file that cannot be written (a folder stands where index.html goes): exit 1,
+  // the file named.
+  const fs::path blocked = m_dir / "blocked";
+  fs::create_directories(blocked / "index.html");
+  run = Tool("--quiet --out " + blocked.string());
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("cannot write " + (blocked / "index.html").string()), std::string::npos) << run.err;
 }
 
 TEST_F(StagecacheTool, OptionsUsageAndDefaultParameters) {

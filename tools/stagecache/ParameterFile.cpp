@@ -2,6 +2,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include <algorithm>
 #include <climits>
 #include <set>
@@ -282,7 +289,55 @@ std::string Position(const std::string& text, size_t byte) {
   return std::to_string(line) + ":" + std::to_string(column);
 }
 
+// Every problem of a list's records, as a ParameterError naming the first one's path.
+template <class Record>
+void CheckRanges(const std::vector<Record>& records, const std::string& path) {
+  for (size_t i = 0; i < records.size(); ++i) {
+    const std::vector<ModeFieldProblem> problems = CheckModeRecord(records[i]);
+    if (problems.empty()) continue;
+    const ModeFieldProblem& problem = problems.front();
+    Fail(path + "[" + std::to_string(i) + "]." + problem.field,
+         std::to_string(problem.value) + " is out of range " + std::to_string(problem.lowest) + " .. " +
+             std::to_string(problem.highest));
+  }
+}
+
+void CheckRanges(const QZ_ImageParameter& p, const std::string& path) {
+  CheckRanges(p.colourConversionModes, path + ".colourConversionModes");
+  CheckRanges(p.regionPredetectionModes, path + ".regionPredetectionModes");
+  CheckRanges(p.grayscaleEnhancementModes, path + ".grayscaleEnhancementModes");
+  CheckRanges(p.binarizationModes, path + ".binarizationModes");
+  CheckRanges(p.textureDetectionModes, path + ".textureDetectionModes");
+  CheckRanges(p.textFilterModes, path + ".textFilterModes");
+}
+
 }  // namespace
+
+std::string ReadParameterFile(const std::string& path) {
+  // Opened without blocking, so that a FIFO is refused rather than waited on.
+  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0) throw ParameterError("cannot read the parameter file " + path + ": " + std::strerror(errno));
+  struct stat info;
+  std::string reason;
+  if (fstat(descriptor, &info) != 0) reason = std::strerror(errno);
+  else if (!S_ISREG(info.st_mode)) reason = "not a regular file";
+  else if (info.st_size > kMaxParameterFileBytes) reason = "larger than " + std::to_string(kMaxParameterFileBytes >> 20) + " MiB";
+  std::string text;
+  if (reason.empty()) {
+    text.resize(static_cast<size_t>(info.st_size));
+    size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t got = read(descriptor, &text[done], text.size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
+    }
+    text.resize(done);
+  }
+  close(descriptor);
+  if (!reason.empty()) throw ParameterError("cannot read the parameter file " + path + ": " + reason);
+  return text;
+}
 
 std::vector<ParameterSet> DefaultParameterSets() {
   ParameterSet standard;
@@ -337,6 +392,14 @@ std::vector<ParameterSet> ParseParameterSets(const std::string& text, const std:
     const size_t detail = reason.find("syntax error");
     if (detail != std::string::npos) reason = reason.substr(detail);
     throw ParameterError(source + ":" + Position(text, error.byte) + ": " + reason);
+  } catch (const json::exception& error) {
+    // A number beyond any double: the parser names it but not its place.
+    std::string reason = error.what();
+    const size_t detail = reason.find("] ");
+    if (detail != std::string::npos) reason = reason.substr(detail + 2);
+    const size_t kShown = 80;
+    if (reason.size() > kShown) reason = reason.substr(0, kShown) + "...";
+    throw ParameterError(source + ": " + reason);
   }
   if (!document.is_object()) Fail(source, "expected an object with \"parameterSets\"");
   for (auto it = document.begin(); it != document.end(); ++it)
@@ -375,6 +438,7 @@ std::vector<ParameterSet> ParseParameterSets(const std::string& text, const std:
       else Fail(path, "unknown field '" + key + "'");
     }
     if (set.name.empty()) Fail(path, "a parameter set needs a non-empty \"name\"");
+    CheckRanges(p, path);
     if (!names.insert(set.name).second) Fail(path + ".name", "the name '" + set.name + "' is used twice");
     sets.push_back(std::move(set));
   }

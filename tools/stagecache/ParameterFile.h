@@ -30,7 +30,17 @@ class ParameterError : public std::runtime_error {
 // Two overlapping sets, so that a run shows results shared between trees.
 std::vector<ParameterSet> DefaultParameterSets();
 
-// Parses the text of a parameter file; `source` names it in messages. Throws ParameterError.
+// Parameter files larger than this are refused unread.
+constexpr long long kMaxParameterFileBytes = 16LL << 20;
+
+// The text of a parameter file: a regular file of at most kMaxParameterFileBytes, never a
+// FIFO, device or folder (nothing that could block or never end). Throws ParameterError
+// naming the file and the reason.
+std::string ReadParameterFile(const std::string& path);
+
+// Parses the text of a parameter file; `source` names it in messages. Every mode-record
+// integer that a stage reads as a size, a count or a weight must lie in its range
+// (orvex::CheckModeRecord); the error names the field's path. Throws ParameterError.
 std::vector<ParameterSet> ParseParameterSets(const std::string& text, const std::string& source);
 
 // The sets as a parameter file.

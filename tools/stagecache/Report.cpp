@@ -27,6 +27,31 @@ std::string Html(const std::string& text) {
   return out;
 }
 
+// A text inside a quoted DOT string: quotes and backslashes escaped, line breaks as \n.
+std::string Dot(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c == '\n') {
+      out += "\\n";
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
+// A file name for a set's DOT file: its number keeps it unique, and at most 40
+// characters of the name, letters, digits, '-' and '_' only, keep it short and portable.
+std::string DotFileName(size_t number, const std::string& setName) {
+  std::string file = "tree-" + std::to_string(number + 1) + "-";
+  for (char c : setName) {
+    if (file.size() >= 46) break;
+    file += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ? c : '_';
+  }
+  return file + ".dot";
+}
+
 std::string Fixed(double value, int digits) {
   std::ostringstream out;
   out << std::fixed << std::setprecision(digits) << value;
@@ -160,18 +185,19 @@ void PrintJson(const Summary& summary, std::ostream& out) {
         {"libraryOverheadPercentOfWall", WallShareOutsideStagesPercent(summary)},
         {"computeSeconds", summary.computeSeconds},
         {"peakMemoryMiB", summary.peakMemoryMiB}}}};
-  out << document.dump(2) << "\n";
+  // File names need not be UTF-8: invalid bytes are written as U+FFFD.
+  out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
-void WriteReportFiles(const Summary& summary, const GroupRegistry& registry, const std::string& outDir) {
+std::vector<std::string> WriteReportFiles(const Summary& summary, const GroupRegistry& registry, const std::string& outDir) {
+  std::vector<std::string> unwritten;
+  for (const ImageView& image : summary.images) unwritten.insert(unwritten.end(), image.unwrittenFiles.begin(), image.unwrittenFiles.end());
   std::vector<std::string> dotFiles;
   for (size_t g = 0; g < registry.Sets().size(); ++g) {
     const std::string name = registry.Sets()[g].name;
-    std::string file;
-    for (char c : name) file += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    file = "tree-" + file + ".dot";
+    const std::string file = DotFileName(g, name);
     std::ofstream dot(outDir + "/" + file);
-    dot << "digraph \"" << name << "\" {\n  rankdir=LR;\n  node [shape=box, fontsize=10];\n";
+    dot << "digraph \"" << Dot(name) << "\" {\n  rankdir=LR;\n  node [shape=box, fontsize=10];\n";
     for (int stage = 1; stage <= kStageCount; ++stage) {
       for (const ParameterNodeBase* node :
            registry.Groups()[g]->GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage))) {
@@ -182,7 +208,9 @@ void WriteReportFiles(const Summary& summary, const GroupRegistry& registry, con
       }
     }
     dot << "}\n";
-    dotFiles.push_back(file);
+    dot.close();
+    if (dot) dotFiles.push_back(file);
+    else unwritten.push_back(outDir + "/" + file);
   }
 
   std::ofstream html(outDir + "/index.html");
@@ -228,6 +256,9 @@ void WriteReportFiles(const Summary& summary, const GroupRegistry& registry, con
     }
   }
   html << "</body></html>\n";
+  html.close();
+  if (!html) unwritten.push_back(outDir + "/index.html");
+  return unwritten;
 }
 
 }  // namespace stagecache

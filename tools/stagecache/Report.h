@@ -43,8 +43,10 @@ double WallShareOutsideStagesPercent(const Summary& summary);
 
 void PrintText(const Summary& summary, std::ostream& out);
 void PrintJson(const Summary& summary, std::ostream& out);
-// Writes <set>.dot for every tree and index.html into `outDir`.
-void WriteReportFiles(const Summary& summary, const GroupRegistry& registry, const std::string& outDir);
+// Writes a DOT file for every tree (tree-<number>-<set name, shortened>.dot) and
+// index.html into `outDir`; returns the files that could not be written, with those
+// ProcessImage could not write.
+std::vector<std::string> WriteReportFiles(const Summary& summary, const GroupRegistry& registry, const std::string& outDir);
 
 }  // namespace stagecache
 

@@ -103,10 +103,23 @@ void GenerateLines(ParamTreeGroup& group, const std::vector<std::string>& region
   }
 }
 
+// Writes a PNG; false, the path added to `unwritten`, when it could not be written.
+bool WriteImage(const std::string& path, const cv::Mat& image, std::vector<std::string>* unwritten) {
+  bool written = false;
+  try {
+    written = cv::imwrite(path, image, {cv::IMWRITE_PNG_COMPRESSION, 1});
+  } catch (const cv::Exception&) {
+    written = false;
+  }
+  if (!written) unwritten->push_back(path);
+  return written;
+}
+
 // Names of the files of one image's results, written once per result.
 class ResultFiles {
  public:
-  ResultFiles(const std::string& outDir, const std::string& imageDir) : m_outDir(outDir), m_imageDir(imageDir) {}
+  ResultFiles(const std::string& outDir, const std::string& imageDir, std::vector<std::string>* unwritten)
+      : m_outDir(outDir), m_imageDir(imageDir), m_unwritten(unwritten) {}
 
   // The file of an image result (written on first sight), relative to the output folder.
   std::string FileOf(const tav::CDataUnit& unit) {
@@ -122,7 +135,7 @@ class ResultFiles {
       const cv::Mat pixels(image->GetHeight(), image->GetWidth(), type, const_cast<unsigned char*>(image->GetBytes()),
                            static_cast<size_t>(image->GetStride()));
       file = m_imageDir + "/" + std::to_string(unit.GetStageType()) + "-" + id + ".png";
-      cv::imwrite(m_outDir + "/" + file, pixels, {cv::IMWRITE_PNG_COMPRESSION, 1});
+      if (!WriteImage(m_outDir + "/" + file, pixels, m_unwritten)) file.clear();
     }
     m_files[id] = file;
     return file;
@@ -131,6 +144,7 @@ class ResultFiles {
  private:
   std::string m_outDir;
   std::string m_imageDir;
+  std::vector<std::string>* m_unwritten;
   std::map<std::string, std::string> m_files;
 };
 
@@ -202,9 +216,15 @@ cv::Mat DrawOverlay(const cv::Mat& image, std::vector<QZRef<ParamTreeGroup>>& gr
   return overlay;
 }
 
+// A short, portable folder name for an image: at most 40 characters of its file name,
+// letters, digits, '-' and '_' only (the serial number in front keeps it unique).
 std::string SafeName(const std::string& name) {
+  const std::string base = std::filesystem::path(name).filename().string();
   std::string safe;
-  for (char c : name) safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
+  for (char c : base) {
+    if (safe.size() >= 40) break;
+    safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
+  }
   return safe.empty() ? "image" : safe;
 }
 
@@ -253,13 +273,14 @@ ImageView ProcessImage(GroupRegistry& registry, const std::string& name, const c
 
   cv::Mat overlay = DrawOverlay(image, groups, imageId, &view.regions, &view.lineSegments);
   const bool writeFiles = !options.outDir.empty();
-  ResultFiles files(options.outDir, imageDir);
+  ResultFiles files(options.outDir, imageDir, &view.unwrittenFiles);
   if (writeFiles) {
-    std::filesystem::create_directories(options.outDir + "/" + imageDir);
+    std::error_code error;
+    std::filesystem::create_directories(options.outDir + "/" + imageDir, error);
     view.sourceFile = imageDir + "/source.png";
     view.overlayFile = imageDir + "/overlay.png";
-    cv::imwrite(options.outDir + "/" + view.sourceFile, image, {cv::IMWRITE_PNG_COMPRESSION, 1});
-    cv::imwrite(options.outDir + "/" + view.overlayFile, overlay, {cv::IMWRITE_PNG_COMPRESSION, 1});
+    if (!WriteImage(options.outDir + "/" + view.sourceFile, image, &view.unwrittenFiles)) view.sourceFile.clear();
+    if (!WriteImage(options.outDir + "/" + view.overlayFile, overlay, &view.unwrittenFiles)) view.overlayFile.clear();
   }
   for (size_t g = 0; g < groups.size(); ++g) {
     if (groups[g]) view.sets.push_back(ViewOfSet(registry.Sets()[g].name, *groups[g], imageId, writeFiles ? &files : nullptr));

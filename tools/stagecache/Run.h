@@ -44,6 +44,7 @@ struct ImageView {
   std::string sourceFile;   // with --out
   std::string overlayFile;  // with --out: regions and line segments drawn on the source
   std::vector<SetView> sets;
+  std::vector<std::string> unwrittenFiles;  // report files that could not be written
 };
 
 struct RunOptions {

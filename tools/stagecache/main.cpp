@@ -9,12 +9,12 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <iomanip>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,6 +42,8 @@ const char kUsage[] =
     "  --json                   write the summary as JSON instead of a table\n"
     "  --out DIR                write every image result as PNG, the regions and line segments\n"
     "                           drawn on each source, a DOT file of each tree and index.html\n"
+    "  --max-pixels N           refuse images of more than N pixels, judged from the file's\n"
+    "                           header before decoding (default 100000000)\n"
     "  --quiet                  no progress on stderr\n"
     "  --help                   show this text\n"
     "\n"
@@ -51,6 +53,7 @@ const char kUsage[] =
 struct Options {
   std::string paramsFile;
   std::string outDir;
+  long long maxPixels = orvex::ImageLimits().maxPixels;
   bool json = false;
   bool quiet = false;
   bool printDefaults = false;
@@ -74,6 +77,16 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       if (!value(options.paramsFile)) return false;
     } else if (arg == "--out") {
       if (!value(options.outDir)) return false;
+    } else if (arg == "--max-pixels") {
+      std::string text;
+      if (!value(text)) return false;
+      char* end = nullptr;
+      errno = 0;
+      options.maxPixels = std::strtoll(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || errno != 0 || options.maxPixels <= 0) {
+        std::cerr << "stagecache: --max-pixels needs a positive whole number, not '" << text << "'\n";
+        return false;
+      }
     } else if (arg == "--json") {
       options.json = true;
     } else if (arg == "--quiet") {
@@ -98,30 +111,42 @@ bool IsImageName(const std::filesystem::path& path) {
   return extension == ".png" || extension == ".jpg" || extension == ".jpeg";
 }
 
+// Why a folder entry named like an image is no file to read, or empty when it is one.
+std::string EntryProblem(const std::filesystem::directory_entry& entry) {
+  std::error_code error;
+  if (entry.is_symlink(error)) {
+    const std::filesystem::file_status target = std::filesystem::status(entry.path(), error);
+    (void)target;
+    if (error == std::errc::too_many_symbolic_link_levels) return "is a symbolic link in a loop";
+    if (error) return "is a symbolic link to nothing";
+  }
+  if (!entry.is_regular_file(error)) return "is not a regular file";
+  return std::string();
+}
+
 // The files the inputs name: files as given, folders by their image files in name order.
-std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs) {
+// Entries of a folder that are named like images but cannot be read as files (dangling
+// links, link loops, folders) are added to `skipped` with the reason.
+std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs, std::vector<std::string>& skipped) {
   std::vector<std::string> files;
   for (const std::string& input : inputs) {
     std::error_code error;
     if (std::filesystem::is_directory(input, error)) {
       std::vector<std::string> found;
-      for (const auto& entry : std::filesystem::directory_iterator(input, error))
-        if (entry.is_regular_file(error) && IsImageName(entry.path())) found.push_back(entry.path().string());
+      for (const auto& entry : std::filesystem::directory_iterator(input, error)) {
+        if (!IsImageName(entry.path())) continue;
+        const std::string problem = EntryProblem(entry);
+        if (problem.empty()) found.push_back(entry.path().string());
+        else skipped.push_back(entry.path().string() + ": " + problem);
+      }
       std::sort(found.begin(), found.end());
       files.insert(files.end(), found.begin(), found.end());
     } else {
       files.push_back(input);
     }
   }
+  std::sort(skipped.begin(), skipped.end());
   return files;
-}
-
-std::string ReasonOf(int error) {
-  switch (error) {
-    case orvex::QZME_UNREADABLE_FILE: return "cannot be read (missing, a folder, or no permission)";
-    case orvex::QZME_NOT_AN_IMAGE: return "is not a complete PNG or JPEG image";
-    default: return "cannot be decoded";
-  }
 }
 
 double PeakMemoryMiB() {
@@ -149,20 +174,16 @@ int main(int argc, char** argv) {
 
   std::vector<ParameterSet> sets = DefaultParameterSets();
   if (!options.paramsFile.empty()) {
-    std::ifstream in(options.paramsFile, std::ios::binary);
-    if (!in) {
-      std::cerr << "stagecache: cannot read the parameter file " << options.paramsFile << "\n";
-      return kExitUsage;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
     try {
-      sets = ParseParameterSets(text.str(), options.paramsFile);
+      sets = ParseParameterSets(ReadParameterFile(options.paramsFile), options.paramsFile);
     } catch (const ParameterError& error) {
       std::cerr << "stagecache: " << error.what() << "\n";
       return kExitUsage;
     }
   }
+  orvex::ImageLimits limits = orvex::QZMatrix::GetImageLimits();
+  limits.maxPixels = options.maxPixels;
+  orvex::QZMatrix::SetImageLimits(limits);
   if (!options.outDir.empty()) {
     std::error_code error;
     std::filesystem::create_directories(options.outDir, error);
@@ -174,13 +195,15 @@ int main(int argc, char** argv) {
 
   const auto start = std::chrono::steady_clock::now();
   Summary summary;
+  std::vector<std::string> unwritten;
   {
     GroupRegistry registry(sets);
     orvex::QZParameterTreeAndDataPool::GetInstance()->ResetStatistics();
     RunOptions runOptions;
     runOptions.outDir = options.outDir;
 
-    std::vector<std::string> files = ExpandInputs(options.inputs);
+    std::vector<std::string> files = ExpandInputs(options.inputs, summary.skipped);
+    for (const std::string& skipped : summary.skipped) std::cerr << "stagecache: skipping " << skipped << "\n";
     const size_t total = options.inputs.empty() ? 1 : files.size();
     auto progress = [&](size_t index, const std::string& name) {
       if (options.quiet) return;
@@ -197,8 +220,9 @@ int main(int argc, char** argv) {
       int error = 0;
       orvex::QZRef<orvex::QZMatrix> image(orvex::QZMatrix::ReadQZMatrixFromFile(files[i].c_str(), &error, orvex::QZLM_COLOUR));
       if (!image) {
-        std::cerr << "stagecache: skipping " << files[i] << ": " << ReasonOf(error) << "\n";
-        summary.skipped.push_back(files[i] + ": " + ReasonOf(error));
+        const std::string reason = orvex::QZMatrix::ErrorText(error);
+        std::cerr << "stagecache: skipping " << files[i] << ": " << reason << "\n";
+        summary.skipped.push_back(files[i] + ": " + reason);
         continue;
       }
       if (std::min(image->GetMat().rows, image->GetMat().cols) < 8) {
@@ -219,11 +243,13 @@ int main(int argc, char** argv) {
     }
     summary.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     summary.peakMemoryMiB = PeakMemoryMiB();
-    if (!options.outDir.empty()) WriteReportFiles(summary, registry, options.outDir);
+    if (!options.outDir.empty()) unwritten = WriteReportFiles(summary, registry, options.outDir);
   }
 
   if (options.json) PrintJson(summary, std::cout);
   else PrintText(summary, std::cout);
+  for (const std::string& file : unwritten) std::cerr << "stagecache: cannot write " << file << "\n";
+  if (!unwritten.empty()) return kExitFailure;
   if (!options.outDir.empty() && !options.quiet) std::cerr << "report: " << options.outDir << "/index.html\n";
   return summary.skipped.empty() ? kExitOk : kExitSkipped;
 }

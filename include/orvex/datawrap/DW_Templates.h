@@ -9,6 +9,7 @@
 #define ORVEX_DATAWRAP_DW_TEMPLATES_H
 
 #include <orvex/datawrap/DW_Base.h>
+#include <orvex/foundation/NoThrow.h>
 #include <orvex/improc/DP_Template.h>
 
 #include <utility>
@@ -128,20 +129,24 @@ class DW_ImageTemplate : public DW_BaseTemplate<DP, Parent> {
   // The result image, owned by the stage object; never starts generation. Leaves *image
   // unchanged (and answers 0) before the wrap was generated.
   int GetDataAsImageData(core::CImageData** image) const override {
-    if (image == nullptr) return -1;
-    QZRef<DP> stage;
-    {
-      std::lock_guard<std::mutex> lock(this->dataMutex);
-      stage = this->stageData;
-    }
-    if (stage) *image = stage->GetResultAsImageData();
-    return 0;
+    return ReturnOrFail(-1, [&] {
+      if (image == nullptr) return -1;
+      QZRef<DP> stage;
+      {
+        std::lock_guard<std::mutex> lock(this->dataMutex);
+        stage = this->stageData;
+      }
+      if (stage) *image = stage->GetResultAsImageData();
+      return 0;
+    });
   }
 
   // Replacing a result with caller data is not supported.
   int CreateDataAsImageData(int, int, int, core::ImagePixelFormat, core::CImageData**) override {
-    std::lock_guard<std::mutex> lock(this->dataMutex);
-    return -1;
+    return ReturnOrFail(-1, [&] {
+      std::lock_guard<std::mutex> lock(this->dataMutex);
+      return -1;
+    });
   }
 };
 

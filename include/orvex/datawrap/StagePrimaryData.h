@@ -3,8 +3,10 @@
 #define ORVEX_DATAWRAP_STAGEPRIMARYDATA_H
 
 #include <orvex/improc/DP_Template.h>
+#include <orvex/improc/QZLog.h>
 
 #include <chrono>
+#include <exception>
 
 namespace orvex {
 
@@ -19,7 +21,14 @@ QZRef<Data> DP_Template<Data, Input>::GetPrimaryData(bool generate) {
   std::lock_guard<std::mutex> lock(primaryDataMutex);
   if (!primaryData && !primaryDataAttempted) {
     const auto start = std::chrono::steady_clock::now();
-    ComputePrimaryData();
+    try {
+      ComputePrimaryData();
+    } catch (const std::exception& failure) {
+      // No memory for a result, or OpenCV refusing its input: the stage has no result.
+      primaryData.reset();
+      transformFromSource.reset();
+      QZLog::m_instance.WriteMessage(1, failure.what());
+    }
     primaryDataAttempted = true;
     CountComputation(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
     if (primaryData) {

@@ -35,9 +35,12 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
   QZParameterTree* GetTree() const { return m_tree.get(); }
 
   int GetRootNode(tav::CParameterTreeNode** root) const override;
-  // Writes the node only when the id is found; 0 whether found or not.
+  // -1 for a null or empty id, a null out-parameter or a group without tree; otherwise
+  // 0, whether the node was found or not, and the node is written only when found.
   int GetNode(const char* nodeHashId, tav::CParameterTreeNode** node) const override;
-  // Looks the id up in the process-wide table; writes only when found; 0 either way.
+  // Looks the id up in the table of results the tree shares its results through (the
+  // pool's without a tree). -1 for a null or empty id or a null out-parameter; otherwise
+  // 0, whether found or not, and the unit is written only when found.
   int GetDataUnit(const char* dataHashId, tav::CDataUnit** unit) const override;
   int GetNodes(tav::DataUnitStageType stage, tav::CParameterTreeNodeArray* nodes) const override;
   // The results for that source image of every node of the stage, in node order.
@@ -84,7 +87,7 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
   mutable std::mutex m_mutex;
   std::map<std::string, StageTypeCounter> m_savedTypeCounters;
   // What GetRegionNodes answers without a tree.
-  const ParamNodeArray m_noRegionNodes;
+  const ParamNodeArray m_noRegionNodes{};
 };
 
 }  // namespace orvex

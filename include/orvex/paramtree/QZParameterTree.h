@@ -102,7 +102,7 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   // within a stage does not matter, each node drops its own results).
   std::array<std::vector<ParameterNodeBase*>, kStageSlots> m_nodesByStage;
   // What FindNodesOfStage answers for a stage without list.
-  const ParamNodeArray m_noNodes;
+  const ParamNodeArray m_noNodes{};
 };
 
 }  // namespace orvex

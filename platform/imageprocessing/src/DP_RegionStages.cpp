@@ -3,6 +3,8 @@
 
 #include "StageOperations.h"
 
+#include <orvex/improc/ModeLimits.h>
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -67,8 +69,16 @@ DP_ROIImage::DP_ROIImage(DP_DetectROIs* input, const QZ_Quad& quad) : DP_Templat
 void DP_ROIImage::ComputePrimaryData() {
   QZRef<QZMatrix> colour = input ? input->GetColourImage() : QZRef<QZMatrix>();
   if (!colour || colour->IsEmpty()) return;
+  // A region reaching out of the image is taken as the part inside it: no later stage
+  // sizes its output by corners far away.
+  const cv::Mat& image = colour->GetMat();
+  QZ_Quad inside;
+  for (int i = 0; i < 4; ++i) {
+    const cv::Point p = m_quad.GetPoint(i);
+    inside.SetPoint(i, cv::Point(std::clamp(p.x, 0, image.cols - 1), std::clamp(p.y, 0, image.rows - 1)));
+  }
   cv::Point offset;
-  primaryData = CutRegion(colour->GetMat(), m_quad, &offset);
+  primaryData = CutRegion(image, inside, &offset);
   if (primaryData) SetTransformAfterInput(Translation(-offset.x, -offset.y));
 }
 
@@ -207,7 +217,9 @@ void DP_TextureDetectImage::ComputePrimaryData() {
   QZRef<QZMatrix> binary = InputData();
   if (!binary || binary->IsEmpty()) return;
   const QZVP_TextureDetectionModeStruct* mode = FirstUsable(m_modes);
-  const int window = mode != nullptr && mode->intArg1 >= 3 ? mode->intArg1 : 15;
+  const int window = mode != nullptr && mode->intArg1 >= 3
+                         ? stageops::ClampField("texture detection intArg1", mode->intArg1, 3, modelimits::kMaxWindow)
+                         : 15;
   cv::Mat edges, density;
   cv::morphologyEx(binary->GetMat(), edges, cv::MORPH_GRADIENT, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)));
   cv::boxFilter(edges, density, CV_32F, cv::Size(window, window), cv::Point(-1, -1), true, cv::BORDER_REPLICATE);

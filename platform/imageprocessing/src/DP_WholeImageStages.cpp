@@ -4,6 +4,8 @@
 
 #include "StageOperations.h"
 
+#include <orvex/improc/ModeLimits.h>
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -83,8 +85,10 @@ std::vector<QZ_Quad> ManualRegions(const cv::Size& size, const std::vector<Relat
   const cv::Rect image(0, 0, size.width, size.height);
   for (const RelativeBarcodeRegion& r : regions) {
     const bool percent = r.regionMeasuredByPercentage != 0;
-    const auto x = [&](int v) { return percent ? static_cast<int>(std::lround(v / 100.0 * size.width)) : v; };
-    const auto y = [&](int v) { return percent ? static_cast<int>(std::lround(v / 100.0 * size.height)) : v; };
+    const int most = percent ? modelimits::kMaxPercent : modelimits::kMaxPixelCoordinate;
+    const auto within = [&](int v) { return stageops::ClampField("region predetection relativeRegions", v, 0, most); };
+    const auto x = [&](int v) { return percent ? static_cast<int>(std::lround(within(v) / 100.0 * size.width)) : within(v); };
+    const auto y = [&](int v) { return percent ? static_cast<int>(std::lround(within(v) / 100.0 * size.height)) : within(v); };
     const cv::Rect rect = cv::Rect(cv::Point(x(r.left), y(r.top)), cv::Point(x(r.right), y(r.bottom))) & image;
     if (!rect.empty()) quads.push_back(RectangleQuad(rect));
   }

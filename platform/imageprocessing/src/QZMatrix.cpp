@@ -1,11 +1,16 @@
 #include <orvex/improc/QZMatrix.h>
 
 #include "HashText.h"
+#include "ImageFileFormat.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <atomic>
 #include <algorithm>
@@ -20,6 +25,8 @@ namespace orvex {
 namespace {
 
 std::atomic<QZMatrix::HashFunction> g_hashReplacement{nullptr};
+std::atomic<int64_t> g_maxPixels{ImageLimits().maxPixels};
+std::atomic<int64_t> g_maxFileBytes{ImageLimits().maxFileBytes};
 
 void SetError(int* error, int value) {
   if (error != nullptr) *error = value;
@@ -47,7 +54,7 @@ FamilyLayout LayoutFor(core::ImagePixelFormat format, int mode, ColourChannelUsa
   }
   const bool dropAlpha = usage == CCUT_DROP_ALPHA;
   switch (format) {
-    case core::IPF_GRAYSCALE_8: return {kKeepLayout, 1};
+    case core::IPF_GRAYSCALE_8: return {cv::COLOR_GRAY2BGR, 3};
     case core::IPF_BGR_888: return {kKeepLayout, 3};
     case core::IPF_RGB_888: return {cv::COLOR_RGB2BGR, 3};
     case core::IPF_BGRA_8888: return dropAlpha ? FamilyLayout{cv::COLOR_BGRA2BGR, 3} : FamilyLayout{kKeepLayout, 4};
@@ -108,44 +115,103 @@ int CheckBuffer(const unsigned char* bytes, int width, int height, int stride, c
   if (rowBytes > INT_MAX || static_cast<int64_t>(height) * stride > static_cast<int64_t>(SIZE_MAX / 2)) {
     return QZME_BAD_SIZE;
   }
+  if (static_cast<int64_t>(width) * height > g_maxPixels.load(std::memory_order_relaxed)) return QZME_TOO_MANY_PIXELS;
   return QZME_OK;
 }
 
-bool EndsWith(const std::vector<unsigned char>& bytes, const unsigned char* tail, size_t tailLength, size_t slack) {
-  if (bytes.size() < tailLength) return false;
-  const size_t lowest = bytes.size() > tailLength + slack ? bytes.size() - tailLength - slack : 0;
-  for (size_t start = bytes.size() - tailLength + 1; start-- > lowest;) {
-    if (std::memcmp(bytes.data() + start, tail, tailLength) == 0) return true;
-  }
-  return false;
-}
-
-// PNG and JPEG decoders fill a cut-off file with gray; such a file is refused by its missing end marker.
-bool LooksTruncated(const std::vector<unsigned char>& bytes) {
-  static const unsigned char kPngSignature[] = {0x89, 'P', 'N', 'G'};
-  static const unsigned char kPngEnd[] = {'I', 'E', 'N', 'D'};
-  static const unsigned char kJpegStart[] = {0xFF, 0xD8};
-  static const unsigned char kJpegEnd[] = {0xFF, 0xD9};
-  if (bytes.size() >= 4 && std::memcmp(bytes.data(), kPngSignature, 4) == 0) {
-    return !EndsWith(bytes, kPngEnd, sizeof kPngEnd, 8);
-  }
-  if (bytes.size() >= 2 && std::memcmp(bytes.data(), kJpegStart, 2) == 0) {
-    return !EndsWith(bytes, kJpegEnd, sizeof kJpegEnd, 32);
-  }
-  return false;
-}
-
-bool ReadWholeFile(const char* path, std::vector<unsigned char>& bytes) {
+// Reads a regular file of at most `maxBytes` bytes whole; QZME_OK or why not.
+int ReadFileWithin(const char* path, int64_t maxBytes, std::vector<unsigned char>& bytes) {
+  const int descriptor = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0) return QZME_UNREADABLE_FILE;
   struct stat info;
-  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.resize(static_cast<size_t>(info.st_size));
-  if (!bytes.empty()) in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<size_t>(in.gcount()) == bytes.size() || bytes.empty();
+  int result = QZME_OK;
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    result = QZME_UNREADABLE_FILE;  // a folder, FIFO, device or socket is never read
+  } else if (info.st_size > maxBytes) {
+    result = QZME_FILE_TOO_LARGE;
+  } else {
+    bytes.resize(static_cast<size_t>(info.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t got = read(descriptor, bytes.data() + done, bytes.size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
+    }
+    bytes.resize(done);  // a file that shrank while read is judged by what was read
+  }
+  close(descriptor);
+  return result;
+}
+
+// A decoded image in the family's layout for `mode`: 8 bits, gray or blue-green-red,
+// with alpha as a fourth channel in colour mode.
+cv::Mat ToLoadedLayout(const cv::Mat& decoded, int mode) {
+  cv::Mat eight;
+  if (decoded.depth() == CV_8U) eight = decoded;
+  else decoded.convertTo(eight, CV_8U, decoded.depth() == CV_16U ? 1.0 / 257.0 : 1.0);
+  cv::Mat out;
+  const int channels = eight.channels();
+  if (mode == QZLM_GRAYSCALE) {
+    switch (channels) {
+      case 1: out = eight; break;
+      case 2: cv::extractChannel(eight, out, 0); break;  // gray with alpha: the gray plane
+      case 3: cv::cvtColor(eight, out, cv::COLOR_BGR2GRAY); break;
+      default: cv::cvtColor(eight, out, cv::COLOR_BGRA2GRAY); break;
+    }
+    return out;
+  }
+  switch (channels) {
+    case 1: cv::cvtColor(eight, out, cv::COLOR_GRAY2BGR); break;
+    case 2: {  // gray with alpha
+      cv::Mat planes[2];
+      cv::split(eight, planes);
+      cv::Mat gray;
+      cv::cvtColor(planes[0], gray, cv::COLOR_GRAY2BGR);
+      cv::Mat bgra[4];
+      cv::split(gray, bgra);
+      bgra[3] = planes[1];
+      cv::merge(bgra, 4, out);
+      break;
+    }
+    default: out = eight; break;
+  }
+  return out;
 }
 
 }  // namespace
+
+bool QZMatrix::SetImageLimits(const ImageLimits& limits) {
+  if (limits.maxPixels <= 0 || limits.maxFileBytes <= 0) return false;
+  g_maxPixels.store(limits.maxPixels, std::memory_order_relaxed);
+  g_maxFileBytes.store(limits.maxFileBytes, std::memory_order_relaxed);
+  return true;
+}
+
+ImageLimits QZMatrix::GetImageLimits() {
+  ImageLimits limits;
+  limits.maxPixels = g_maxPixels.load(std::memory_order_relaxed);
+  limits.maxFileBytes = g_maxFileBytes.load(std::memory_order_relaxed);
+  return limits;
+}
+
+const char* QZMatrix::ErrorText(int error) {
+  switch (error) {
+    case QZME_OK: return "loaded";
+    case QZME_NULL_ARGUMENT: return "a required argument is missing";
+    case QZME_BAD_SIZE: return "the width or height is not positive or too large";
+    case QZME_BAD_STRIDE: return "the stride is shorter than a row";
+    case QZME_UNKNOWN_FORMAT: return "the pixel format is unknown";
+    case QZME_BAD_MODE: return "the load mode or channel usage is unknown";
+    case QZME_UNREADABLE_FILE: return "is missing, not a regular file, or not readable";
+    case QZME_NOT_AN_IMAGE: return "is not a PNG or JPEG image that can be decoded";
+    case QZME_TRUNCATED: return "is a PNG or JPEG image cut off before its end";
+    case QZME_TOO_MANY_PIXELS: return "has more pixels than the pixel limit allows";
+    case QZME_FILE_TOO_LARGE: return "is larger than the file-size limit allows";
+    case QZME_OUT_OF_MEMORY: return "needs more memory than could be had";
+  }
+  return "could not be loaded";
+}
 
 QZMatrix::QZMatrix() = default;
 
@@ -255,27 +321,47 @@ QZMatrix* QZMatrix::ReadQZMatrixFromFile(const char* path, int* error, int mode)
     SetError(error, QZME_BAD_MODE);
     return nullptr;
   }
-  std::vector<unsigned char> bytes;
-  if (!ReadWholeFile(path, bytes)) {
-    SetError(error, QZME_UNREADABLE_FILE);
-    return nullptr;
-  }
-  if (bytes.empty() || LooksTruncated(bytes)) {
-    SetError(error, QZME_NOT_AN_IMAGE);
-    return nullptr;
-  }
-  cv::Mat decoded;
   try {
-    decoded = cv::imdecode(bytes, mode == QZLM_GRAYSCALE ? cv::IMREAD_GRAYSCALE : cv::IMREAD_COLOR);
-  } catch (const cv::Exception&) {
-    decoded.release();
-  }
-  if (decoded.empty()) {
-    SetError(error, QZME_NOT_AN_IMAGE);
+    std::vector<unsigned char> bytes;
+    const int read = ReadFileWithin(path, g_maxFileBytes.load(std::memory_order_relaxed), bytes);
+    if (read != QZME_OK) {
+      SetError(error, read);
+      return nullptr;
+    }
+    // The header decides before a single pixel is decoded.
+    const imagefile::Header header = imagefile::Inspect(bytes.data(), bytes.size());
+    if (header.format == imagefile::Format::kUnknown) {
+      SetError(error, QZME_NOT_AN_IMAGE);
+      return nullptr;
+    }
+    int64_t pixels = 0;
+    if (__builtin_mul_overflow(header.width, header.height, &pixels) ||
+        pixels > g_maxPixels.load(std::memory_order_relaxed)) {
+      SetError(error, QZME_TOO_MANY_PIXELS);
+      return nullptr;
+    }
+    if (!header.complete) {
+      SetError(error, QZME_TRUNCATED);
+      return nullptr;
+    }
+    cv::Mat decoded;
+    try {
+      decoded = cv::imdecode(bytes, mode == QZLM_GRAYSCALE ? cv::IMREAD_GRAYSCALE : cv::IMREAD_UNCHANGED);
+    } catch (const cv::Exception&) {
+      decoded.release();
+    }
+    if (decoded.empty() || decoded.dims != 2 || decoded.channels() > 4) {
+      SetError(error, QZME_NOT_AN_IMAGE);
+      return nullptr;
+    }
+    std::vector<unsigned char>().swap(bytes);
+    QZMatrix* matrix = new QZMatrix(ToLoadedLayout(decoded, mode));
+    SetError(error, QZME_OK);
+    return matrix;
+  } catch (const std::bad_alloc&) {
+    SetError(error, QZME_OUT_OF_MEMORY);
     return nullptr;
   }
-  SetError(error, QZME_OK);
-  return new QZMatrix(decoded);
 }
 
 }  // namespace orvex

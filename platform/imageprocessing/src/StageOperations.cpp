@@ -1,20 +1,41 @@
 #include "StageOperations.h"
 
+#include <orvex/improc/ModeLimits.h>
+#include <orvex/improc/QZLog.h>
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <string>
 
 namespace orvex {
 namespace stageops {
 
 namespace {
 
-int OddAtLeast3(int value, int fallback) {
-  if (value < 3) value = fallback;
-  return value % 2 == 0 ? value + 1 : value;
+// A window size from a record: `fallback` below 3, at most `most`, odd, and no larger
+// than `fits` (the image's smaller side) allows.
+int OddWindow(const char* field, int value, int fallback, int most, int fits) {
+  int used = value < 3 ? fallback : std::min(value, most);
+  if (used % 2 == 0) --used;
+  if (used > fits) used = std::max(3, fits % 2 == 0 ? fits - 1 : fits);
+  if (value > most) LogClamped(field, value, used);
+  return used;
 }
 
 }  // namespace
+
+void LogClamped(const char* field, int64_t value, int64_t used) {
+  const std::string text = std::string("mode record field ") + field + " = " + std::to_string(value) +
+                           " is out of range; " + std::to_string(used) + " used";
+  QZLog::m_instance.WriteMessage(1, text.c_str());
+}
+
+int ClampField(const char* field, int value, int lowest, int highest) {
+  const int used = std::clamp(value, lowest, highest);
+  if (used != value) LogClamped(field, value, used);
+  return used;
+}
 
 cv::Mat ToGray(const cv::Mat& bgr, const QZVP_ColourConversionModeStruct& mode) {
   cv::Mat gray;
@@ -43,7 +64,8 @@ cv::Mat Enhance(const cv::Mat& gray, const QZVP_GrayscaleEnhancementModeStruct& 
   switch (mode.mode) {
     case GEM_GRAY_EQUALIZE: cv::equalizeHist(gray, out); return out;
     case GEM_GRAY_SMOOTH: {
-      const int k = OddAtLeast3(mode.intArg2, 5);
+      const int k = OddWindow("grayscale enhancement intArg2", mode.intArg2, 5, modelimits::kMaxKernel,
+                              std::min(gray.rows, gray.cols));
       cv::GaussianBlur(gray, out, cv::Size(k, k), 0);
       return out;
     }
@@ -60,8 +82,9 @@ cv::Mat Enhance(const cv::Mat& gray, const QZVP_GrayscaleEnhancementModeStruct& 
 cv::Mat Binarize(const cv::Mat& gray, const QZVP_BinarizationModeStruct& mode) {
   cv::Mat out;
   if (mode.mode == BM_LOCAL_BLOCK) {
-    const int block = OddAtLeast3(std::max(mode.intArg1, mode.intArg2), 15);
-    const double offset = std::clamp(mode.intArg5, -255, 255);
+    const int block = OddWindow("binarization intArg1/intArg2", std::max(mode.intArg1, mode.intArg2), 15,
+                                modelimits::kMaxBlock, std::min(gray.rows, gray.cols));
+    const double offset = ClampField("binarization intArg5", mode.intArg5, -modelimits::kMaxOffset, modelimits::kMaxOffset);
     cv::adaptiveThreshold(gray, out, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY_INV, block, offset);
     return out;
   }

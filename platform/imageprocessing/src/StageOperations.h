@@ -6,6 +6,8 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstdint>
+
 namespace orvex {
 namespace stageops {
 
@@ -14,6 +16,11 @@ template <class Record>
 Record CopyOrDefault(const Record* record) {
   return record != nullptr ? *record : Record();
 }
+
+// Logs that a mode-record field was out of range and which value was used instead.
+void LogClamped(const char* field, int64_t value, int64_t used);
+// `value` within [lowest, highest]; logged when it was not.
+int ClampField(const char* field, int value, int lowest, int highest);
 
 // A blue-green-red image to one gray channel as the colour-conversion record says.
 cv::Mat ToGray(const cv::Mat& bgr, const QZVP_ColourConversionModeStruct& mode);

@@ -13,7 +13,7 @@ enum ColourChannelUsageType {
 // How a matrix is loaded from a buffer or a file.
 enum QZMatrixLoadMode {
   QZLM_GRAYSCALE = 1,  // one 8-bit channel
-  QZLM_COLOUR = 2      // the image's colour channels in blue-green-red order
+  QZLM_COLOUR = 2      // blue-green-red, with alpha as a fourth channel when the image has one
 };
 
 // Kinds of log output; a logger is configured with a mask of them.
@@ -30,8 +30,12 @@ enum QZMatrixError {
   QZME_BAD_STRIDE = 3,
   QZME_UNKNOWN_FORMAT = 4,
   QZME_BAD_MODE = 5,
-  QZME_UNREADABLE_FILE = 6,
-  QZME_NOT_AN_IMAGE = 7
+  QZME_UNREADABLE_FILE = 6,  // missing, not a regular file, or not readable
+  QZME_NOT_AN_IMAGE = 7,     // not a PNG or JPEG image, or one OpenCV cannot decode
+  QZME_TRUNCATED = 8,        // a PNG or JPEG whose structure stops before its end
+  QZME_TOO_MANY_PIXELS = 9,  // more pixels than the image limits allow
+  QZME_FILE_TOO_LARGE = 10,  // more bytes than the image limits allow
+  QZME_OUT_OF_MEMORY = 11    // the memory for the pixels could not be had
 };
 
 }  // namespace orvex

@@ -14,13 +14,29 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 
 namespace orvex {
 
+// What the loaders accept: images of at most maxPixels pixels (checked from the buffer's
+// size or the file's header, before any pixel is copied or decoded) and files of at most
+// maxFileBytes bytes (checked before they are read).
+struct ImageLimits {
+  int64_t maxPixels = 100 * 1000 * 1000;
+  int64_t maxFileBytes = int64_t(512) << 20;
+};
+
 class ORVEX_EXPORT QZMatrix : public QZObjectBase {
  public:
+  // The limits of every loader in the process. Thread-safe; values of 0 or less are
+  // refused (the call answers false and changes nothing).
+  static bool SetImageLimits(const ImageLimits& limits);
+  static ImageLimits GetImageLimits();
+  // A sentence saying why a loader refused (its error out-value).
+  static const char* ErrorText(int error);
+
   // An empty matrix.
   QZMatrix();
   // A rows x cols matrix of the OpenCV element type `type` (6 is CV_64FC1); when
@@ -49,9 +65,11 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
   static void SetHashFunctionForTesting(HashFunction replacement);
 
   // Copies a caller's pixel buffer into `target`. `mode` is a QZMatrixLoadMode and
-  // `usage` a ColourChannelUsageType. Refuses (false, target emptied, *error set)
-  // null bytes or target, a non-positive size, a stride below one row, an unknown
-  // format or mode; reads no byte outside height x stride.
+  // `usage` a ColourChannelUsageType. In colour mode the matrix is blue-green-red, gray
+  // expanded to three channels, alpha kept as a fourth (CCUT_ALL_CHANNELS) or dropped,
+  // as the file loader makes it. Refuses (false, target emptied, *error set) null bytes
+  // or target, a non-positive size, a stride below one row, an unknown format or mode,
+  // more pixels than the limits allow; reads no byte outside height x stride.
   static bool GetMatrixByBuffer(const unsigned char* bytes, int width, int height, int stride,
                                 core::ImagePixelFormat format, int* error, int mode, QZMatrix* target,
                                 ColourChannelUsageType usage);
@@ -62,8 +80,12 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
   static std::string HashIdOfBuffer(const unsigned char* bytes, int width, int height, int stride,
                                     core::ImagePixelFormat format, int mode, ColourChannelUsageType usage);
 
-  // Decodes an image file into a new, uncounted matrix (mode as above), or returns
-  // null with *error set for a missing, unreadable, truncated or non-image file.
+  // Decodes a PNG or JPEG file into a new, uncounted matrix (mode as above: in colour
+  // mode three channels, four when the image has alpha; 8 bits each), or returns null
+  // with *error set: a missing or unreadable path or one that is not a regular file, a
+  // file over the byte limit (not read), an image over the pixel limit (not decoded),
+  // another format, a structure that stops before its end, or no memory for it. Bytes
+  // after the image's end do not matter.
   static QZMatrix* ReadQZMatrixFromFile(const char* path, int* error, int mode);
 
  private:

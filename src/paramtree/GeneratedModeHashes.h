@@ -1,0 +1,74 @@
+// Hash ids of mode records that the tree generation computed from the records' texts.
+//
+// A stage node forms its identity from its record's canonical text, never from an id
+// cached in a record it was given: the host may have changed a field after an earlier
+// hash. The generation hashes each record of its own copies of the lists once and lists
+// them here, for the nodes it builds on this thread, so that a large tree does not hash
+// the same text thousands of times.
+#ifndef ORVEX_SRC_PARAMTREE_GENERATEDMODEHASHES_H
+#define ORVEX_SRC_PARAMTREE_GENERATEDMODEHASHES_H
+
+#include <orvex/modes/ModeRecords.h>
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace orvex {
+
+// Lists records (and whole lists) for the nodes built on this thread while it lives.
+class GeneratedModeHashes {
+ public:
+  GeneratedModeHashes() : m_previous(t_current) { t_current = this; }
+  ~GeneratedModeHashes() { t_current = m_previous; }
+  GeneratedModeHashes(const GeneratedModeHashes&) = delete;
+  GeneratedModeHashes& operator=(const GeneratedModeHashes&) = delete;
+
+  // Hashes every record of `records` from its text (into its cachedHashId) and lists the
+  // records and the list.
+  template <class Record>
+  void HashAndList(std::vector<Record>& records) {
+    for (Record& record : records) {
+      record.cachedHashId.clear();
+      m_hashes[&record] = CalcHashValueOfMode(&record);
+    }
+    m_hashes[&records] = CalcHashValueOfModesVec(&records);
+  }
+
+  // The hash listed for a record or list by the generation running on this thread, or null.
+  static const std::string* Find(const void* recordOrList) {
+    if (t_current == nullptr) return nullptr;
+    const auto found = t_current->m_hashes.find(recordOrList);
+    return found != t_current->m_hashes.end() ? &found->second : nullptr;
+  }
+
+ private:
+  static thread_local GeneratedModeHashes* t_current;
+  std::unordered_map<const void*, std::string> m_hashes;
+  GeneratedModeHashes* m_previous;
+};
+
+// A node's own-parameter hash of `given`, whose copy the node keeps in `copy`: the
+// generation's when it listed `given`, else the hash of the text; kept in the copy's
+// cachedHashId.
+template <class Record>
+std::string NodeModeHash(const Record& given, Record& copy) {
+  const std::string* listed = GeneratedModeHashes::Find(&given);
+  copy.cachedHashId = listed != nullptr ? *listed : std::string();
+  return CalcHashValueOfMode(&copy);
+}
+
+// The same for a node that takes a whole list of records.
+template <class Record>
+std::string NodeListHash(const std::vector<Record>& given, std::vector<Record>& copy) {
+  for (size_t i = 0; i < copy.size(); ++i) {
+    const std::string* listed = GeneratedModeHashes::Find(&given[i]);
+    copy[i].cachedHashId = listed != nullptr ? *listed : std::string();
+  }
+  if (const std::string* listed = GeneratedModeHashes::Find(&given)) return *listed;
+  return CalcHashValueOfModesVec(&copy);
+}
+
+}  // namespace orvex
+
+#endif
