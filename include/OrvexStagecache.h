@@ -19,7 +19,7 @@
 #ifndef ORVEX_STAGECACHE_H
 #define ORVEX_STAGECACHE_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/core/ImagePixelFormat.h>
 #include <orvex/tav/Enums.h>
 

@@ -24,7 +24,7 @@
 
 #include <orvex/datawrap/RegionWraps.h>
 #include <orvex/datawrap/WholeImageWraps.h>
-#include <orvex/foundation/HashId.h>
+#include <orvex/hashing/HashId.h>
 #include <orvex/foundation/MathUtils.h>
 #include <orvex/foundation/PointerLists.h>
 #include <orvex/foundation/QZRef.h>

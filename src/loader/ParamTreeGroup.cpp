@@ -1,3 +1,4 @@
+// A tree group: the host's entry point for source images, regions and releases.
 #include <orvex/loader/ParamTreeGroup.h>
 
 #include <orvex/foundation/NoThrow.h>
@@ -109,6 +110,28 @@ bool ParamTreeGroup::AddHashedSourceData(QZRef<QZMatrix>& image, const std::stri
   if (root->AddHashedData(image, id, sourceImageArg1, sourceImageArg2)) return true;
   MinusSavedTypeCount(id, savedTypes);
   return false;
+}
+
+std::vector<std::string> ParamTreeGroup::AddCandidateRegions(const std::string& sourceHash) {
+  std::vector<std::string> regionIds;
+  const ParamNodeArray& regionNodes = GetRegionNodes();
+  for (int i = 0; i < regionNodes.GetCount(); ++i) {
+    auto* candidatesNode = static_cast<PN_CandidateROIs*>(regionNodes[i]);
+    QZRef<DW_CandidateROIs> candidates = candidatesNode->GetData(sourceHash, true, true);
+    DP_DetectROIs* detection = candidates ? candidates->GetData(true) : nullptr;
+    QZRef<QZQuadList> quads = detection != nullptr ? detection->GetPrimaryData(false) : QZRef<QZQuadList>();
+    if (!quads) continue;
+    const ParamNodeArray& children = candidatesNode->GetChildren();
+    for (int c = 0; c < children.GetCount(); ++c) {
+      if (children[c]->GetDataUnitStageType() != tav::DUST_ROI_COLOUR_IMAGE) continue;
+      auto* regionNode = static_cast<PN_ROIColourImage*>(children[c]);
+      for (const QZ_Quad& quad : quads->quads) {
+        char id[kHashIdBufferSize];
+        if (regionNode->AddData(candidates, quad, id)) regionIds.push_back(id);
+      }
+    }
+  }
+  return regionIds;
 }
 
 void ParamTreeGroup::PlusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes) {

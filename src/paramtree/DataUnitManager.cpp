@@ -1,55 +1,6 @@
 #include <orvex/paramtree/DataUnitManager.h>
 
-
 namespace orvex {
-
-std::mutex DataUnitManager::m_mutex;
-
-StageTypeCounter::StageTypeCounter(const StageTypeCounter& other) {
-  std::lock_guard<std::mutex> lock(other.m_countMutex);
-  m_typeCounts = other.m_typeCounts;
-}
-
-StageTypeCounter& StageTypeCounter::operator=(const StageTypeCounter& other) {
-  if (this == &other) return *this;
-  std::map<tav::DataUnitStageType, int> counts;
-  {
-    std::lock_guard<std::mutex> lock(other.m_countMutex);
-    counts = other.m_typeCounts;
-  }
-  std::lock_guard<std::mutex> lock(m_countMutex);
-  m_typeCounts.swap(counts);
-  return *this;
-}
-
-void StageTypeCounter::UpdateCounter(const StageRequestMap& request) {
-  std::lock_guard<std::mutex> lock(m_countMutex);
-  for (const auto& entry : request) {
-    if (entry.second == 1) ++m_typeCounts[entry.first];
-  }
-}
-
-void StageTypeCounter::MinusCounter(const StageRequestMap& request) {
-  std::lock_guard<std::mutex> lock(m_countMutex);
-  for (const auto& entry : request) {
-    if (entry.second != 1) continue;
-    auto found = m_typeCounts.find(entry.first);
-    if (found == m_typeCounts.end()) continue;
-    if (found->second > 1) --found->second;
-    else m_typeCounts.erase(found);
-  }
-}
-
-bool StageTypeCounter::IsTypeNeedSave(tav::DataUnitStageType stage) const {
-  std::lock_guard<std::mutex> lock(m_countMutex);
-  auto found = m_typeCounts.find(stage);
-  return found != m_typeCounts.end() && found->second > 0;
-}
-
-bool StageTypeCounter::IsEmpty() const {
-  std::lock_guard<std::mutex> lock(m_countMutex);
-  return m_typeCounts.empty();
-}
 
 DataUnitManager::~DataUnitManager() {
   Map entries;  // released after the lock
@@ -66,15 +17,21 @@ DataUnitManager::Map::iterator DataUnitManager::FindEntry(std::string_view id) {
 void DataUnitManager::Enter(Map::iterator entry, bool nodeWillHold) {
   DW_Base* result = entry->second.get();
   if (result == nullptr) return;
+  DataUnitManager* owner = nullptr;
+  if (!result->m_table.compare_exchange_strong(owner, this, std::memory_order_acq_rel) && owner != this) {
+    // Another table owns the result and keeps its bookkeeping: this one looks at the
+    // entry in every purge.
+    m_foreignKeys.insert(entry->first);
+    return;
+  }
   if (++result->m_tableEntries == 1) {
-    result->m_table = this;
     result->m_tableKey = &entry->first;
     if (!nodeWillHold && result->m_nodeHolders.load(std::memory_order_acquire) == 0) ListUnheld(result);
     return;
   }
   // Held under several keys: every purge looks at each of them.
   if (result->m_tableKey != nullptr) {
-    result->m_table->m_multiKeys.insert(*result->m_tableKey);
+    m_multiKeys.insert(*result->m_tableKey);
     UnlistUnheld(result);
     result->m_tableKey = nullptr;
   }
@@ -85,14 +42,14 @@ void DataUnitManager::Leave(Map::iterator entry) { LeaveOf(entry->second.get(), 
 
 void DataUnitManager::LeaveOf(DW_Base* result, const std::string& key) {
   if (result == nullptr) return;
-  --result->m_tableEntries;
+  if (m_foreignKeys.erase(key) != 0) return;
   if (result->m_tableKey == &key) {
     UnlistUnheld(result);
     result->m_tableKey = nullptr;
-    result->m_table = nullptr;
   } else {
     m_multiKeys.erase(key);
   }
+  if (--result->m_tableEntries == 0) result->m_table.store(nullptr, std::memory_order_release);
 }
 
 void DataUnitManager::ListUnheld(DW_Base* result) {
@@ -104,10 +61,9 @@ void DataUnitManager::ListUnheld(DW_Base* result) {
 void DataUnitManager::UnlistUnheld(DW_Base* result) {
   const int slot = result->m_unheldSlot;
   if (slot < 0) return;
-  std::vector<DW_Base*>& unheld = result->m_table->m_unheld;
-  unheld[slot] = unheld.back();
-  unheld[slot]->m_unheldSlot = slot;
-  unheld.pop_back();
+  m_unheld[slot] = m_unheld.back();
+  m_unheld[slot]->m_unheldSlot = slot;
+  m_unheld.pop_back();
   result->m_unheldSlot = -1;
 }
 
@@ -124,8 +80,9 @@ void DataUnitManager::NoteResultsWithoutNodeHolder(const std::vector<QZRef<DW_Ba
   std::lock_guard<std::mutex> lock(m_mutex);
   for (const QZRef<DW_Base>& result : results) {
     DW_Base* wrap = result.get();
-    if (wrap->m_tableKey != nullptr && wrap->m_nodeHolders.load(std::memory_order_acquire) == 0) {
-      wrap->m_table->ListUnheld(wrap);
+    if (wrap->m_table.load(std::memory_order_acquire) == this && wrap->m_tableKey != nullptr &&
+        wrap->m_nodeHolders.load(std::memory_order_acquire) == 0) {
+      ListUnheld(wrap);
     }
   }
 }
@@ -188,7 +145,8 @@ bool DataUnitManager::UpdateTotalDataMap() {
     }
     ++i;
   }
-  const std::vector<std::string> multiKeys(m_multiKeys.begin(), m_multiKeys.end());
+  std::vector<std::string> multiKeys(m_multiKeys.begin(), m_multiKeys.end());
+  multiKeys.insert(multiKeys.end(), m_foreignKeys.begin(), m_foreignKeys.end());
   for (const std::string& key : multiKeys) {
     auto found = m_totalDataMap.find(key);
     if (found != m_totalDataMap.end() && EraseIfSole(found, erased)) any = true;
@@ -201,7 +159,7 @@ void DataUnitManager::UpdateTotalDataMapUntilSettled() {
   }
 }
 
-int DataUnitManager::GetDataMapSize() {
+int DataUnitManager::GetDataMapSize() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return static_cast<int>(m_totalDataMap.size());
 }

@@ -1,10 +1,8 @@
 // Hash ids of mode records that the tree generation computed from the records' texts.
 //
-// A stage node forms its identity from its record's canonical text, never from an id
-// cached in a record it was given: the host may have changed a field after an earlier
-// hash. The generation hashes each record of its own copies of the lists once and lists
-// them here, for the nodes it builds on this thread, so that a large tree does not hash
-// the same text thousands of times.
+// The generation hashes each record of its own copies of the lists once and lists them
+// here, for the nodes it builds on this thread (FindGeneratedModeHash), so that a large
+// tree does not hash the same text thousands of times.
 #ifndef ORVEX_SRC_PARAMTREE_GENERATEDMODEHASHES_H
 #define ORVEX_SRC_PARAMTREE_GENERATEDMODEHASHES_H
 
@@ -47,27 +45,6 @@ class GeneratedModeHashes {
   std::unordered_map<const void*, std::string> m_hashes;
   GeneratedModeHashes* m_previous;
 };
-
-// A node's own-parameter hash of `given`, whose copy the node keeps in `copy`: the
-// generation's when it listed `given`, else the hash of the text; kept in the copy's
-// cachedHashId.
-template <class Record>
-std::string NodeModeHash(const Record& given, Record& copy) {
-  const std::string* listed = GeneratedModeHashes::Find(&given);
-  copy.cachedHashId = listed != nullptr ? *listed : std::string();
-  return CalcHashValueOfMode(&copy);
-}
-
-// The same for a node that takes a whole list of records.
-template <class Record>
-std::string NodeListHash(const std::vector<Record>& given, std::vector<Record>& copy) {
-  for (size_t i = 0; i < copy.size(); ++i) {
-    const std::string* listed = GeneratedModeHashes::Find(&given[i]);
-    copy[i].cachedHashId = listed != nullptr ? *listed : std::string();
-  }
-  if (const std::string* listed = GeneratedModeHashes::Find(&given)) return *listed;
-  return CalcHashValueOfModesVec(&copy);
-}
 
 }  // namespace orvex
 

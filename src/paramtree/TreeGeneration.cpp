@@ -11,6 +11,8 @@ namespace orvex {
 
 thread_local GeneratedModeHashes* GeneratedModeHashes::t_current = nullptr;
 
+const std::string* FindGeneratedModeHash(const void* recordOrList) { return GeneratedModeHashes::Find(recordOrList); }
+
 namespace {
 
 // Builds a node below `parent` and offers it to the tree. A refused node (the tree takes
@@ -23,7 +25,6 @@ Node* AddNode(QZParameterTree* tree, typename Node::ParentType* parent, const Ar
   return node;
 }
 
-
 // Lists an accepted node in the tree's stage list of its stage.
 template <class Node>
 Node* Register(QZParameterTree* tree, Node* node) {
@@ -31,15 +32,13 @@ Node* Register(QZParameterTree* tree, Node* node) {
   return node;
 }
 
-}  // namespace
-
-QZRef<QZParameterTree> GenerateWholeImageParamTreeByModes(
-    int scalingDownParameter, const std::vector<QZVP_ColourConversionModeStruct>& colourConversionModes,
+// Builds the whole-image part into the empty tree `result`.
+QZRef<QZParameterTree> GrowWholeImagePart(
+    QZRef<QZParameterTree> result, int scalingDownParameter,
+    const std::vector<QZVP_ColourConversionModeStruct>& colourConversionModes,
     const std::vector<QZVP_GrayscaleTransformationModeStruct>& grayscaleTransformationModes,
     const std::vector<QZVP_RegionPredetectionModeStruct>& regionPredetectionModes) {
-  QZRef<QZParameterTree> result(new QZParameterTree(tav::DUST_CANDIDATE_ROIS));
   QZParameterTree* tree = result.get();
-
   QZRef<PN_SourceImage> source(new PN_SourceImage(tree));
   if (!tree->PushBackNode(source->GetGlobalHash(), source)) return result;
   tree->SetRootNode(source.get());
@@ -67,6 +66,26 @@ QZRef<QZParameterTree> GenerateWholeImageParamTreeByModes(
     }
   }
   return result;
+}
+
+}  // namespace
+
+QZRef<QZParameterTree> GenerateWholeImageParamTreeByModes(
+    int scalingDownParameter, const std::vector<QZVP_ColourConversionModeStruct>& colourConversionModes,
+    const std::vector<QZVP_GrayscaleTransformationModeStruct>& grayscaleTransformationModes,
+    const std::vector<QZVP_RegionPredetectionModeStruct>& regionPredetectionModes) {
+  return GrowWholeImagePart(QZRef<QZParameterTree>(new QZParameterTree(tav::DUST_CANDIDATE_ROIS)), scalingDownParameter,
+                            colourConversionModes, grayscaleTransformationModes, regionPredetectionModes);
+}
+
+QZRef<QZParameterTree> GenerateWholeImageParamTreeByModes(
+    DataUnitManager* table, int scalingDownParameter,
+    const std::vector<QZVP_ColourConversionModeStruct>& colourConversionModes,
+    const std::vector<QZVP_GrayscaleTransformationModeStruct>& grayscaleTransformationModes,
+    const std::vector<QZVP_RegionPredetectionModeStruct>& regionPredetectionModes) {
+  return GrowWholeImagePart(QZRef<QZParameterTree>(new QZParameterTree(tav::DUST_CANDIDATE_ROIS, table)),
+                            scalingDownParameter, colourConversionModes, grayscaleTransformationModes,
+                            regionPredetectionModes);
 }
 
 namespace {

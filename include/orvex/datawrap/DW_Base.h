@@ -15,7 +15,7 @@
 #ifndef ORVEX_DATAWRAP_DW_BASE_H
 #define ORVEX_DATAWRAP_DW_BASE_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/foundation/PointerLists.h>
 #include <orvex/foundation/QZRef.h>
 #include <orvex/improc/QZMatrix.h>
@@ -126,10 +126,11 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   friend class NodeResultStore;
   // Node stores that hold this wrap; changed by NodeResultStore.
   std::atomic<int> m_nodeHolders{0};
-  // Guarded by the table mutex: the table holding it, the key it holds it under (while it
-  // holds it under one key only), the number of table entries holding it, and its place
-  // in its table's list of entries no node holds (-1: not listed).
-  DataUnitManager* m_table = nullptr;
+  // The table that owns it (the first to list it; null while none lists it), set and
+  // cleared under that table's mutex. Guarded by the owner's mutex: the key it holds it
+  // under (while it holds it under one key only), the number of its entries holding it,
+  // and its place in its list of entries no node holds (-1: not listed).
+  std::atomic<DataUnitManager*> m_table{nullptr};
   const std::string* m_tableKey = nullptr;
   int m_tableEntries = 0;
   int m_unheldSlot = -1;

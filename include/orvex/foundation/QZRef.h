@@ -13,7 +13,7 @@
 #ifndef ORVEX_FOUNDATION_QZREF_H
 #define ORVEX_FOUNDATION_QZREF_H
 
-#include <orvex/improc/QZObjectBase.h>
+#include <orvex/foundation/QZObjectBase.h>
 
 #include <cstddef>
 #include <type_traits>
@@ -21,28 +21,6 @@
 #include <vector>
 
 namespace orvex {
-
-// The marker left in the count while an object's deleting destructor runs.
-constexpr unsigned int kReleasedObjectMarker = 0xDEADF001u;
-// What release() throws when called on an object that holds no count.
-constexpr int kReleaseWithoutCount = 4711;
-
-inline void QZObjectBase::release() {
-  if (GetRefCount() == 0) {
-    throw kReleaseWithoutCount;
-  }
-  if (InterlockedDecrement(&m_refCount) == 0) {
-    // Atomic, because TryAddRef may read the count of a dying object from another thread.
-    __atomic_store_n(&m_refCount, static_cast<int>(kReleasedObjectMarker), __ATOMIC_RELEASE);
-    delete this;
-  }
-}
-
-inline bool QZObjectBase::TryClaimSoleCount() {
-  int expected = 1;
-  return __atomic_compare_exchange_n(&m_refCount, &expected, static_cast<int>(kReleasedObjectMarker), false,
-                                     __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
-}
 
 class QZGraveyard;
 
@@ -100,7 +78,9 @@ class QZRef {
   T* get() const noexcept { return m_ptr; }
   T* operator->() const noexcept { return m_ptr; }
   T& operator*() const noexcept { return *m_ptr; }
-  explicit operator bool() const noexcept { return m_ptr != nullptr; }
+  // The held object as a plain pointer (null when empty): borrowed, valid while a count
+  // is held somewhere. Also what tests a handle against null.
+  operator T*() const noexcept { return m_ptr; }
 
  private:
   // Counting always goes through the QZObjectBase part, wherever it lies in T.

@@ -1,4 +1,4 @@
-// What the cache did since the process started or the statistics were last reset:
+// What a pool's cache did since the pool was made or its statistics were last reset:
 // per stage, how requests for results were answered and how many computations ran.
 // Read with QZParameterTreeAndDataPool::GetStatistics. The counters are relaxed atomics,
 // free on the request path: a snapshot taken while other threads work is approximate, and
@@ -7,12 +7,14 @@
 #ifndef ORVEX_LOADER_CACHESTATISTICS_H
 #define ORVEX_LOADER_CACHESTATISTICS_H
 
+#include <orvex/paramtree/RequestCounters.h>
+
 #include <cstdint>
 
 namespace orvex {
 
 // Stage numbers 1 to 23 index the per-stage counters; 0 and 24 to 28 stay unused.
-constexpr int kStatisticsStageSlots = 29;
+constexpr int kStatisticsStageSlots = RequestCounters::kStageSlots;
 
 struct StageStatistics {
   uint64_t ownResults = 0;      // requests answered from the node's own store

@@ -12,7 +12,7 @@
 #ifndef ORVEX_LOADER_PARAMTREEGROUP_H
 #define ORVEX_LOADER_PARAMTREEGROUP_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/paramtree/QZParameterTree.h>
 #include <orvex/tav/Interfaces.h>
 
@@ -63,6 +63,12 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
   static bool AddSourceDataToGroups(const std::vector<ParamTreeGroup*>& groups, QZRef<QZMatrix>& image,
                                     int sourceImageArg1, int sourceImageArg2, char* hashOut,
                                     const StageRequestMap& savedTypes);
+  // Adds every candidate region that the tree's candidate-regions nodes find in the
+  // source image (computing them first when needed) through the region colour image nodes
+  // below them; returns the region ids, in node and region order, each to be used as the
+  // key of the region nodes' results. A region added before is found again and listed
+  // once more. Empty for a group without tree or an image it was not given.
+  std::vector<std::string> AddCandidateRegions(const std::string& sourceHash);
   void PlusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes);
   void MinusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes);
   // Drops that source image's results from the tree, except the stages still counted,

@@ -3,14 +3,14 @@
 // Ownership: the group pool holds one count of each registered group, the cache one of
 // each tree; UpdateTreeGroups drops what only they hold.
 //
-// Threads: one mutex for all loaders serialises InitParameterTreeGroup (and everything
-// the host's callback does) against UpdateTreeGroups; it is the outermost lock of the
+// Threads: the loader's mutex serialises InitParameterTreeGroup (and everything the
+// host's callback does) against UpdateTreeGroups; it is the outermost lock of the
 // library. CreateParameterTree, ExtandRegionPart and GetParamTreeGroupPool take no lock:
 // outside the callback the host serialises them itself.
 #ifndef ORVEX_LOADER_QZPARAMETERTREELOADER_H
 #define ORVEX_LOADER_QZPARAMETERTREELOADER_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/improc/QZ_ImageParameter.h>
 #include <orvex/loader/ParamTreeGroup.h>
 #include <orvex/paramtree/QZParameterTree.h>
@@ -30,7 +30,10 @@ typedef QZRef<ParamTreeGroup> (*ParamTreeGroupCallback)(void* host, QZParameterT
 
 class ORVEX_EXPORT QZParameterTreeLoader {
  public:
+  // A loader whose trees share their results through the table of the pool in use.
   QZParameterTreeLoader() = default;
+  // A loader whose trees share their results through `table` (its pool's).
+  explicit QZParameterTreeLoader(DataUnitManager* table) : m_table(table) {}
   ~QZParameterTreeLoader();
   QZParameterTreeLoader(const QZParameterTreeLoader&) = delete;
   QZParameterTreeLoader& operator=(const QZParameterTreeLoader&) = delete;
@@ -54,11 +57,15 @@ class ORVEX_EXPORT QZParameterTreeLoader {
   // Drops the trees only the cache holds into `dropped`; true when a tree went.
   bool UpdateParamTrees(QZGraveyard& dropped);
 
+  // The table the trees share their results through; null: the pool's in use.
+  DataUnitManager* m_table = nullptr;
+  // m_mutex orders the registration and clean-up of groups: the callback fills the maps
+  // below under it, UpdateTreeGroups empties them under it. The outermost lock of the
+  // library. (The maps are not annotated as guarded: the host fills them from its
+  // callback, and builds trees outside it while no other thread uses the loader.)
+  std::mutex m_mutex;
   std::map<std::string, QZRef<ParamTreeGroup>> m_groupPool;
   std::map<std::string, QZRef<QZParameterTree>> m_treeCache;
-  // m_mutex guards the registration and clean-up of groups of every loader; the
-  // outermost lock of the library.
-  static std::mutex m_mutex;
 };
 
 // Whether a stage is a region stage (9 to 23 and beyond), not a whole-image one (1 to 8, or 0).

@@ -2,7 +2,7 @@
 #ifndef ORVEX_MODES_MODELISTRULES_H
 #define ORVEX_MODES_MODELISTRULES_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/modes/ModeRecords.h>
 
 #include <vector>

@@ -1,51 +1,29 @@
-// The process-wide table of shared results, and the per-source counters of the stages
-// whose results requesters still need.
+// A table of shared results: results by data hash id, shared by every tree whose nodes
+// use the table (the pool's table is the process-wide one), with the counters of how the
+// requests for results were answered.
 //
 // Ownership: the table holds one count of every result it lists; a purge releases the
-// results that nobody else holds. Threads: every table operation takes the one
-// process-wide table mutex; the counters take their own mutex.
+// results that nobody else holds. A result belongs to the table that listed it first:
+// another table that lists it too keeps it among the entries every purge looks at.
+// Threads: every table operation takes the table's mutex; the counters are atomics.
 #ifndef ORVEX_PARAMTREE_DATAUNITMANAGER_H
 #define ORVEX_PARAMTREE_DATAUNITMANAGER_H
 
-#include <orvex/Export.h>
 #include <orvex/datawrap/DW_Base.h>
+#include <orvex/foundation/Export.h>
+#include <orvex/foundation/ThreadAnnotations.h>
+#include <orvex/paramtree/RequestCounters.h>
+#include <orvex/paramtree/StageTypeCounter.h>
 #include <orvex/tav/Enums.h>
 
-#include <map>
-#include <set>
-#include <unordered_map>
-#include <vector>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace orvex {
-
-// A host's request for one source image: an entry with the value 1 asks that the results
-// of that stage stay in their nodes; entries with other values are ignored.
-typedef std::map<tav::DataUnitStageType, int> StageRequestMap;
-
-class ORVEX_EXPORT StageTypeCounter {
- public:
-  StageTypeCounter() = default;
-  StageTypeCounter(const StageTypeCounter& other);
-  StageTypeCounter& operator=(const StageTypeCounter& other);
-
-  // Adds one request for every stage marked 1.
-  void UpdateCounter(const StageRequestMap& request);
-  // Withdraws one request for every stage marked 1 that has requests; a stage whose last
-  // request goes loses its entry.
-  void MinusCounter(const StageRequestMap& request);
-  // Whether some requester still needs the stage's results.
-  bool IsTypeNeedSave(tav::DataUnitStageType stage) const;
-  bool IsEmpty() const;
-
- private:
-  // m_countMutex guards m_typeCounts; taken after the tree group's mutex, before nothing.
-  mutable std::mutex m_countMutex;
-  // An entry exists only while its count is at least 1.
-  std::map<tav::DataUnitStageType, int> m_typeCounts;
-};
 
 // The table of results keeps, beside its entries, the list of the entries that no
 // parameter node holds (node stores count themselves in each result): only those can be
@@ -82,38 +60,44 @@ class ORVEX_EXPORT DataUnitManager {
   // UpdateTotalDataMap until a purge erases nothing: results freed by one purge may leave
   // the results they held (their extra inputs) to the table alone.
   void UpdateTotalDataMapUntilSettled();
-  int GetDataMapSize();
+  int GetDataMapSize() const;
 
   // For node stores: of these results, which they still hold, those that no node holds
   // any more become candidates of the next purge.
   void NoteResultsWithoutNodeHolder(const std::vector<QZRef<DW_Base>>& results);
 
+  // How the requests of the nodes that share their results through this table were answered.
+  RequestCounters& Requests() { return m_requests; }
+  const RequestCounters& Requests() const { return m_requests; }
+
  private:
   typedef std::unordered_map<std::string, QZRef<DW_Base>> Map;
-  // The entry under `id`, looked up without building a string. REQUIRES: m_mutex held.
-  Map::iterator FindEntry(std::string_view id);
+  // The entry under `id`, looked up without building a string.
+  Map::iterator FindEntry(std::string_view id) ORVEX_REQUIRES(m_mutex);
   // Bookkeeping when an entry starts to hold its result, and before it lets go of it.
-  // REQUIRES: m_mutex held.
-  void Enter(Map::iterator entry, bool nodeWillHold);
-  void Leave(Map::iterator entry);
-  void LeaveOf(DW_Base* result, const std::string& key);
-  // Lists a result as held by no node, or takes it off that list. REQUIRES: m_mutex held.
-  void ListUnheld(DW_Base* result);
-  static void UnlistUnheld(DW_Base* result);
-  // Erases `entry` when only the table holds its result. REQUIRES: m_mutex held.
-  bool EraseIfSole(Map::iterator entry, QZGraveyard& erased);
+  void Enter(Map::iterator entry, bool nodeWillHold) ORVEX_REQUIRES(m_mutex);
+  void Leave(Map::iterator entry) ORVEX_REQUIRES(m_mutex);
+  void LeaveOf(DW_Base* result, const std::string& key) ORVEX_REQUIRES(m_mutex);
+  // Lists a result of this table as held by no node, or takes it off that list.
+  void ListUnheld(DW_Base* result) ORVEX_REQUIRES(m_mutex);
+  void UnlistUnheld(DW_Base* result) ORVEX_REQUIRES(m_mutex);
+  // Erases `entry` when only the table holds its result.
+  bool EraseIfSole(Map::iterator entry, QZGraveyard& erased) ORVEX_REQUIRES(m_mutex);
 
-  // m_mutex guards the maps and lists of every manager and the table fields of every
-  // result. Taken inside node locks, never around one; inside it only lazy results are
-  // built (wrap and leaf locks). Nothing is freed while it is held.
-  static std::mutex m_mutex;
-  Map m_totalDataMap;
+  // m_mutex guards the fields below and the table fields of the results this table owns.
+  // Taken inside node locks, never around one; inside it only lazy results are built
+  // (wrap and leaf locks). Nothing is freed while it is held.
+  mutable std::mutex m_mutex;
+  Map m_totalDataMap ORVEX_GUARDED_BY(m_mutex);
   // The text FindEntry looks up, kept to spare an allocation per lookup.
-  std::string m_probe;
-  // The entries no node holds (each result knows its slot).
-  std::vector<DW_Base*> m_unheld;
-  // Entries whose result the tables hold under more than one key: looked at by every purge.
-  std::set<std::string> m_multiKeys;
+  std::string m_probe ORVEX_GUARDED_BY(m_mutex);
+  // The entries of owned results no node holds (each result knows its slot).
+  std::vector<DW_Base*> m_unheld ORVEX_GUARDED_BY(m_mutex);
+  // Entries every purge looks at: results this table holds under more than one key, and
+  // (m_foreignKeys) results another table owns.
+  std::set<std::string> m_multiKeys ORVEX_GUARDED_BY(m_mutex);
+  std::set<std::string> m_foreignKeys ORVEX_GUARDED_BY(m_mutex);
+  RequestCounters m_requests;
 };
 
 template <class Make>

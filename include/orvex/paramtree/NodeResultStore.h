@@ -10,7 +10,7 @@
 #ifndef ORVEX_PARAMTREE_NODERESULTSTORE_H
 #define ORVEX_PARAMTREE_NODERESULTSTORE_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/datawrap/DW_Base.h>
 
 #include <map>

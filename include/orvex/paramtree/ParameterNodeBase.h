@@ -11,14 +11,15 @@
 #ifndef ORVEX_PARAMTREE_PARAMETERNODEBASE_H
 #define ORVEX_PARAMTREE_PARAMETERNODEBASE_H
 
-#include <orvex/Export.h>
 #include <orvex/datawrap/DW_Base.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/foundation/PointerLists.h>
 #include <orvex/foundation/QZRef.h>
+#include <orvex/foundation/ThreadAnnotations.h>
 #include <orvex/paramtree/NodeResultStore.h>
+#include <orvex/paramtree/RequestCounters.h>
 #include <orvex/tav/Interfaces.h>
 
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -63,7 +64,8 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   // The same, handing the node's counts of the dropped results to `dropped`, so that the
   // caller releases them after its own locks.
   void RemoveSameSourceData(const std::string& sourceImageHashId, DroppedResults& dropped);
-  // The table of results the node shares its results through.
+  // The table of results the node shares its results through (its tree's); null for a
+  // node outside any tree, which keeps its results to itself.
   DataUnitManager* GetTable() const { return m_table; }
 
   const std::string& GetGlobalHash() const { return m_globalHash; }
@@ -87,8 +89,8 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   QZRef<DW_Base> GetDataBase(const std::string& key, bool calc, bool setRequired);
   // Keeps `data` under `key` unless the node or the table already has an entry there.
   QZRef<DW_Base> AddNonexistentData(const std::string& key, QZRef<DW_Base> data);
-  // Keeps `result` under `key` in the node's store. REQUIRES: m_dataMutex held.
-  void StoreResult(const std::string& key, const QZRef<DW_Base>& result);
+  // Keeps `result` under `key` in the node's store.
+  void StoreResult(const std::string& key, const QZRef<DW_Base>& result) ORVEX_REQUIRES(m_dataMutex);
 
   // Whether the stage makes its results from its parent's (false for the nodes whose
   // results are handed in from outside).
@@ -100,6 +102,8 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   virtual void SetRequiredData(const std::string& key, DW_Base* data);
 
   void SetStage(tav::DataUnitStageType stage) { m_stageType = stage; }
+  // Counts how a request for a result was answered, in the table's counters.
+  void CountRequest(RequestCounters::Outcome outcome) const;
   // Points the interface hash id at m_globalHash.
   void PublishHashId() { m_hashId = m_globalHash.c_str(); }
 
@@ -110,39 +114,12 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   std::string m_referenceHash;
   ParameterNodeBase* m_parent;
   ParamNodeArray m_children;
-  // The table of results the node shares its results through (its tree's).
+  // The table of results the node shares its results through (its tree's), or null.
   DataUnitManager* m_table;
   // m_dataMutex guards m_dataMap. Lock order: a node's lock before its ancestors', the
   // table's and data-wrap locks.
   mutable std::mutex m_dataMutex;
-  NodeResultStore m_dataMap;
-};
-
-// A binarization node of a region part and its descendants, by stage number.
-class ORVEX_EXPORT ParamNodeRelation : public QZObjectBase {
- public:
-  explicit ParamNodeRelation(ParameterNodeBase* node);
-  ~ParamNodeRelation() override;
-
-  ParameterNodeBase* GetNode() const { return m_node; }
-  // The list of that stage, created empty when missing.
-  std::vector<ParameterNodeBase*>& GetChildNodes(int stage);
-
- private:
-  ParameterNodeBase* m_node;
-  std::map<int, std::vector<ParameterNodeBase*>> m_childNodes;
-};
-
-// The relations of one binarization group.
-class ORVEX_EXPORT ParamNodeGroup {
- public:
-  ParamNodeGroup() = default;
-  explicit ParamNodeGroup(const std::vector<QZRef<ParamNodeRelation>>& relations) : m_groupNodes(relations) {}
-  std::vector<QZRef<ParamNodeRelation>>& GetGroupNodes() { return m_groupNodes; }
-  const std::vector<QZRef<ParamNodeRelation>>& GetGroupNodes() const { return m_groupNodes; }
-
- private:
-  std::vector<QZRef<ParamNodeRelation>> m_groupNodes;
+  NodeResultStore m_dataMap ORVEX_GUARDED_BY(m_dataMutex);
 };
 
 }  // namespace orvex

@@ -8,8 +8,10 @@
 #ifndef ORVEX_PARAMTREE_QZPARAMETERTREE_H
 #define ORVEX_PARAMTREE_QZPARAMETERTREE_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
+#include <orvex/foundation/ThreadAnnotations.h>
 #include <orvex/paramtree/DataUnitManager.h>
+#include <orvex/paramtree/ParamNodeRelation.h>
 #include <orvex/paramtree/ParameterNodeBase.h>
 
 #include <array>
@@ -28,9 +30,12 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   // Stage numbers a tree lists nodes under: 0 to 28 (24 to 28 are reserved).
   static constexpr int kStageSlots = 29;
 
-  // A tree whose nodes share their results through `table` (by default the table of the
-  // pool in use now).
-  explicit QZParameterTree(tav::DataUnitStageType endNodeType, DataUnitManager* table = nullptr);
+  // A tree whose nodes share their results through the table of the pool in use now
+  // (defined with the pool, the one place below the host that looks the pool up).
+  explicit QZParameterTree(tav::DataUnitStageType endNodeType);
+  // A tree whose nodes share their results through `table`; with null, each node keeps
+  // its results to itself.
+  QZParameterTree(tav::DataUnitStageType endNodeType, DataUnitManager* table);
   ~QZParameterTree() override;
   QZParameterTree(const QZParameterTree&) = delete;
   QZParameterTree& operator=(const QZParameterTree&) = delete;
@@ -73,17 +78,17 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   // to `dropped`, for the caller to release after its own locks before it purges the table.
   void DropSourceResults(const std::string& sourceImageHashId, const StageTypeCounter* counter,
                          DroppedResults& dropped);
-  // The table of results the tree's nodes share their results through: the pool's in use
-  // when the tree was made.
+  // The table of results the tree's nodes share their results through.
   DataUnitManager* GetTable() const { return m_table; }
   // Number of source images whose region ids the tree keeps.
   int GetRegionIdSourceCount() const;
 
  private:
   DataUnitManager* m_table;
-  // m_regionIdsMutex guards m_regionIdsBySource; taken inside node locks, before nothing.
+  // m_regionIdsMutex guards m_regionIdsBySource; taken inside node locks, an unordered
+  // leaf: nothing is taken while it is held.
   mutable std::mutex m_regionIdsMutex;
-  std::map<std::string, std::vector<std::string>> m_regionIdsBySource;
+  std::map<std::string, std::vector<std::string>> m_regionIdsBySource ORVEX_GUARDED_BY(m_regionIdsMutex);
   int m_saveUnitType;
   tav::DataUnitStageType m_endNodeType;
   std::map<tav::DataUnitStageType, ParamNodeArray> m_nodesMap;

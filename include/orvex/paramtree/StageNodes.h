@@ -1,19 +1,147 @@
-// The 23 stage nodes, one per pipeline stage. A node keeps its own copy of its
-// parameters, forms its identity at construction, makes its lazy result on top of its
-// parent's result (CalcData) and attaches the extra inputs its result needs
-// (SetRequiredData). The source node and the region colour image node take their results
-// from outside (AddData). Construction enters the node in its parent's child list; the
-// tree generation registers it with the tree.
+// The parameter nodes of the 23 stages.
+//
+// PN_Stage<N> is the node of stage N (the stage table names it PN_ROIBinaryImage and so
+// on): it keeps its own copy of its parameters, forms its identity from them at
+// construction, makes its lazy result on top of its parent's (CalcData) and fetches the
+// extra inputs its wrap needs from its ancestors (SetRequiredData), all as the stage's
+// row says. The source node and the region colour image node take their results from the
+// host (AddData) and have classes of their own, below. Construction enters a node in its
+// parent's child list; the tree generation registers it with the tree.
 #ifndef ORVEX_PARAMTREE_STAGENODES_H
 #define ORVEX_PARAMTREE_STAGENODES_H
 
 #include <orvex/datawrap/RegionWraps.h>
-#include <orvex/datawrap/WholeImageWraps.h>
+#include <orvex/paramtree/NodeParameters.h>
 #include <orvex/paramtree/QZDelayObj.h>
 
-#include <vector>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 namespace orvex {
+namespace nodes {
+
+// The hashes of a stage's key texts, each computed once per process.
+template <int N>
+const std::string& ModeKeyHash() {
+  static_assert(StageRow<N>::kModeKey != nullptr, "a stage without parameters hashes its key text");
+  static const std::string hash = HashOfKeyText(StageRow<N>::kModeKey);
+  return hash;
+}
+template <int N>
+const std::string& AnchorKeyHash() {
+  static const std::string hash = HashOfKeyText(StageRow<N>::kAnchorKey);
+  return hash;
+}
+
+// The ancestor `Distance` parent links up, typed by the chain of parent classes; null
+// when the chain ends before.
+template <int Distance>
+struct Ancestor {
+  template <class Node>
+  static auto Of(Node* node) {
+    return Ancestor<Distance - 1>::Of(node != nullptr ? node->GetPreviousNode() : nullptr);
+  }
+};
+template <>
+struct Ancestor<0> {
+  template <class Node>
+  static Node* Of(Node* node) {
+    return node;
+  }
+};
+
+}  // namespace nodes
+
+template <int N>
+class ORVEX_EXPORT PN_Stage : public QZDelayObj<stages::WrapOf<N>, stages::NodeOf<StageRow<N>::kParent>> {
+  using Row = StageRow<N>;
+  using Wrap = stages::WrapOf<N>;
+  using Parameters = typename Row::Parameters;
+  using ParentNode = stages::NodeOf<Row::kParent>;
+  using Base = QZDelayObj<Wrap, ParentNode>;
+  static constexpr bool kHasParameters = !std::is_same<Parameters, stages::NoParameters>::value;
+  using Argument = std::conditional_t<std::is_same<Parameters, int>::value, int, const Parameters&>;
+
+ public:
+  // A node of a stage without parameters below `parent`.
+  template <bool P = kHasParameters, std::enable_if_t<!P, int> = 0>
+  PN_Stage(QZParameterTree* tree, ParentNode* parent) : Base(tree, parent) {
+    FormIdentity(nodes::ModeKeyHash<N>());
+  }
+  // A node below `parent` with its own copy of the parameters.
+  template <bool P = kHasParameters, std::enable_if_t<P, int> = 0>
+  PN_Stage(QZParameterTree* tree, ParentNode* parent, Argument parameters) : Base(tree, parent), m_mode(parameters) {
+    FormIdentity(OwnParameterHash(Row::kModeKey, parameters, m_mode));
+  }
+
+ private:
+  // The stage number, the own-parameter hash and the ids chained from the parent's; an
+  // anchor then restarts the layer chain of the nodes below it.
+  void FormIdentity(const std::string& singleModeHash) {
+    this->SetStage(static_cast<tav::DataUnitStageType>(N));
+    this->m_singleModeHash = singleModeHash;
+    this->CommonFillAllHashId();
+    if constexpr (Row::kAnchorKey != nullptr) {
+      if (!this->m_globalHash.empty()) {
+        this->m_layerHash = nodes::AnchorKeyHash<N>();
+        this->m_referenceHash = this->m_globalHash;
+      }
+    }
+  }
+
+  bool ComputesResults() const override { return !Row::kAddedByHost; }
+
+  QZRef<DW_Base> CalcData(const std::string&, DW_Base*) override {
+    if constexpr (Row::kAddedByHost) {
+      return QZRef<DW_Base>();
+    } else {
+      // Built unlinked: the node links it to the parent's result once it has its hash id,
+      // so nobody who finds it in the parent's child list sees the id change.
+      using ParentWrap = stages::WrapOf<Row::kParent>;
+      if constexpr (kHasParameters) {
+        return QZRef<DW_Base>(new Wrap(static_cast<ParentWrap*>(nullptr), wraps::ParameterArgument<Parameters>::ForStage(m_mode)));
+      } else {
+        return QZRef<DW_Base>(new Wrap(static_cast<ParentWrap*>(nullptr)));
+      }
+    }
+  }
+
+  // Fetches the extra inputs from the ancestors of their stages, for the same key (for the
+  // wrap's source image when a region stage reads a whole-image result), and attaches them
+  // together; nothing while an ancestor has no result, so the next fetch tries again.
+  void SetRequiredData(const std::string& key, DW_Base* data) override {
+    if constexpr (Row::Inputs::kCount > 0) {
+      auto* wrap = static_cast<Wrap*>(data);
+      if (wrap->IsRequiredDataAvailable()) return;
+      typename Wrap::InputTuple inputs;
+      if (!FetchInputs(key, *wrap, inputs, std::make_index_sequence<Row::Inputs::kCount>{})) return;
+      wrap->SetExtraInputs(inputs);
+      wrap->SetRequiredDataAvailableFlag(true);
+    }
+  }
+
+  template <class Inputs, std::size_t... I>
+  bool FetchInputs(const std::string& key, const Wrap& wrap, Inputs& inputs, std::index_sequence<I...>) {
+    std::string sourceKey;
+    return (FetchInput<I>(key, wrap, sourceKey, inputs) && ...);
+  }
+
+  template <std::size_t I, class Inputs>
+  bool FetchInput(const std::string& key, const Wrap& wrap, std::string& sourceKey, Inputs& inputs) {
+    constexpr int kInput = std::tuple_element_t<I, typename wraps::InputFields<typename Row::Inputs>::List>::kStage;
+    auto* node = nodes::Ancestor<stages::DistanceUp<N, kInput>()>::Of(this);
+    if (node == nullptr) return false;
+    // Whole-image nodes hold their results under the source image's id.
+    const bool bySource = stages::IsRegionStage(N) && !stages::IsRegionStage(kInput);
+    if (bySource && sourceKey.empty()) sourceKey = wrap.GetSourceHashID();
+    std::get<I>(inputs) = node->GetData(bySource ? sourceKey : key, true, true);
+    return static_cast<bool>(std::get<I>(inputs));
+  }
+
+  Parameters m_mode;
+};
 
 class ORVEX_EXPORT PN_SourceImage : public QZDelayObj<DW_SourceImage, PN_NoneNode> {
  public:
@@ -34,223 +162,13 @@ class ORVEX_EXPORT PN_SourceImage : public QZDelayObj<DW_SourceImage, PN_NoneNod
   bool ComputesResults() const override { return false; }
 };
 
-class ORVEX_EXPORT PN_ColourImageAfterSizeFitting : public QZDelayObj<DW_ColourImageAfterSizeFitting, PN_SourceImage> {
+class ORVEX_EXPORT PN_ROIColourImage : public PN_Stage<tav::DUST_ROI_COLOUR_IMAGE> {
  public:
-  PN_ColourImageAfterSizeFitting(QZParameterTree* tree, PN_SourceImage* parent);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-};
-
-class ORVEX_EXPORT PN_ColourImageAfterScalingDown
-    : public QZDelayObj<DW_ColourImageAfterScalingDown, PN_ColourImageAfterSizeFitting> {
- public:
-  PN_ColourImageAfterScalingDown(QZParameterTree* tree, PN_ColourImageAfterSizeFitting* parent, int scalingDownParameter);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-  int m_scalingDownParameter;
-};
-
-class ORVEX_EXPORT PN_ColourImageForROI : public QZDelayObj<DW_ColourImageForROI, PN_ColourImageAfterScalingDown> {
- public:
-  PN_ColourImageForROI(QZParameterTree* tree, PN_ColourImageAfterScalingDown* parent);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-};
-
-class ORVEX_EXPORT PN_GrayscaleImageColourConverted
-    : public QZDelayObj<DW_GrayscaleImageColourConverted, PN_ColourImageForROI> {
- public:
-  PN_GrayscaleImageColourConverted(QZParameterTree* tree, PN_ColourImageForROI* parent,
-                                   const QZVP_ColourConversionModeStruct& mode);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-  QZVP_ColourConversionModeStruct m_mode;
-};
-
-class ORVEX_EXPORT PN_GrayscaleImageTransformed
-    : public QZDelayObj<DW_GrayscaleImageTransformed, PN_GrayscaleImageColourConverted> {
- public:
-  PN_GrayscaleImageTransformed(QZParameterTree* tree, PN_GrayscaleImageColourConverted* parent,
-                               const QZVP_GrayscaleTransformationModeStruct& mode);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-  void SetRequiredData(const std::string& key, DW_Base* data) override;
-  QZVP_GrayscaleTransformationModeStruct m_mode;
-};
-
-class ORVEX_EXPORT PN_GrayscaleImageForROI : public QZDelayObj<DW_GrayscaleImageForROI, PN_GrayscaleImageTransformed> {
- public:
-  PN_GrayscaleImageForROI(QZParameterTree* tree, PN_GrayscaleImageTransformed* parent);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-};
-
-class ORVEX_EXPORT PN_CandidateROIs : public QZDelayObj<DW_CandidateROIs, PN_GrayscaleImageForROI> {
- public:
-  PN_CandidateROIs(QZParameterTree* tree, PN_GrayscaleImageForROI* parent,
-                   const QZVP_RegionPredetectionModeStruct& mode);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-  void SetRequiredData(const std::string& key, DW_Base* data) override;
-  QZVP_RegionPredetectionModeStruct m_mode;
-};
-
-class ORVEX_EXPORT PN_ROIColourImage : public QZDelayObj<DW_ROIColourImage, PN_CandidateROIs> {
- public:
-  PN_ROIColourImage(QZParameterTree* tree, PN_CandidateROIs* parent);
+  PN_ROIColourImage(QZParameterTree* tree, PN_CandidateROIs* parent) : PN_Stage(tree, parent) {}
   // Adds (or finds) the result for one region of a candidate-regions result and writes
   // its hash id, with a NUL, into `hashOut` (65 bytes). False for null regions or a
   // region without hash id.
   bool AddData(DW_CandidateROIs* regions, const QZ_Quad& quad, char* hashOut);
-
- private:
-  bool ComputesResults() const override { return false; }
-};
-
-class ORVEX_EXPORT PN_ROIGrayscaleImageColourConverted
-    : public QZDelayObj<DW_ROIGrayscaleImageColourConverted, PN_ROIColourImage> {
- public:
-  PN_ROIGrayscaleImageColourConverted(QZParameterTree* tree, PN_ROIColourImage* parent,
-                                      const QZVP_ColourConversionModeStruct& mode);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-  void SetRequiredData(const std::string& key, DW_Base* data) override;
-  QZVP_ColourConversionModeStruct m_mode;
-};
-
-class ORVEX_EXPORT PN_ROIGrayscaleImageTransformed
-    : public QZDelayObj<DW_ROIGrayscaleImageTransformed, PN_ROIGrayscaleImageColourConverted> {
- public:
-  PN_ROIGrayscaleImageTransformed(QZParameterTree* tree, PN_ROIGrayscaleImageColourConverted* parent,
-                                  const QZVP_GrayscaleTransformationModeStruct& mode);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-  QZVP_GrayscaleTransformationModeStruct m_mode;
-};
-
-class ORVEX_EXPORT PN_ROIGrayscaleImage : public QZDelayObj<DW_ROIGrayscaleImage, PN_ROIGrayscaleImageTransformed> {
- public:
-  PN_ROIGrayscaleImage(QZParameterTree* tree, PN_ROIGrayscaleImageTransformed* parent);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-};
-
-class ORVEX_EXPORT PN_ROIGrayscaleImageRotated : public QZDelayObj<DW_ROIGrayscaleImageRotated, PN_ROIGrayscaleImage> {
- public:
-  PN_ROIGrayscaleImageRotated(QZParameterTree* tree, PN_ROIGrayscaleImage* parent);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-};
-
-class ORVEX_EXPORT PN_ROIGrayscaleImagePerspectiveCorrected
-    : public QZDelayObj<DW_ROIGrayscaleImagePerspectiveCorrected, PN_ROIGrayscaleImageRotated> {
- public:
-  PN_ROIGrayscaleImagePerspectiveCorrected(QZParameterTree* tree, PN_ROIGrayscaleImageRotated* parent);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-};
-
-class ORVEX_EXPORT PN_ROIGrayscaleImageEnhanced
-    : public QZDelayObj<DW_ROIGrayscaleImageEnhanced, PN_ROIGrayscaleImagePerspectiveCorrected> {
- public:
-  PN_ROIGrayscaleImageEnhanced(QZParameterTree* tree, PN_ROIGrayscaleImagePerspectiveCorrected* parent,
-                               const QZVP_GrayscaleEnhancementModeStruct& mode);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-  QZVP_GrayscaleEnhancementModeStruct m_mode;
-};
-
-class ORVEX_EXPORT PN_ROIGaryImageProcessed : public QZDelayObj<DW_ROIGaryImageProcessed, PN_ROIGrayscaleImageEnhanced> {
- public:
-  PN_ROIGaryImageProcessed(QZParameterTree* tree, PN_ROIGrayscaleImageEnhanced* parent);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-};
-
-class ORVEX_EXPORT PN_ROIBinaryImage : public QZDelayObj<DW_ROIBinaryImage, PN_ROIGaryImageProcessed> {
- public:
-  PN_ROIBinaryImage(QZParameterTree* tree, PN_ROIGaryImageProcessed* parent, const QZVP_BinarizationModeStruct& mode);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-  QZVP_BinarizationModeStruct m_mode;
-};
-
-class ORVEX_EXPORT PN_ROITextureDetectionResult : public QZDelayObj<DW_TextureDetectionResult, PN_ROIBinaryImage> {
- public:
-  PN_ROITextureDetectionResult(QZParameterTree* tree, PN_ROIBinaryImage* parent,
-                               const std::vector<QZVP_TextureDetectionModeStruct>& modes);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-  std::vector<QZVP_TextureDetectionModeStruct> m_modes;
-};
-
-class ORVEX_EXPORT PN_ROIGrayscaleImageForStructurizing
-    : public QZDelayObj<DW_ROIGrayscaleImageForStructurizing, PN_ROITextureDetectionResult> {
- public:
-  PN_ROIGrayscaleImageForStructurizing(QZParameterTree* tree, PN_ROITextureDetectionResult* parent,
-                                       const QZVP_GrayscaleEnhancementModeStruct& mode);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-  void SetRequiredData(const std::string& key, DW_Base* data) override;
-  QZVP_GrayscaleEnhancementModeStruct m_mode;
-};
-
-class ORVEX_EXPORT PN_ROIBinaryImageForTextFiltering
-    : public QZDelayObj<DW_ROIBinaryImageForTextFiltering, PN_ROIGrayscaleImageForStructurizing> {
- public:
-  PN_ROIBinaryImageForTextFiltering(QZParameterTree* tree, PN_ROIGrayscaleImageForStructurizing* parent,
-                                    const QZVP_BinarizationModeStruct& mode);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-  void SetRequiredData(const std::string& key, DW_Base* data) override;
-  QZVP_BinarizationModeStruct m_mode;
-};
-
-class ORVEX_EXPORT PN_ROIBinaryImageForStructurizing
-    : public QZDelayObj<DW_ROIBinaryImageForStructurizing, PN_ROIBinaryImageForTextFiltering> {
- public:
-  PN_ROIBinaryImageForStructurizing(QZParameterTree* tree, PN_ROIBinaryImageForTextFiltering* parent,
-                                    const std::vector<QZVP_TextFilterModeStruct>& modes);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-  std::vector<QZVP_TextFilterModeStruct> m_modes;
-};
-
-class ORVEX_EXPORT PN_Contours : public QZDelayObj<DW_Contours, PN_ROIBinaryImageForStructurizing> {
- public:
-  PN_Contours(QZParameterTree* tree, PN_ROIBinaryImageForStructurizing* parent);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-};
-
-class ORVEX_EXPORT PN_LineSegments : public QZDelayObj<DW_LineSegments, PN_Contours> {
- public:
-  PN_LineSegments(QZParameterTree* tree, PN_Contours* parent, const QZVP_LineExtractionModeStruct& mode);
-
- private:
-  QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult) override;
-  void SetRequiredData(const std::string& key, DW_Base* data) override;
-  QZVP_LineExtractionModeStruct m_mode;
 };
 
 }  // namespace orvex

@@ -6,7 +6,7 @@
 #ifndef ORVEX_PARAMTREE_TREEGENERATION_H
 #define ORVEX_PARAMTREE_TREEGENERATION_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/modes/ModeRecords.h>
 #include <orvex/paramtree/QZParameterTree.h>
 
@@ -17,9 +17,16 @@ namespace orvex {
 // A new tree: source, size fitting, scaling down and the colour image for regions, then
 // one branch per usable colour conversion, below it one per grayscale transformation
 // (the list as given: filter it first), each ending in one candidate-regions node per
-// usable region-predetection record. Nodes equal to an earlier sibling are refused. Never null.
+// usable region-predetection record. Nodes equal to an earlier sibling are refused. Never
+// null. The tree shares its results through the table of the pool in use.
 ORVEX_EXPORT QZRef<QZParameterTree> GenerateWholeImageParamTreeByModes(
     int scalingDownParameter, const std::vector<QZVP_ColourConversionModeStruct>& colourConversionModes,
+    const std::vector<QZVP_GrayscaleTransformationModeStruct>& grayscaleTransformationModes,
+    const std::vector<QZVP_RegionPredetectionModeStruct>& regionPredetectionModes);
+// The same for a tree that shares its results through `table`.
+ORVEX_EXPORT QZRef<QZParameterTree> GenerateWholeImageParamTreeByModes(
+    DataUnitManager* table, int scalingDownParameter,
+    const std::vector<QZVP_ColourConversionModeStruct>& colourConversionModes,
     const std::vector<QZVP_GrayscaleTransformationModeStruct>& grayscaleTransformationModes,
     const std::vector<QZVP_RegionPredetectionModeStruct>& regionPredetectionModes);
 

@@ -2,7 +2,7 @@
 #ifndef ORVEX_TAV_ENUMS_H
 #define ORVEX_TAV_ENUMS_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 
 #ifdef __cplusplus
 namespace orvex {

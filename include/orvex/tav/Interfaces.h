@@ -14,7 +14,7 @@
 #ifndef ORVEX_TAV_INTERFACES_H
 #define ORVEX_TAV_INTERFACES_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/core/CImageData.h>
 #include <orvex/core/ImagePixelFormat.h>
 #include <orvex/tav/Enums.h>

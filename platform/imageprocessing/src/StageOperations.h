@@ -2,7 +2,7 @@
 #ifndef ORVEX_IMPROC_STAGEOPERATIONS_H
 #define ORVEX_IMPROC_STAGEOPERATIONS_H
 
-#include <orvex/modes/ModeRecords.h>
+#include <orvex/foundation/ModeRecordTypes.h>
 
 #include <opencv2/core.hpp>
 

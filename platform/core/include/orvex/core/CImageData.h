@@ -6,7 +6,7 @@
 #ifndef ORVEX_CORE_CIMAGEDATA_H
 #define ORVEX_CORE_CIMAGEDATA_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/core/ImagePixelFormat.h>
 
 namespace orvex {

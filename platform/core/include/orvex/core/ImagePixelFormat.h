@@ -2,7 +2,7 @@
 #ifndef ORVEX_CORE_IMAGEPIXELFORMAT_H
 #define ORVEX_CORE_IMAGEPIXELFORMAT_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 
 #ifdef __cplusplus
 namespace orvex {

@@ -8,7 +8,7 @@
 #define ORVEX_IMPROC_DP_STAGES_H
 
 #include <orvex/improc/DP_Template.h>
-#include <orvex/modes/ModeRecords.h>
+#include <orvex/foundation/ModeRecordTypes.h>
 
 #include <vector>
 

@@ -11,15 +11,18 @@
 #ifndef ORVEX_IMPROC_DP_TEMPLATE_H
 #define ORVEX_IMPROC_DP_TEMPLATE_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/core/CImageData.h>
 #include <orvex/foundation/QZRef.h>
+#include <orvex/improc/QZLog.h>
 #include <orvex/improc/QZMatrix.h>
 #include <orvex/improc/QZ_Quad.h>
 
 #include <opencv2/core.hpp>
 
+#include <chrono>
 #include <cstdint>
+#include <exception>
 #include <initializer_list>
 #include <mutex>
 #include <utility>
@@ -157,8 +160,19 @@ class DP_Template : public DP_CommonBase {
   DP_Template(DP_StageKind kind, Input* input) : DP_CommonBase(kind), input(input) {}
 
   // The result, computed first when `generate` is true and it has not been attempted.
-  // Defined where the data wraps see it: <orvex/datawrap/StagePrimaryData.h>.
-  QZRef<Data> GetPrimaryData(bool generate);
+  // A computation that throws (no memory for a result, OpenCV refusing its input) is
+  // logged and leaves no result.
+  QZRef<Data> GetPrimaryData(bool generate) {
+    {
+      std::lock_guard<std::mutex> lock(primaryDataMutex);
+      if (primaryData || !generate) return primaryData;
+    }
+    // The inputs are readied without this stage's lock, so they may ask their own inputs.
+    PrepareInputData();
+    std::lock_guard<std::mutex> lock(primaryDataMutex);
+    if (!primaryData && !primaryDataAttempted) ComputeOnce();
+    return primaryData;
+  }
 
   core::CImageData* GetResultAsImageData() override {
     std::lock_guard<std::mutex> lock(primaryDataMutex);
@@ -210,10 +224,26 @@ class DP_Template : public DP_CommonBase {
   QZRef<QZMatrix> transformFromSource;
   core::CImageData resultView;
   bool resultViewReady = false;
+
+ private:
+  // Runs the computation, counts it and its result's bytes. REQUIRES: primaryDataMutex held.
+  void ComputeOnce() {
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      ComputePrimaryData();
+    } catch (const std::exception& failure) {
+      primaryData.reset();
+      transformFromSource.reset();
+      QZLog::m_instance.WriteMessage(1, failure.what());
+    }
+    primaryDataAttempted = true;
+    CountComputation(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
+    if (primaryData) {
+      if (const cv::Mat* image = ResultImageOf(*primaryData)) AccountResultBytes(static_cast<int64_t>(image->total() * image->elemSize()));
+    }
+  }
 };
 
 }  // namespace orvex
-
-#include <orvex/datawrap/StagePrimaryData.h>
 
 #endif

@@ -2,7 +2,7 @@
 #ifndef ORVEX_IMPROC_GENERATEHASH_H
 #define ORVEX_IMPROC_GENERATEHASH_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 
 namespace orvex {
 

@@ -19,8 +19,8 @@
 #ifndef ORVEX_IMPROC_MODELIMITS_H
 #define ORVEX_IMPROC_MODELIMITS_H
 
-#include <orvex/Export.h>
-#include <orvex/modes/ModeRecords.h>
+#include <orvex/foundation/Export.h>
+#include <orvex/foundation/ModeRecordTypes.h>
 
 #include <cstdint>
 #include <string>

@@ -6,7 +6,7 @@
 #ifndef ORVEX_IMPROC_QZLOG_H
 #define ORVEX_IMPROC_QZLOG_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/improc/Enums.h>
 
 #include <mutex>

@@ -7,10 +7,10 @@
 #ifndef ORVEX_IMPROC_QZMATRIX_H
 #define ORVEX_IMPROC_QZMATRIX_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/core/ImagePixelFormat.h>
 #include <orvex/improc/Enums.h>
-#include <orvex/improc/QZObjectBase.h>
+#include <orvex/foundation/QZObjectBase.h>
 
 #include <opencv2/core.hpp>
 

@@ -2,7 +2,7 @@
 #ifndef ORVEX_IMPROC_QZ_IMAGEPARAMETER_H
 #define ORVEX_IMPROC_QZ_IMAGEPARAMETER_H
 
-#include <orvex/modes/ModeRecords.h>
+#include <orvex/foundation/ModeRecordTypes.h>
 
 #include <cstdint>
 #include <vector>

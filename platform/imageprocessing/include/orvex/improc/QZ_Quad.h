@@ -2,7 +2,7 @@
 #ifndef ORVEX_IMPROC_QZ_QUAD_H
 #define ORVEX_IMPROC_QZ_QUAD_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 #include <orvex/core/CImageData.h>
 
 #include <opencv2/core.hpp>

@@ -1,6 +1,6 @@
 // Entry and exit records of a timed step on the process-wide logger.
-#ifndef ORVEX_SRC_DATAWRAP_TIMEDSTEP_H
-#define ORVEX_SRC_DATAWRAP_TIMEDSTEP_H
+#ifndef ORVEX_DATAWRAP_TIMEDSTEP_H
+#define ORVEX_DATAWRAP_TIMEDSTEP_H
 
 #include <orvex/improc/QZLog.h>
 
@@ -9,14 +9,18 @@
 namespace orvex {
 
 // Writes the entry record on construction and the exit record, with the processor time
-// elapsed in milliseconds (0 when timing is not wanted), on destruction.
+// elapsed in milliseconds (0 when timing is not wanted), on destruction; nothing for a
+// null label.
 class TimedStep {
  public:
-  explicit TimedStep(const char* label) : m_label(label) {
+  explicit TimedStep(const char* label) : m_label(label), m_start(0) {
+    if (m_label == nullptr) return;
     QZLog::m_instance.WriteFuncStartLog(kLevel, m_label);
     m_start = Stamp();
   }
-  ~TimedStep() { QZLog::m_instance.WriteFuncEndLog(kLevel, m_label, Stamp() - m_start); }
+  ~TimedStep() {
+    if (m_label != nullptr) QZLog::m_instance.WriteFuncEndLog(kLevel, m_label, Stamp() - m_start);
+  }
   TimedStep(const TimedStep&) = delete;
   TimedStep& operator=(const TimedStep&) = delete;
 

@@ -1,6 +1,6 @@
 // Dropping the entries of a map of counted handles that nothing else holds.
-#ifndef ORVEX_SRC_FOUNDATION_SOLEHOLDERPURGE_H
-#define ORVEX_SRC_FOUNDATION_SOLEHOLDERPURGE_H
+#ifndef ORVEX_SRC_LOADER_SOLEHOLDERPURGE_H
+#define ORVEX_SRC_LOADER_SOLEHOLDERPURGE_H
 
 #include <orvex/foundation/QZRef.h>
 

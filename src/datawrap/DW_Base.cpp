@@ -1,7 +1,7 @@
 // The data-wrap base: identity, links to parent, children and clones, navigation and transform.
 #include <orvex/datawrap/DW_Base.h>
 
-#include <orvex/foundation/HashId.h>
+#include <orvex/hashing/HashId.h>
 #include <orvex/foundation/NoThrow.h>
 
 #include <algorithm>

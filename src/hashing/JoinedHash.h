@@ -1,6 +1,6 @@
 // Hash ids of two texts run together, without building the joined text on the heap.
-#ifndef ORVEX_SRC_FOUNDATION_JOINEDHASH_H
-#define ORVEX_SRC_FOUNDATION_JOINEDHASH_H
+#ifndef ORVEX_SRC_HASHING_JOINEDHASH_H
+#define ORVEX_SRC_HASHING_JOINEDHASH_H
 
 #include <orvex/improc/GenerateHash.h>
 

@@ -1,4 +1,4 @@
-#include <orvex/foundation/HashId.h>
+#include <orvex/hashing/HashId.h>
 
 #include <orvex/improc/GenerateHash.h>
 #include <orvex/improc/QZMatrix.h>

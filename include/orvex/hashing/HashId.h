@@ -1,10 +1,10 @@
 // Hash ids: short texts that name parameters, nodes and results. An empty id means
 // "no id" (hashing failed or nothing was computed yet). All functions are thread-safe
 // as long as the object they are given is not used by another thread meanwhile.
-#ifndef ORVEX_FOUNDATION_HASHID_H
-#define ORVEX_FOUNDATION_HASHID_H
+#ifndef ORVEX_HASHING_HASHID_H
+#define ORVEX_HASHING_HASHID_H
 
-#include <orvex/Export.h>
+#include <orvex/foundation/Export.h>
 
 #include <string>
 

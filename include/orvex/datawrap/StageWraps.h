@@ -1,0 +1,226 @@
+// The data wrap of a stage, as its row in the stage table describes it.
+//
+// DW_Stage<N> is the wrap class of stage N (the table names it DW_ROIBinaryImage and so
+// on): it keeps its own copy of its node's parameters, makes its processing stage on its
+// parent's (or takes its parent's, for the stages that select their parent's result),
+// hands it the extra inputs the node attached, and lets go of those once the stage has
+// them. Ownership and threads as for every wrap (DW_Base.h, DW_Templates.h).
+#ifndef ORVEX_DATAWRAP_STAGEWRAPS_H
+#define ORVEX_DATAWRAP_STAGEWRAPS_H
+
+#include <orvex/datawrap/DW_Templates.h>
+#include <orvex/datawrap/TimedStep.h>
+#include <orvex/stages/StageTable.h>
+
+#include <cstddef>
+#include <mutex>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+namespace orvex {
+namespace wraps {
+
+// What a wrap's constructor takes for its node's parameters, how it keeps them and how it
+// hands them to its processing stage: a record or list by pointer, an integer by value.
+template <class Parameters>
+struct ParameterArgument {
+  using Type = const Parameters*;
+  static Parameters Copy(const Parameters* given) { return CopyOfRecord(given); }
+  static const Parameters* ForStage(const Parameters& kept) { return &kept; }
+};
+template <>
+struct ParameterArgument<int> {
+  using Type = int;
+  static int Copy(int given) { return given; }
+  static int ForStage(int kept) { return kept; }
+};
+
+// The counted fields that hold a stage's extra inputs until its processing stage has them.
+template <class List>
+struct InputFields;
+template <class... Inputs>
+struct InputFields<stages::ExtraInputs<Inputs...>> {
+  using Type = std::tuple<QZRef<stages::WrapOf<Inputs::kStage>>...>;
+  using List = std::tuple<Inputs...>;
+};
+
+// The place of stage `Input` among a stage's extra inputs.
+template <int Input, class... Inputs>
+constexpr std::size_t IndexOfInput(stages::ExtraInputs<Inputs...>) {
+  constexpr bool matches[] = {(Inputs::kStage == Input)..., false};
+  std::size_t i = 0;
+  while (!matches[i]) ++i;
+  return i;
+}
+
+// The extra input's processing stage, or null when it is not attached.
+template <class Wrap>
+auto StageOf(const QZRef<Wrap>& wrap) -> decltype(wrap->GetData(false)) {
+  return wrap ? wrap->GetData(false) : nullptr;
+}
+
+// Generates an extra input read under `mutex`, without holding it while generating.
+template <class Wrap>
+void ReadyExtraInput(std::mutex& mutex, const QZRef<Wrap>& field) {
+  QZRef<Wrap> input;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    input = field;
+  }
+  if (input) input->GetData(true);
+}
+
+}  // namespace wraps
+
+template <int N>
+class ORVEX_EXPORT DW_Stage
+    : public std::conditional_t<StageRow<N>::kImage,
+                                DW_ImageTemplate<typename StageRow<N>::Processing, stages::WrapOf<StageRow<N>::kParent>>,
+                                DW_BaseTemplate<typename StageRow<N>::Processing, stages::WrapOf<StageRow<N>::kParent>>> {
+  using Row = StageRow<N>;
+  using Processing = typename Row::Processing;
+  using Parameters = typename Row::Parameters;
+  using ParentWrap = stages::WrapOf<Row::kParent>;
+  using Argument = wraps::ParameterArgument<Parameters>;
+  using Inputs = wraps::InputFields<typename Row::Inputs>;
+  static constexpr std::size_t kInputCount = std::tuple_size<typename Inputs::List>::value;
+  static constexpr bool kHasParameters = !std::is_same<Parameters, stages::NoParameters>::value;
+
+ public:
+  using Base = std::conditional_t<Row::kImage, DW_ImageTemplate<Processing, ParentWrap>,
+                                  DW_BaseTemplate<Processing, ParentWrap>>;
+  // The extra inputs, counted, in the order of the stage's row.
+  using InputTuple = typename Inputs::Type;
+
+  // A wrap of a stage without parameters, linked to `parent` (which may be null).
+  template <bool P = kHasParameters, std::enable_if_t<!P, int> = 0>
+  explicit DW_Stage(ParentWrap* parent) : Base(parent) {
+    Describe();
+  }
+  // A wrap linked to `parent` (which may be null) with its own copy of the parameters.
+  template <bool P = kHasParameters, std::enable_if_t<P, int> = 0>
+  DW_Stage(ParentWrap* parent, typename Argument::Type parameters)
+      : Base(parent), modeRecord(Argument::Copy(parameters)) {
+    Describe();
+  }
+  // A distinct copy of `other`: its parameters and the extra inputs it still holds, a new
+  // hash id, no result.
+  explicit DW_Stage(const DW_Stage* other) : modeRecord(other->modeRecord) {
+    this->Clone(other);
+    std::lock_guard<std::mutex> lock(other->dataMutex);
+    m_inputs = other->m_inputs;
+  }
+
+  // Attaches the extra inputs together, unless the processing stage exists already: the
+  // node does it when it hands the wrap out.
+  void SetExtraInputs(const InputTuple& inputs) {
+    std::lock_guard<std::mutex> lock(this->dataMutex);
+    ForEachInput([&](auto i) { this->AttachExtraInput(std::get<decltype(i)::value>(m_inputs), std::get<decltype(i)::value>(inputs).get()); });
+  }
+  template <int Input>
+  void SetExtraInput(stages::WrapOf<Input>* input) {
+    std::lock_guard<std::mutex> lock(this->dataMutex);
+    this->AttachExtraInput(std::get<wraps::IndexOfInput<Input>(typename Row::Inputs{})>(m_inputs), input);
+  }
+
+  // The same, one input at a time, by the name of the stage it comes from; each exists on
+  // the stages whose row lists that input.
+  template <int I = tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN, std::enable_if_t<stages::kTakesInput<N, I>, int> = 0>
+  void SetColourImageAfterScalingDownDataUnit(stages::WrapOf<I>* input) {
+    SetExtraInput<I>(input);
+  }
+  template <int I = tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED, std::enable_if_t<stages::kTakesInput<N, I>, int> = 0>
+  void SetGrayscaleImageTransformedDataUnit(stages::WrapOf<I>* input) {
+    SetExtraInput<I>(input);
+  }
+  template <int I = tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED, std::enable_if_t<stages::kTakesInput<N, I>, int> = 0>
+  void SetROIGrayscaleImageEnhancedDataUnit(stages::WrapOf<I>* input) {
+    SetExtraInput<I>(input);
+  }
+  template <int I = tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED,
+            std::enable_if_t<stages::kTakesInput<N, I>, int> = 0>
+  void SetROIGrayscaleImagePerspectiveCorrectedDataUnit(stages::WrapOf<I>* input) {
+    SetExtraInput<I>(input);
+  }
+  template <int I = tav::DUST_ROI_TEXTURE_DETECTION_RESULT, std::enable_if_t<stages::kTakesInput<N, I>, int> = 0>
+  void SetTextureDetectionResultDataUnit(stages::WrapOf<I>* input) {
+    SetExtraInput<I>(input);
+  }
+  template <int I = tav::DUST_ROI_BINARY_IMAGE, std::enable_if_t<stages::kTakesInput<N, I>, int> = 0>
+  void SetROIBinaryImageDataUnit(stages::WrapOf<I>* input) {
+    SetExtraInput<I>(input);
+  }
+
+ protected:
+  // Called with the new processing stage once its linked stages are set, before it runs.
+  // REQUIRES: dataMutex held.
+  virtual void StageLinked(Processing&) {}
+
+ private:
+  void Describe() {
+    this->SetStageType(static_cast<tav::DataUnitStageType>(N));
+    this->SetMediaType(Row::kImage ? tav::DUMT_IMAGE : tav::DUMT_NONE);
+  }
+
+  template <class Visit>
+  static void ForEachInput(Visit&& visit) {
+    ForEachInputAt(visit, std::make_index_sequence<kInputCount>{});
+  }
+  template <class Visit, std::size_t... I>
+  static void ForEachInputAt(Visit& visit, std::index_sequence<I...>) {
+    (visit(std::integral_constant<std::size_t, I>{}), ...);
+  }
+
+  void CreateData(bool generate) override {
+    TimedStep step(Row::kTimingLabel);
+    if constexpr (Row::kSharesParentStage) {
+      this->InstallStage(this->ParentStage(), generate);
+    } else {
+      QZRef<Processing> stage = NewStage();
+      if (!stage) return;
+      ForEachInput([&](auto i) {
+        using Input = std::tuple_element_t<decltype(i)::value, typename Inputs::List>;
+        if constexpr (Input::kLink == stages::kLinkedStage1) {
+          stage->linkedStage1.reset(wraps::StageOf(std::get<decltype(i)::value>(m_inputs)));
+        } else {
+          stage->linkedStage2.reset(wraps::StageOf(std::get<decltype(i)::value>(m_inputs)));
+        }
+      });
+      StageLinked(*stage);
+      this->InstallStage(stage, generate);
+      ForEachInput([&](auto i) { this->LetGoOfExtraInput(std::get<decltype(i)::value>(m_inputs)); });
+    }
+  }
+
+  QZRef<Processing> NewStage() const {
+    if constexpr (kHasParameters) {
+      return this->NewStageOnParent(Argument::ForStage(modeRecord));
+    } else {
+      return this->NewStageOnParent();
+    }
+  }
+
+  bool ExtraInputsReady() const override {
+    if constexpr (Row::kWaitsForInputs) {
+      bool attached = true;
+      ForEachInput([&](auto i) { attached = attached && std::get<decltype(i)::value>(m_inputs); });
+      return this->RequiredDataAvailableLocked() || attached;
+    } else {
+      return true;
+    }
+  }
+
+  void PrepareRequiredData() override {
+    Base::PrepareRequiredData();
+    ForEachInput([&](auto i) { wraps::ReadyExtraInput(this->dataMutex, std::get<decltype(i)::value>(m_inputs)); });
+  }
+
+  Parameters modeRecord;
+  // Guarded by dataMutex.
+  InputTuple m_inputs;
+};
+
+}  // namespace orvex
+
+#endif

@@ -1,0 +1,78 @@
+// Reference-counted base of every long-lived object of the Orvex family.
+//
+// An object starts with count 0; counted handles (QZRef, in QZRef.h) take and drop
+// counts, and the release() that brings the count to 0 deletes the object through its
+// virtual destructor. Count changes are atomic, so handles to one object may live in any
+// thread. Header-only, so that every Orvex library counts objects the same way.
+#ifndef ORVEX_FOUNDATION_QZOBJECTBASE_H
+#define ORVEX_FOUNDATION_QZOBJECTBASE_H
+
+#include <orvex/foundation/Export.h>
+
+namespace orvex {
+
+// Atomically adds 1 to *value and returns the new value.
+inline int InterlockedIncrement(int* value) { return __atomic_add_fetch(value, 1, __ATOMIC_ACQ_REL); }
+// Atomically subtracts 1 from *value and returns the new value.
+inline int InterlockedDecrement(int* value) { return __atomic_sub_fetch(value, 1, __ATOMIC_ACQ_REL); }
+
+// The marker left in the count while an object's deleting destructor runs.
+constexpr unsigned int kReleasedObjectMarker = 0xDEADF001u;
+// What release() throws when called on an object that holds no count.
+constexpr int kReleaseWithoutCount = 4711;
+
+class ORVEX_EXPORT QZObjectBase {
+ public:
+  QZObjectBase() : m_refCount(0) {}
+  virtual ~QZObjectBase() = default;
+
+  // A copy is a new object: it starts uncounted, and assignment leaves counts alone.
+  QZObjectBase(const QZObjectBase&) : m_refCount(0) {}
+  QZObjectBase& operator=(const QZObjectBase&) { return *this; }
+
+  // Takes one count.
+  void addRef() { InterlockedIncrement(&m_refCount); }
+
+  // Takes one count unless none is left (the object is being destroyed); returns whether
+  // it did. Lets a holder of a plain pointer pin an object that may die concurrently.
+  bool TryAddRef() {
+    int count = __atomic_load_n(&m_refCount, __ATOMIC_ACQUIRE);
+    // A count of 0, or the negative marker of a dying object, can never be revived.
+    while (count > 0) {
+      if (__atomic_compare_exchange_n(&m_refCount, &count, count + 1, true, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Drops one count and deletes the object when it was the last; throws the int 4711
+  // when no count is held.
+  void release() {
+    if (GetRefCount() == 0) throw kReleaseWithoutCount;
+    if (InterlockedDecrement(&m_refCount) == 0) {
+      // Atomic, because TryAddRef may read the count of a dying object from another thread.
+      __atomic_store_n(&m_refCount, static_cast<int>(kReleasedObjectMarker), __ATOMIC_RELEASE);
+      delete this;
+    }
+  }
+
+  // Takes the object's last count from the one holder that has it: true when the count
+  // was exactly 1, after which the object is marked as dying (TryAddRef fails) and the
+  // caller must destroy it.
+  bool TryClaimSoleCount() {
+    int expected = 1;
+    return __atomic_compare_exchange_n(&m_refCount, &expected, static_cast<int>(kReleasedObjectMarker), false,
+                                       __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+  }
+
+  // The current count, read atomically; a snapshot only while other threads hold handles.
+  int GetRefCount() const { return __atomic_load_n(&m_refCount, __ATOMIC_ACQUIRE); }
+
+ private:
+  int m_refCount;
+};
+
+}  // namespace orvex
+
+#endif

@@ -1,0 +1,47 @@
+// How the requests for results a table of results serves were answered, by stage.
+//
+// Thread-safe. The counters are relaxed atomics advanced by a load and a store rather
+// than a locked add: the request path stays as fast as without them, at the price that
+// two threads counting the same stage and outcome at the same instant may count once.
+#ifndef ORVEX_PARAMTREE_REQUESTCOUNTERS_H
+#define ORVEX_PARAMTREE_REQUESTCOUNTERS_H
+
+#include <orvex/tav/Enums.h>
+
+#include <atomic>
+#include <cstdint>
+
+namespace orvex {
+
+class RequestCounters {
+ public:
+  enum Outcome {
+    kOwn,      // answered from the node's own store
+    kAdopted,  // answered by adopting a result from the table
+    kCreated,  // answered with a new result
+    kOutcomeCount
+  };
+  // Stage numbers 1 to 23 have counters; 0 and the reserved 24 to 28 are never counted.
+  static constexpr int kStageSlots = 29;
+
+  void Count(tav::DataUnitStageType stage, Outcome outcome) {
+    const int slot = static_cast<int>(stage);
+    if (slot <= 0 || slot >= kStageSlots) return;
+    std::atomic<uint64_t>& counter = m_counts[slot][outcome];
+    counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  }
+  uint64_t Get(int stage, Outcome outcome) const {
+    return stage > 0 && stage < kStageSlots ? m_counts[stage][outcome].load(std::memory_order_relaxed) : 0;
+  }
+  void Reset() {
+    for (auto& stage : m_counts)
+      for (auto& count : stage) count.store(0, std::memory_order_relaxed);
+  }
+
+ private:
+  std::atomic<uint64_t> m_counts[kStageSlots][kOutcomeCount] = {};
+};
+
+}  // namespace orvex
+
+#endif

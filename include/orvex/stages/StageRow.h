@@ -1,0 +1,111 @@
+// The words a row of the stage table is written in (see StageTable.h).
+//
+// A row, StageRow<N> for stage N, states everything particular to the stage: its name,
+// its parent stage, its data wrap and parameter node classes, its processing-stage class,
+// the parameters its node keeps, the results of other stages its processing stage reads
+// (extra inputs), whether its result is an image, and the key texts of its identity. The
+// generic wrap (DW_Stage<N>) and node (PN_Stage<N>) derive all their behaviour from it.
+#ifndef ORVEX_STAGES_STAGEROW_H
+#define ORVEX_STAGES_STAGEROW_H
+
+#include <orvex/foundation/Export.h>
+#include <orvex/tav/Enums.h>
+
+#include <type_traits>
+
+namespace orvex {
+
+template <int Stage>
+struct StageRow;
+
+// The generic data wrap and parameter node of a stage (datawrap/StageWraps.h,
+// paramtree/StageNodes.h); the table names most wrap and node classes as these.
+template <int Stage>
+class DW_Stage;
+template <int Stage>
+class PN_Stage;
+
+namespace stages {
+
+constexpr int kFirstStage = tav::DUST_SOURCE_IMAGE;
+constexpr int kLastStage = tav::DUST_LINE_SEGMENTS;
+
+// The parameters of a stage whose node keeps none.
+struct NoParameters {};
+
+// Which linked stage of the processing stage an extra input is handed to.
+enum LinkedStage { kLinkedStage1 = 1, kLinkedStage2 = 2 };
+
+// An extra input: the result of stage `Stage` for the same source image (and the same
+// region), whose processing stage becomes the linked stage `Link`.
+template <int Stage, LinkedStage Link>
+struct ExtraInput {
+  static constexpr int kStage = Stage;
+  static constexpr LinkedStage kLink = Link;
+};
+
+// The extra inputs of a stage, in the order they are fetched and readied.
+template <class... Inputs>
+struct ExtraInputs {
+  static constexpr int kCount = static_cast<int>(sizeof...(Inputs));
+};
+
+// The fields a row leaves out: an image result, no parameters, no extra inputs, its own
+// processing stage, no timing record and no key texts.
+struct RowDefaults {
+  using Parameters = NoParameters;
+  using Inputs = ExtraInputs<>;
+  static constexpr bool kImage = true;
+  // The wrap takes its parent's processing stage (it selects the parent's result).
+  static constexpr bool kSharesParentStage = false;
+  // The result is handed in by the host through the node's AddData, never computed.
+  static constexpr bool kAddedByHost = false;
+  // The wrap makes no processing stage before its extra inputs are attached.
+  static constexpr bool kWaitsForInputs = false;
+  // The text the node hashes for its own parameters (stages without a mode record; an
+  // integer parameter is written after it in decimal).
+  static constexpr const char* kModeKey = nullptr;
+  // An anchor restarts the layer chain below it from the hash of this text.
+  static constexpr const char* kAnchorKey = nullptr;
+  // The label of the timed entry and exit records the wrap writes when it makes its
+  // processing stage (the whole-image stages).
+  static constexpr const char* kTimingLabel = nullptr;
+};
+
+template <int Stage>
+using WrapOf = typename StageRow<Stage>::Wrap;
+template <int Stage>
+using NodeOf = typename StageRow<Stage>::Node;
+template <int Stage>
+using ParametersOf = typename StageRow<Stage>::Parameters;
+
+// Whether a stage works on one region rather than the whole image.
+constexpr bool IsRegionStage(int stage) { return stage >= tav::DUST_ROI_COLOUR_IMAGE; }
+
+// How many parent links lead from stage `From` up to its ancestor stage `To`.
+template <int From, int To>
+constexpr int DistanceUp() {
+  static_assert(From >= To, "an extra input comes from an earlier stage");
+  if constexpr (From == To) {
+    return 0;
+  } else {
+    return 1 + DistanceUp<StageRow<From>::kParent, To>();
+  }
+}
+
+// Whether stage `Stage` reads the result of stage `Input` as an extra input.
+template <int Input, class List>
+struct ListsInput;
+template <int Input, class... Inputs>
+struct ListsInput<Input, ExtraInputs<Inputs...>> : std::bool_constant<((Inputs::kStage == Input) || ...)> {};
+template <int Stage, int Input>
+constexpr bool kTakesInput = ListsInput<Input, typename StageRow<Stage>::Inputs>::value;
+
+// The name of a stage as reports show it ("colour image after scaling down"); empty
+// for numbers outside 1 to 23.
+ORVEX_EXPORT const char* GetStageName(int stage);
+
+}  // namespace stages
+}  // namespace orvex
+
+#endif

@@ -1,0 +1,257 @@
+// The node base: identity, results by data key, sharing through the table, and the
+// node side of the interface.
+#include <orvex/paramtree/ParameterNodeBase.h>
+
+#include <orvex/datawrap/RegionWraps.h>
+#include <orvex/foundation/NoThrow.h>
+#include <orvex/hashing/HashId.h>
+#include <orvex/paramtree/DataUnitManager.h>
+#include <orvex/paramtree/QZParameterTree.h>
+
+#include "hashing/JoinedHash.h"
+
+#include <array>
+#include <atomic>
+#include <charconv>
+#include <cstring>
+#include <utility>
+
+namespace orvex {
+
+namespace {
+
+// Numbers the copies that CreateDataUnitAs names itself, process-wide.
+std::atomic<uint64_t> g_copySerial{0};
+
+std::string HashOf(const std::string& text) {
+  return GenerateHashId(text.data(), static_cast<unsigned int>(text.size()));
+}
+
+template <class Wrap>
+QZRef<DW_Base> CopyAs(const DW_Base* source) {
+  const Wrap* typed = dynamic_cast<const Wrap*>(source);
+  return typed != nullptr ? QZRef<DW_Base>(new Wrap(typed)) : QZRef<DW_Base>();
+}
+
+typedef QZRef<DW_Base> (*CopyFunction)(const DW_Base*);
+
+template <std::size_t... I>
+constexpr std::array<CopyFunction, sizeof...(I)> CopyFunctions(std::index_sequence<I...>) {
+  return {{&CopyAs<stages::WrapOf<stages::kFirstStage + static_cast<int>(I)>>...}};
+}
+
+// A distinct copy of a result, made by the copy constructor of its stage's wrap class.
+QZRef<DW_Base> CopyWrap(const DW_Base* source) {
+  static constexpr auto kCopies = CopyFunctions(std::make_index_sequence<stages::kLastStage - stages::kFirstStage + 1>{});
+  const int stage = static_cast<int>(source->GetStageType());
+  if (stage < stages::kFirstStage || stage > stages::kLastStage) return QZRef<DW_Base>();
+  return kCopies[stage - stages::kFirstStage](source);
+}
+
+std::atomic<int> g_liveNodes{0};
+
+}  // namespace
+
+ParameterNodeBase::ParameterNodeBase(QZParameterTree* tree)
+    : m_tree(tree),
+      m_parent(nullptr),
+      m_table(tree != nullptr ? tree->GetTable() : nullptr) {
+  g_liveNodes.fetch_add(1, std::memory_order_relaxed);
+}
+
+int ParameterNodeBase::GetLiveCount() { return g_liveNodes.load(std::memory_order_relaxed); }
+
+ParameterNodeBase::~ParameterNodeBase() {
+  g_liveNodes.fetch_sub(1, std::memory_order_relaxed);
+  DroppedResults results(m_table);  // released after the lock
+  std::lock_guard<std::mutex> lock(m_dataMutex);
+  m_dataMap.TakeAll(results);
+}
+
+void ParameterNodeBase::AddChildNode(ParameterNodeBase* child) { m_children.push_back(child); }
+
+void ParameterNodeBase::RemoveChildNode(ParameterNodeBase* child) { m_children.EraseLatest(child); }
+
+void ParameterNodeBase::CommonFillAllHashId() {
+  if (m_parent == nullptr || m_singleModeHash.empty()) return;
+  char layer[kPrimitiveIdBufferSize];
+  char global[kPrimitiveIdBufferSize];
+  // A failed hash leaves the node without identity rather than with a suffix alone.
+  const size_t layerLength = HashOfJoined(m_parent->m_layerHash, m_singleModeHash, layer);
+  if (layerLength == 0) return;
+  m_layerHash.assign(layer, layerLength);
+  const size_t globalLength = HashOfJoined(m_parent->m_referenceHash, m_layerHash, global);
+  if (globalLength == 0) {
+    m_layerHash.clear();
+    return;
+  }
+  m_referenceHash = m_parent->m_referenceHash;
+  m_globalHash.reserve(globalLength + 4);
+  m_globalHash.assign(global, globalLength).append(1, '+');
+  AppendNumber(m_globalHash, static_cast<int>(m_stageType));
+  PublishHashId();
+}
+
+bool ParameterNodeBase::CalcDataHashId(const std::string& key, char* out) const {
+  if (key.empty() || m_globalHash.empty()) return false;
+  char hash[kPrimitiveIdBufferSize];
+  const size_t hashLength = HashOfJoined(key, m_globalHash, hash);
+  if (hashLength == 0) return false;
+  char suffix[16] = "-";
+  const char* suffixEnd = std::to_chars(suffix + 1, suffix + sizeof suffix, static_cast<int>(m_stageType)).ptr;
+  const size_t suffixLength = static_cast<size_t>(suffixEnd - suffix);
+  if (hashLength + suffixLength > kHashIdBufferSize - 1) return false;
+  std::memcpy(out, hash, hashLength);
+  std::memcpy(out + hashLength, suffix, suffixLength);
+  out[hashLength + suffixLength] = '\0';
+  return true;
+}
+
+QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc, bool setRequired) {
+  QZRef<DW_Base> displaced;  // a table entry of another stage this result replaces, released after the lock
+  std::lock_guard<std::mutex> lock(m_dataMutex);
+  QZRef<DW_Base> result;
+  if (const QZRef<DW_Base>* own = m_dataMap.Find(key)) {
+    result = *own;
+    CountRequest(RequestCounters::kOwn);
+  } else {
+    char buffer[kHashIdBufferSize];
+    const bool shared = CalcDataHashId(key, buffer);
+    const std::string_view dataHashId(buffer, shared ? std::strlen(buffer) : 0);
+    if (shared && m_table != nullptr) {
+      QZRef<DW_Base> found;
+      if (m_table->GetFromTotalDataMap(dataHashId, found) && found && found->GetStageType() == m_stageType) {
+        result = found;
+        CountRequest(RequestCounters::kAdopted);
+      }
+    }
+    if (!result && calc && ComputesResults() && m_parent != nullptr) {
+      // The parent's result first, with this node's lock held (node locks go towards the
+      // root); then the table is asked again and filled in one step, because another
+      // tree's node may have made this result meanwhile.
+      QZRef<DW_Base> parentResult = m_parent->GetDataBase(key, true, true);
+      if (parentResult) {
+        bool created = true;
+        if (shared && m_table != nullptr) {
+          result = m_table->FindOrAdd(dataHashId, m_stageType, [&] {
+            QZRef<DW_Base> made = CalcData(key, parentResult.get());
+            if (made) {
+              made->SetDataHashID(buffer);
+              made->LinkAsChildOf(parentResult.get());
+            }
+            return made;
+          }, &created, &displaced);
+        } else {
+          result = CalcData(key, parentResult.get());
+          if (result) result->LinkAsChildOf(parentResult.get());
+        }
+        if (result) CountRequest(created ? RequestCounters::kCreated : RequestCounters::kAdopted);
+      }
+    }
+    if (result) StoreResult(key, result);
+  }
+  if (result && setRequired) SetRequiredData(key, result.get());
+  return result;
+}
+
+void ParameterNodeBase::StoreResult(const std::string& key, const QZRef<DW_Base>& result) {
+  m_dataMap.Insert(key, result);
+}
+
+QZRef<DW_Base> ParameterNodeBase::AddNonexistentData(const std::string& key, QZRef<DW_Base> data) {
+  std::lock_guard<std::mutex> lock(m_dataMutex);
+  if (key.empty() || !data) return QZRef<DW_Base>();
+  if (const QZRef<DW_Base>* own = m_dataMap.Find(key)) return *own;
+  // Looking for an entry and entering `data` is one step, so two nodes never both enter theirs.
+  QZRef<DW_Base> existing;
+  if (m_table != nullptr && !m_table->AddToTotalDataMapIfAbsent(key, data, &existing)) return existing;
+  StoreResult(key, data);
+  return data;
+}
+
+bool ParameterNodeBase::ComputesResults() const { return false; }
+
+QZRef<DW_Base> ParameterNodeBase::CalcData(const std::string&, DW_Base*) { return QZRef<DW_Base>(); }
+
+void ParameterNodeBase::SetRequiredData(const std::string&, DW_Base*) {}
+
+void ParameterNodeBase::CountRequest(RequestCounters::Outcome outcome) const {
+  if (m_table != nullptr) m_table->Requests().Count(m_stageType, outcome);
+}
+
+void ParameterNodeBase::RemoveSameSourceData(const std::string& sourceImageHashId) {
+  DroppedResults dropped(m_table);  // released after the lock
+  RemoveSameSourceData(sourceImageHashId, dropped);
+}
+
+void ParameterNodeBase::RemoveSameSourceData(const std::string& sourceImageHashId, DroppedResults& dropped) {
+  if (sourceImageHashId.empty()) return;
+  std::lock_guard<std::mutex> lock(m_dataMutex);
+  m_dataMap.TakeSource(sourceImageHashId, dropped);
+}
+
+int ParameterNodeBase::GetDataCount() const {
+  std::lock_guard<std::mutex> lock(m_dataMutex);
+  return m_dataMap.Size();
+}
+
+int ParameterNodeBase::GetParentNode(tav::CParameterTreeNode** parent) const {
+  return ReturnOrFail(-1, [&] {
+    if (parent == nullptr) return -1;
+    *parent = m_parent;
+    return 0;
+  });
+}
+
+int ParameterNodeBase::GetChildNodes(tav::CParameterTreeNodeArray* children) const {
+  return ReturnOrFail(-1, [&] {
+    if (children == nullptr) return -1;
+    children->SetCount(m_children.GetCount());
+    for (int i = 0; i < m_children.GetCount(); ++i) children->SetParameterTreeNode(i, m_children[i]);
+    return 0;
+  });
+}
+
+int ParameterNodeBase::GetDataUnits(const char* sourceImageHashId, tav::CDataUnitArray* units) const {
+  return ReturnOrFail(-1, [&] {
+    if (sourceImageHashId == nullptr || units == nullptr) return -1;
+    std::vector<DW_Base*> found;
+    {
+      std::lock_guard<std::mutex> lock(m_dataMutex);
+      found = m_dataMap.ResultsOfSource(sourceImageHashId);
+    }
+    units->SetCount(static_cast<int>(found.size()));
+    for (size_t i = 0; i < found.size(); ++i) units->SetDataUnit(static_cast<int>(i), found[i]);
+    return 0;
+  });
+}
+
+int ParameterNodeBase::CreateDataUnitAs(const tav::CDataUnit* model, tav::CDataUnit** created) {
+  return ReturnOrFail(-1, [&] {
+    if (model == nullptr || created == nullptr) return -1;
+    if (model->GetStageType() != m_stageType) return -1;
+    const DW_Base* source = dynamic_cast<const DW_Base*>(model);
+    if (source == nullptr) return -1;
+    // Made before the lock, so that a copy that is not kept is freed after it.
+    QZRef<DW_Base> copy = CopyWrap(source);
+    if (!copy) return -1;
+    const std::string cloneId = copy->GetDataHashID();
+    if (cloneId.empty()) return -1;
+    std::lock_guard<std::mutex> lock(m_dataMutex);
+    // Copies made within one second would share the clone id and replace each other;
+    // every copy gets an id of its own instead (the clone id with a serial number of the
+    // process), so each stays listed and alive however many are made.
+    std::string id = cloneId;
+    while (m_dataMap.Find(id) != nullptr || (m_table != nullptr && !m_table->AddToTotalDataMapIfAbsent(id, copy))) {
+      id = HashOf(cloneId + "#" + std::to_string(g_copySerial.fetch_add(1, std::memory_order_relaxed)));
+      if (id.empty()) return -1;
+      copy->SetDataHashID(id);
+    }
+    StoreResult(id, copy);
+    *created = copy.get();
+    CountRequest(RequestCounters::kCreated);
+    return 0;
+  });
+}
+
+}  // namespace orvex
