@@ -9,6 +9,7 @@
 
 #include "../tests/support/HostPipeline.h"
 #include "../tests/support/TestScene.h"
+#include "BenchInputs.h"
 #include "DirectPipeline.h"
 
 #include <benchmark/benchmark.h>
@@ -82,7 +83,7 @@ cv::Mat SmallPage(int serial) {
 std::string AddAndProcess(ParamTreeGroup& group, const cv::Mat& page) {
   QZRef<QZMatrix> matrix(new QZMatrix(page));
   char id[kHashIdBufferSize];
-  if (!group.AddSourceData(matrix, 0, 0, id, testing::KeepEveryStage())) return "";
+  if (!group.AddSourceData(matrix, 0, 0, id, RequestEveryStage())) return "";
   testing::AddRegionsAndGenerateLines(group, id);
   return id;
 }
@@ -92,7 +93,7 @@ std::string AddAndProcess(ParamTreeGroup& group, const cv::Mat& page) {
 void BM_ReleaseOneImage(benchmark::State& state) {
   Groups groups({testing::PageParameters(10)}, "bench-release-" + std::to_string(state.range(0)) + "-");
   ParamTreeGroup& group = *groups.Get()[0];
-  const StageRequestMap keep = testing::KeepEveryStage();
+  const StageRequestMap keep = RequestEveryStage();
   std::vector<std::string> inFlight;
   int serial = 1 << 20;
   for (int i = 0; i < state.range(0); ++i) inFlight.push_back(AddAndProcess(group, SmallPage(serial++)));
@@ -130,7 +131,7 @@ std::vector<QZ_ImageParameter> OverlappingSets(int k) {
 // once), regions added and line segments made through each, then released.
 std::vector<std::string> RunThroughLibrary(const std::vector<ParamTreeGroup*>& groups, bool oneHash,
                                            std::vector<orvexbench::Segment>* segments) {
-  const StageRequestMap keep = testing::KeepEveryStage();
+  const StageRequestMap keep = RequestEveryStage();
   QZRef<QZMatrix> matrix(new QZMatrix(FiveMegapixelPage()));
   char id[kHashIdBufferSize];
   if (oneHash) {
@@ -248,17 +249,8 @@ void BM_LockedMapLookup(benchmark::State& state) {
 
 // --- Image hash ------------------------------------------------------------------------
 
-const cv::Mat& TwelveMegapixels() {
-  static const cv::Mat image = [] {
-    cv::Mat m(3000, 4000, CV_8UC3);
-    cv::randu(m, cv::Scalar::all(0), cv::Scalar::all(256));
-    return m;
-  }();
-  return image;
-}
-
 void BM_ImageHashIdFromBuffer(benchmark::State& state) {
-  const cv::Mat& image = TwelveMegapixels();
+  const cv::Mat& image = bench::TwelveMegapixels();
   core::CImageData view(image.data, image.cols, image.rows, static_cast<int>(image.step), core::IPF_BGR_888);
   for (auto _ : state) {
     char* id = TAV_GetImageHashIdFromBuffer(&view);
@@ -268,47 +260,11 @@ void BM_ImageHashIdFromBuffer(benchmark::State& state) {
 }
 
 void BM_RawXxh3OverBuffer(benchmark::State& state) {
-  const cv::Mat& image = TwelveMegapixels();
+  const cv::Mat& image = bench::TwelveMegapixels();
   for (auto _ : state) benchmark::DoNotOptimize(XXH3_128bits(image.data, image.total() * image.elemSize()));
 }
 
 // --- Tree generation -------------------------------------------------------------------
-
-QZ_ImageParameter LargeParameters(int binarizations) {
-  QZ_ImageParameter p;
-  for (int32_t channel : {0, int32_t(QZVP_S_CHANNEL), int32_t(QZVP_V_CHANNEL)}) {
-    QZVP_ColourConversionModeStruct colour;
-    colour.mode = channel == 0 ? CICM_GENERAL : CICM_HSV;
-    colour.channel = channel;
-    p.colourConversionModes.push_back(colour);
-  }
-  p.grayscaleTransformationModes = {QZVP_GrayscaleTransformationModeStruct(GTM_AUTO)};
-  for (int32_t mode : {RPM_GENERAL, RPM_GENERAL_GRAY_CONTRAST, RPM_GENERAL_RGB_CONTRAST}) {
-    QZVP_RegionPredetectionModeStruct regions;
-    regions.mode = mode;
-    p.regionPredetectionModes.push_back(regions);
-  }
-  for (int32_t mode : {GEM_GENERAL, GEM_GRAY_EQUALIZE, GEM_SHARPEN_SMOOTH}) {
-    QZVP_GrayscaleEnhancementModeStruct enhancement;
-    enhancement.mode = mode;
-    p.grayscaleEnhancementModes.push_back(enhancement);
-  }
-  for (int32_t i = 0; i < binarizations; ++i) {
-    QZVP_BinarizationModeStruct binarization;
-    binarization.mode = BM_LOCAL_BLOCK;
-    binarization.intArg1 = 11 + 2 * i;
-    binarization.intArg5 = 10;
-    p.binarizationModes.push_back(binarization);
-  }
-  p.textureDetectionModes.resize(1);
-  p.textFilterModes.resize(1);
-  for (int32_t mode : {LEM_GENERAL, LEM_MARGIN_BASED}) {
-    QZVP_LineExtractionModeStruct lines;
-    lines.mode = mode;
-    p.lineExtractionModes.push_back(lines);
-  }
-  return p;
-}
 
 QZRef<QZParameterTree> BuildTree(QZParameterTreeLoader& loader, QZ_ImageParameter& parameters) {
   QZRef<QZParameterTree> tree = loader.CreateParameterTree("large", &parameters);
@@ -321,7 +277,7 @@ QZRef<QZParameterTree> BuildTree(QZParameterTreeLoader& loader, QZ_ImageParamete
 // are the medians of the building and of the teardown.
 void BM_TreeGeneration(benchmark::State& state) {
   const std::string b = std::to_string(state.range(0));
-  QZ_ImageParameter parameters = LargeParameters(static_cast<int>(state.range(0)));
+  QZ_ImageParameter parameters = bench::LargeParameters(static_cast<int>(state.range(0)));
   int64_t nodes = 0;
   for (auto _ : state) {
     auto loader = std::make_unique<QZParameterTreeLoader>();
@@ -411,7 +367,7 @@ struct MemoryFigures {
 
 MemoryFigures MeasureMemory() {
   MemoryFigures figures;
-  QZ_ImageParameter parameters = LargeParameters(16);
+  QZ_ImageParameter parameters = bench::LargeParameters(16);
   {
     QZParameterTreeLoader loader;
     const size_t before = HeapInUse();
@@ -431,7 +387,7 @@ MemoryFigures MeasureMemory() {
   const double pixels = static_cast<double>(DP_CommonBase::GetLiveResultBytes() - pixelsBefore);
   figures.bytesPerResult = (static_cast<double>(HeapInUse() - before) - pixels) / results;
   for (const std::string& id : ids) {
-    group.MinusSavedTypeCount(id, testing::KeepEveryStage());
+    group.MinusSavedTypeCount(id, RequestEveryStage());
     group.RemoveSameSourceData(id);
   }
   return figures;

@@ -3,6 +3,8 @@
 // raw XXH3-128 over the same image.
 #include <OrvexStagecacheHost.h>
 
+#include "BenchInputs.h"
+
 #include <benchmark/benchmark.h>
 #include <xxhash.h>
 
@@ -66,28 +68,19 @@ void BM_LockedStringMapLookup(benchmark::State& state) {
 }
 BENCHMARK(BM_LockedStringMapLookup);
 
-const cv::Mat& TwelveMegapixels() {
-  static const cv::Mat image = [] {
-    cv::Mat m(3000, 4000, CV_8UC3);
-    cv::randu(m, cv::Scalar::all(0), cv::Scalar::all(256));
-    return m;
-  }();
-  return image;
-}
-
 void BM_AddDataOfKnownTwelveMegapixelImage(benchmark::State& state) {
   static SmallChain chain;
-  QZRef<QZMatrix> first(new QZMatrix(TwelveMegapixels()));
+  QZRef<QZMatrix> first(new QZMatrix(bench::TwelveMegapixels()));
   char id[kHashIdBufferSize];
   chain.source->AddData(first, 0, 0, id);
-  QZRef<QZMatrix> again(new QZMatrix(TwelveMegapixels().clone()));  // equal pixels, another matrix
+  QZRef<QZMatrix> again(new QZMatrix(bench::TwelveMegapixels().clone()));  // equal pixels, another matrix
   for (auto _ : state) benchmark::DoNotOptimize(chain.source->AddData(again, 0, 0, id));
   chain.source->RemoveSameSourceData(id);
 }
 BENCHMARK(BM_AddDataOfKnownTwelveMegapixelImage)->Unit(benchmark::kMillisecond);
 
 void BM_RawXxh3OfTwelveMegapixelImage(benchmark::State& state) {
-  const cv::Mat& image = TwelveMegapixels();
+  const cv::Mat& image = bench::TwelveMegapixels();
   for (auto _ : state) benchmark::DoNotOptimize(XXH3_128bits(image.data, image.total() * image.elemSize()));
 }
 BENCHMARK(BM_RawXxh3OfTwelveMegapixelImage)->Unit(benchmark::kMillisecond);

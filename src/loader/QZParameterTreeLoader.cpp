@@ -53,6 +53,18 @@ void QZParameterTreeLoader::ExtandRegionPart(QZParameterTree* tree, ParameterNod
                                       parameters->lineExtractionModes);
 }
 
+QZRef<ParamTreeGroup> QZParameterTreeLoader::BuildTreeGroup(const char* name, QZ_ImageParameter* parameters) {
+  if (name == nullptr) return QZRef<ParamTreeGroup>();
+  QZRef<QZParameterTree> tree = CreateParameterTree(name, parameters);
+  if (!tree) return QZRef<ParamTreeGroup>();
+  QZRef<ParamTreeGroup> group(new ParamTreeGroup(tree));
+  // A copy of the list: the region parts grow the tree's lists meanwhile.
+  const ParamNodeArray regionNodes = group->GetRegionNodes();
+  for (int i = 0; i < regionNodes.GetCount(); ++i) ExtandRegionPart(tree, regionNodes[i], parameters);
+  m_groupPool[name] = group;
+  return group;
+}
+
 bool QZParameterTreeLoader::UpdateTreeGroups() {
   bool removed = false;
   {

@@ -2,6 +2,14 @@
 
 namespace orvex {
 
+StageRequestMap RequestEveryStage() {
+  StageRequestMap every;
+  for (int stage = tav::DUST_SOURCE_IMAGE; stage <= tav::DUST_LINE_SEGMENTS; ++stage) {
+    every[static_cast<tav::DataUnitStageType>(stage)] = 1;
+  }
+  return every;
+}
+
 StageTypeCounter::StageTypeCounter(const StageTypeCounter& other) {
   std::lock_guard<std::mutex> lock(other.m_countMutex);
   m_typeCounts = other.m_typeCounts;

@@ -56,10 +56,9 @@ TEST(InterfaceArrays, FreeEmptiesFilledArraysAndIgnoresNull) {
   EXPECT_EQ(nodes.GetCount(), 0);
 }
 
-TEST(InterfaceArrays, ArraysCannotBeCopied) {
-  EXPECT_FALSE(std::is_copy_constructible<CDataUnitArray>::value);
-  EXPECT_FALSE(std::is_copy_assignable<CParameterTreeNodeArray>::value);
-}
+// The arrays own their blocks: a copy would free one block twice.
+static_assert(!std::is_copy_constructible<CDataUnitArray>::value, "data-unit arrays cannot be copied");
+static_assert(!std::is_copy_assignable<CParameterTreeNodeArray>::value, "node arrays cannot be assigned");
 
 TEST(DataUnitDefaults, UnsupportedOperationsAnswerMinusOneAndLeaveOutAlone) {
   BareUnit unit;

@@ -18,12 +18,10 @@
 namespace orvex {
 namespace {
 
-using testing::AddCandidateRegions;
 using testing::AddRegionsAndGenerateLines;
 using testing::ComputationCounts;
 using testing::ComputationsSince;
 using testing::GenerateLineSegments;
-using testing::KeepEveryStage;
 using testing::PageParameters;
 using testing::RegisterGroup;
 
@@ -167,7 +165,7 @@ void ExpectNodesAgreeWithTable(ParamTreeGroup& group, const std::string& imageId
 // One image as a host works on it: added to every group and twice to one, regions added
 // and line segments made through each, everything read back, then released.
 void WorkOnImage(std::vector<QZRef<ParamTreeGroup>>& groups, const cv::Mat& page, size_t doubled) {
-  const StageRequestMap keep = KeepEveryStage();
+  const StageRequestMap keep = RequestEveryStage();
   QZRef<QZMatrix> matrix(new QZMatrix(page));
   std::string imageId;
   std::vector<ParamTreeGroup*> requesters;
@@ -228,12 +226,12 @@ TEST_F(SharingUnderThreads, ChildAndSiblingListingsHoldLiveUnitsWhileRegionsAreR
   ParamTreeGroup& group = *m_groups[0];
   ParamTreeGroup& other = *m_groups[1];
   const cv::Mat page = SmallPage(1, cv::Size(240, 180));
-  const StageRequestMap keep = KeepEveryStage();
+  const StageRequestMap keep = RequestEveryStage();
   QZRef<QZMatrix> matrix(new QZMatrix(page));
   char imageId[kHashIdBufferSize];
   ASSERT_TRUE(group.AddSourceData(matrix, 0, 0, imageId, keep));
   ASSERT_TRUE(other.AddSourceData(matrix, 0, 0, imageId, keep));
-  ASSERT_FALSE(AddCandidateRegions(group, imageId).empty());
+  ASSERT_FALSE(group.AddCandidateRegions(imageId).empty());
   QZRef<DW_CandidateROIs> candidates = static_cast<PN_CandidateROIs*>(group.GetRegionNodes()[0])->GetData(imageId, false, false);
   ASSERT_TRUE(candidates);
 
@@ -244,7 +242,7 @@ TEST_F(SharingUnderThreads, ChildAndSiblingListingsHoldLiveUnitsWhileRegionsAreR
   std::atomic<long> listed{0};
   RunOnThreads(kThreads, [&](int t) {
     if (t < 2) {
-      for (int round = 0; round < 60; ++round) GenerateLineSegments(t ? other : group, AddCandidateRegions(t ? other : group, imageId));
+      for (int round = 0; round < 60; ++round) GenerateLineSegments(t ? other : group, (t ? other : group).AddCandidateRegions(imageId));
       writersLeft.fetch_sub(1);
       return;
     }
@@ -271,7 +269,7 @@ TEST_F(SharingUnderThreads, ChildAndSiblingListingsHoldLiveUnitsWhileRegionsAreR
   EXPECT_GT(listed.load(), 0);
   tav::CDataUnitArray children;
   candidates->GetChildDataUnits(nullptr, &children);
-  EXPECT_EQ(children.GetCount(), static_cast<int>(AddCandidateRegions(group, imageId).size()));
+  EXPECT_EQ(children.GetCount(), static_cast<int>(group.AddCandidateRegions(imageId).size()));
   candidates.reset();
   for (ParamTreeGroup* requester : {&group, &other}) {
     requester->MinusSavedTypeCount(imageId, keep);
@@ -279,10 +277,37 @@ TEST_F(SharingUnderThreads, ChildAndSiblingListingsHoldLiveUnitsWhileRegionsAreR
   }
 }
 
+TEST_F(SharingUnderThreads, EightThreadsAddingTheCandidateRegionsOfANewImageGetOneListAndOneDetection) {
+  ParamTreeGroup& group = *m_groups[0];
+  const StageRequestMap keep = RequestEveryStage();
+  QZRef<QZMatrix> matrix(new QZMatrix(SmallPage(3, cv::Size(240, 180))));
+  char imageId[kHashIdBufferSize];
+  ASSERT_TRUE(group.AddSourceData(matrix, 0, 0, imageId, keep));
+  const std::vector<int> before = ComputationCounts();
+  std::vector<std::vector<std::string>> lists(kThreads);
+  RunOnThreads(kThreads, [&](int t) { lists[t] = group.AddCandidateRegions(imageId); });
+  ASSERT_FALSE(lists[0].empty());
+  for (int t = 1; t < kThreads; ++t) EXPECT_EQ(lists[t], lists[0]) << t;
+  const std::vector<int> computed = ComputationsSince(before);
+  EXPECT_EQ(computed[DPK_DETECT_ROIS], 1);
+  EXPECT_EQ(computed[DPK_ROI_IMAGE], 0);  // regions are added, not computed
+  // One result per region in the region node, and one per region in the table.
+  tav::CDataUnitArray regions;
+  ASSERT_EQ(TAV_ParameterTree_GetDataUnits(&group, tav::DUST_ROI_COLOUR_IMAGE, imageId, &regions), 0);
+  EXPECT_EQ(regions.GetCount(), static_cast<int>(lists[0].size()));
+  for (const std::string& id : lists[0]) {
+    tav::CDataUnit* unit = nullptr;
+    EXPECT_EQ(group.GetDataUnit(id.c_str(), &unit), 0);
+    EXPECT_NE(unit, nullptr);
+  }
+  group.MinusSavedTypeCount(imageId, keep);
+  group.RemoveSameSourceData(imageId);
+}
+
 TEST_F(SharingUnderThreads, ARequesterKeepsEverythingItCountsWhileAnotherReleasesTheSameImage) {
   ParamTreeGroup& group = *m_groups[0];
   const cv::Mat page = SmallPage(2);
-  const StageRequestMap keep = KeepEveryStage();
+  const StageRequestMap keep = RequestEveryStage();
   const LiveObjects baseline;
   std::atomic<int> lost{0};
   RunOnThreads(kThreads, [&](int) {
@@ -348,7 +373,7 @@ constexpr bool kMeasuresMemory = true;
 
 TEST_F(SharingUnderThreads, TwoThousandImagesThroughOnePoolLeaveNoRecordsBehind) {
   ParamTreeGroup& group = *m_groups[0];
-  const StageRequestMap keep = KeepEveryStage();
+  const StageRequestMap keep = RequestEveryStage();
   const LiveObjects baseline;
   const int regionRecords = group.GetTree()->GetRegionIdSourceCount();
   const int images = 2000, batch = 100;

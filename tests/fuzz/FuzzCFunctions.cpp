@@ -33,7 +33,7 @@ struct World {
 
   // Drops the image with every copy made of its results, and adds it again.
   void Reset() {
-    group->MinusSavedTypeCount(image, testing::KeepEveryStage());
+    group->MinusSavedTypeCount(image, RequestEveryStage());
     group->RemoveSameSourceData(image);
     ids.clear();
     units.clear();
@@ -45,7 +45,7 @@ struct World {
   void AddImage() {
     QZRef<QZMatrix> matrix(new QZMatrix(testing::DrawBarPage(cv::Size(160, 120))));
     char id[kHashIdBufferSize];
-    group->AddSourceData(matrix, 0, 0, id, testing::KeepEveryStage());
+    group->AddSourceData(matrix, 0, 0, id, RequestEveryStage());
     image = id;
     testing::AddRegionsAndGenerateLines(*group, image);
     for (int stage = 1; stage <= 23; ++stage) {

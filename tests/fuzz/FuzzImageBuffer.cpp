@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
                                    CCUT_ALL_CHANNELS)) {
     return 0;
   }
-  const StageRequestMap keep = testing::KeepEveryStage();
+  const StageRequestMap keep = RequestEveryStage();
   char imageId[kHashIdBufferSize];
   if (Group()->AddSourceData(matrix, data.ConsumeIntegral<int>(), data.ConsumeIntegral<int>(), imageId, keep)) {
     testing::AddRegionsAndGenerateLines(*Group(), imageId);

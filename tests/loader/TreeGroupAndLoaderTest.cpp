@@ -1,6 +1,8 @@
 // Tree groups and the loader: the tree interface, source images and counters, caching and clean-up.
 #include <OrvexStagecacheHost.h>
 
+#include "../support/HostPipeline.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -8,15 +10,10 @@
 namespace orvex {
 namespace {
 
+// One mode per stage, with the region predetection given.
 QZ_ImageParameter SmallParameters(int32_t regionMode = RPM_GENERAL) {
-  QZ_ImageParameter p;
-  QZVP_ColourConversionModeStruct colour;
-  colour.mode = CICM_GENERAL;
-  p.colourConversionModes = {colour};
-  p.grayscaleTransformationModes = {QZVP_GrayscaleTransformationModeStruct(GTM_ORIGINAL)};
-  QZVP_RegionPredetectionModeStruct regions;
-  regions.mode = regionMode;
-  p.regionPredetectionModes = {regions};
+  QZ_ImageParameter p = testing::PageParameters(10);
+  p.regionPredetectionModes[0].mode = regionMode;
   return p;
 }
 
@@ -163,10 +160,7 @@ TEST_F(TreeGroupTest, RemovingASourceKeepsTheStagesStillCounted) {
   EXPECT_EQ(node->GetParent()->GetDataCount(), 0);
 }
 
-TEST(TreeGroupStatics, IntegerBecomesStageUnchecked) {
-  tav::DataUnitStageType stage = tav::DUST_SOURCE_IMAGE;
-  EXPECT_TRUE(ParamTreeGroup::TransIntToDataUnitStageType(99, stage));
-  EXPECT_EQ(static_cast<int>(stage), 99);
+TEST(Loader, StagesAfterTheCandidateRegionsAreRegionStages) {
   EXPECT_FALSE(CheckTreeTypeByDataUnitStageType(tav::DUST_CANDIDATE_ROIS));
   EXPECT_TRUE(CheckTreeTypeByDataUnitStageType(tav::DUST_ROI_COLOUR_IMAGE));
   EXPECT_FALSE(CheckTreeTypeByDataUnitStageType(static_cast<tav::DataUnitStageType>(0)));
@@ -183,10 +177,7 @@ TEST(Loader, TreesAreCachedByNameWhateverTheParameters) {
 }
 
 QZRef<ParamTreeGroup> RegisterGroup(void* host, QZParameterTreeLoader* loader, const char* name) {
-  auto* parameters = static_cast<QZ_ImageParameter*>(host);
-  QZRef<ParamTreeGroup> group(new ParamTreeGroup(loader->CreateParameterTree(name, parameters)));
-  loader->GetParamTreeGroupPool()[name] = group;
-  return group;
+  return loader->BuildTreeGroup(name, static_cast<QZ_ImageParameter*>(host));
 }
 
 QZRef<ParamTreeGroup> RegisterNothing(void*, QZParameterTreeLoader*, const char*) { return QZRef<ParamTreeGroup>(); }
@@ -204,6 +195,8 @@ TEST(Loader, GroupsAndTreesGoOnceOnlyThePoolHoldsThem) {
   QZRef<ParamTreeGroup> group = loader.InitParameterTreeGroup(&parameters, &RegisterGroup, "g");
   ASSERT_TRUE(group);
   EXPECT_EQ(loader.GetParamTreeGroupPool()["g"].get(), group.get());
+  // The group's tree has its region part down to the line segments.
+  EXPECT_EQ(group->GetTree()->FindNodesOfStage(tav::DUST_LINE_SEGMENTS).GetCount(), 1);
   EXPECT_FALSE(loader.UpdateTreeGroups());
   group.reset();
   EXPECT_TRUE(loader.UpdateTreeGroups());

@@ -69,7 +69,7 @@ TEST(EnhancementRecord, FirstArgumentTakesNoPartInTextOrHash) {
   EXPECT_EQ(CalcHashValueOfMode(&a), CalcHashValueOfMode(&b));
 }
 
-TEST(OtherRecords, TextureTextFilterAndLineExtractionTexts) {
+TEST(TextureAndTextFilterRecords, RenderEveryFieldInDeclarationOrder) {
   QZVP_TextureDetectionModeStruct texture;
   texture.mode = TDM_GENERAL_WIDTH_CONCENTRATION;
   texture.intArg1 = 12;
@@ -81,6 +81,9 @@ TEST(OtherRecords, TextureTextFilterAndLineExtractionTexts) {
   filter.intArg3 = 3;
   filter.textArg1 = "p";
   EXPECT_EQ(filter.ToString(), "[TFM_GENERAL_CONTOUR][1][2][3][p][]");
+}
+
+TEST(LineExtractionRecord, ZeroIsARealModeAndTheReverseConstantHasNoLiteral) {
   QZVP_LineExtractionModeStruct line;
   EXPECT_EQ(line.mode, LEM_GENERAL);
   EXPECT_EQ(line.ToString(), "[LEM_GENERAL][][]");  // 0 is a real mode here, not a skip
@@ -90,7 +93,7 @@ TEST(OtherRecords, TextureTextFilterAndLineExtractionTexts) {
   EXPECT_EQ(line.ToString(), "[][]");
 }
 
-TEST(RegionPredetectionRecord, EmptyRecordText) {
+TEST(RegionPredetectionRecord, EmptyRecordRendersZerosAndEmptyLists) {
   QZVP_RegionPredetectionModeStruct record;
   EXPECT_EQ(record.ToString(), "[RPM_SKIP][0][0][0][0][0][0,0,0,0,0,0,0,0][][][]");
 }

@@ -157,16 +157,6 @@ TEST(StageCounter, CountsOnlyRequestsMarkedOne) {
   EXPECT_TRUE(counter.IsEmpty());
 }
 
-TEST(Pool, InstanceCanBeQueriedAndReplaced) {
-  QZParameterTreeAndDataPool* own = QZParameterTreeAndDataPool::GetInstance();
-  ASSERT_NE(own, nullptr);
-  EXPECT_EQ(QZParameterTreeAndDataPool::SetInstance(nullptr), own);
-  EXPECT_EQ(InitParamTreeAndDataPool(nullptr), own);
-  EXPECT_EQ(QZParameterTreeAndDataPool::GetInstance(), own);
-  EXPECT_NE(own->GetDataManager(), nullptr);
-  EXPECT_NE(own->GetTreeLoader(), nullptr);
-}
-
 }  // namespace
 }  // namespace testing
 }  // namespace orvex

@@ -32,34 +32,7 @@ QZ_ImageParameter PageParameters(int binarizationOffset) {
 }
 
 QZRef<ParamTreeGroup> RegisterGroup(void* host, QZParameterTreeLoader* loader, const char* name) {
-  auto* parameters = static_cast<QZ_ImageParameter*>(host);
-  QZRef<QZParameterTree> tree = loader->CreateParameterTree(name, parameters);
-  QZRef<ParamTreeGroup> group(new ParamTreeGroup(tree));
-  const ParamNodeArray regionNodes = group->GetRegionNodes();
-  for (int i = 0; i < regionNodes.GetCount(); ++i) loader->ExtandRegionPart(tree.get(), regionNodes[i], parameters);
-  loader->GetParamTreeGroupPool()[name] = group;
-  return group;
-}
-
-std::vector<std::string> AddCandidateRegions(ParamTreeGroup& group, const std::string& imageId) {
-  std::vector<std::string> regionIds;
-  const ParamNodeArray& regionNodes = group.GetRegionNodes();
-  for (int i = 0; i < regionNodes.GetCount(); ++i) {
-    auto* candidatesNode = static_cast<PN_CandidateROIs*>(regionNodes[i]);
-    QZRef<DW_CandidateROIs> candidates = candidatesNode->GetData(imageId, true, true);
-    if (!candidates || candidates->GetData(true) == nullptr) continue;
-    QZRef<QZQuadList> quads = candidates->GetData(false)->GetPrimaryData(false);
-    if (!quads) continue;
-    const ParamNodeArray& children = candidatesNode->GetChildren();
-    for (int c = 0; c < children.GetCount(); ++c) {
-      auto* roiNode = static_cast<PN_ROIColourImage*>(children[c]);
-      for (const QZ_Quad& quad : quads->quads) {
-        char id[kHashIdBufferSize];
-        if (roiNode->AddData(candidates.get(), quad, id)) regionIds.push_back(id);
-      }
-    }
-  }
-  return regionIds;
+  return loader->BuildTreeGroup(name, static_cast<QZ_ImageParameter*>(host));
 }
 
 void GenerateLineSegments(ParamTreeGroup& group, const std::vector<std::string>& regionIds) {
@@ -74,16 +47,9 @@ void GenerateLineSegments(ParamTreeGroup& group, const std::vector<std::string>&
 }
 
 std::vector<std::string> AddRegionsAndGenerateLines(ParamTreeGroup& group, const std::string& imageId) {
-  std::vector<std::string> regionIds = AddCandidateRegions(group, imageId);
+  std::vector<std::string> regionIds = group.AddCandidateRegions(imageId);
   GenerateLineSegments(group, regionIds);
   return regionIds;
-}
-
-StageRequestMap KeepEveryStage() {
-  StageRequestMap keep;
-  for (int stage = tav::DUST_SOURCE_IMAGE; stage <= tav::DUST_LINE_SEGMENTS; ++stage)
-    keep[static_cast<tav::DataUnitStageType>(stage)] = 1;
-  return keep;
 }
 
 std::vector<int> ComputationCounts() {

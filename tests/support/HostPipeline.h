@@ -15,23 +15,14 @@ namespace testing {
 // given offset.
 QZ_ImageParameter PageParameters(int binarizationOffset);
 
-// The host's registration callback; `host` is the QZ_ImageParameter of the name. Builds
-// (or takes from the cache) the tree, grows a region part below every candidate-regions
-// node and keeps the group in the loader's pool.
+// The host's registration callback; `host` is the QZ_ImageParameter of the name.
 QZRef<ParamTreeGroup> RegisterGroup(void* host, QZParameterTreeLoader* loader, const char* name);
-
-// Adds every candidate region of the image through the region colour image nodes of the
-// group; returns the region ids, in node and region order.
-std::vector<std::string> AddCandidateRegions(ParamTreeGroup& group, const std::string& imageId);
 
 // Generates the line segments of every region through every line-segment node of the group.
 void GenerateLineSegments(ParamTreeGroup& group, const std::vector<std::string>& regionIds);
 
-// Both of the above; returns the region ids.
+// Adds the candidate regions and generates their line segments; returns the region ids.
 std::vector<std::string> AddRegionsAndGenerateLines(ParamTreeGroup& group, const std::string& imageId);
-
-// Keeps the results of every stage.
-StageRequestMap KeepEveryStage();
 
 // Computations run so far by every stage class, and since an earlier reading.
 std::vector<int> ComputationCounts();

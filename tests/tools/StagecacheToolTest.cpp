@@ -105,7 +105,7 @@ TEST_F(StagecacheTool, DefaultRunReportsEveryStageSharesResultsAndWritesAComplet
   EXPECT_TRUE(fs::exists(out / "tree-2-fine.dot"));
 }
 
-TEST_F(StagecacheTool, FolderOfTwoImagesAndTheTextSummary) {
+TEST_F(StagecacheTool, EveryImageOfAFolderIsProcessedWithProgressAndOtherFilesAreLeftOut) {
   const fs::path images = m_dir / "images";
   fs::create_directories(images);
   ASSERT_TRUE(cv::imwrite((images / "a.png").string(), orvex::testing::DrawBarPage(cv::Size(480, 360))));
@@ -230,7 +230,7 @@ TEST_F(StagecacheTool, ReportFilesHaveUniqueShortEscapedNamesAndFailuresAreNamed
   EXPECT_NE(run.err.find("cannot write " + (blocked / "index.html").string()), std::string::npos) << run.err;
 }
 
-TEST_F(StagecacheTool, OptionsUsageAndDefaultParameters) {
+TEST_F(StagecacheTool, BadOptionsGiveUsageAndPrintedDefaultsRunLikeTheBuiltInOnes) {
   ToolRun run = Tool("--frobnicate");
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.err.find("unknown option --frobnicate"), std::string::npos);

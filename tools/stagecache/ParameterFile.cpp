@@ -339,49 +339,31 @@ std::string ReadParameterFile(const std::string& path) {
   return text;
 }
 
-std::vector<ParameterSet> DefaultParameterSets() {
-  ParameterSet standard;
-  standard.name = "standard";
-  QZ_ImageParameter& p = standard.parameters;
-  p.scalingDownValue = 1000;
-  QZVP_ColourConversionModeStruct colour;
-  colour.mode = CICM_GENERAL;
-  p.colourConversionModes = {colour};
-  p.grayscaleTransformationModes = {QZVP_GrayscaleTransformationModeStruct(GTM_ORIGINAL)};
-  QZVP_RegionPredetectionModeStruct regions;
-  regions.mode = RPM_GENERAL_GRAY_CONTRAST;
-  p.regionPredetectionModes = {regions};
-  QZVP_GrayscaleEnhancementModeStruct enhancement;
-  enhancement.mode = GEM_GRAY_EQUALIZE;
-  p.grayscaleEnhancementModes = {enhancement};
-  QZVP_BinarizationModeStruct binarization;
-  binarization.mode = BM_LOCAL_BLOCK;
-  binarization.intArg1 = 15;
-  binarization.intArg2 = 15;
-  binarization.intArg5 = 10;
-  p.binarizationModes = {binarization};
-  p.textureDetectionModes.resize(1);
-  p.textureDetectionModes[0].mode = TDM_GENERAL_WIDTH_CONCENTRATION;
-  p.textureDetectionModes[0].intArg1 = 15;
-  p.textFilterModes.resize(1);
-  p.textFilterModes[0].mode = TFM_GENERAL_CONTOUR;
-  p.textFilterModes[0].intArg1 = 12;
-  QZVP_LineExtractionModeStruct lines;
-  lines.mode = LEM_GENERAL;
-  p.lineExtractionModes = {lines};
+// The default sets, in the tool's own file format. The second shares everything with the
+// first up to the binarization and adds a global threshold and margin-based lines.
+constexpr char kDefaultParameterSets[] = R"({"parameterSets": [
+  {"name": "standard", "scalingDownValue": 1000,
+   "colourConversionModes": [{"mode": "CICM_GENERAL"}],
+   "grayscaleTransformationModes": [{"mode": "GTM_ORIGINAL"}],
+   "regionPredetectionModes": [{"mode": "RPM_GENERAL_GRAY_CONTRAST"}],
+   "grayscaleEnhancementModes": [{"mode": "GEM_GRAY_EQUALIZE"}],
+   "binarizationModes": [{"mode": "BM_LOCAL_BLOCK", "intArg1": 15, "intArg2": 15, "intArg5": 10}],
+   "textureDetectionModes": [{"mode": "TDM_GENERAL_WIDTH_CONCENTRATION", "intArg1": 15}],
+   "textFilterModes": [{"mode": "TFM_GENERAL_CONTOUR", "intArg1": 12}],
+   "lineExtractionModes": [{"mode": "LEM_GENERAL"}]},
+  {"name": "fine", "scalingDownValue": 1000,
+   "colourConversionModes": [{"mode": "CICM_GENERAL"}],
+   "grayscaleTransformationModes": [{"mode": "GTM_ORIGINAL"}],
+   "regionPredetectionModes": [{"mode": "RPM_GENERAL_GRAY_CONTRAST"}],
+   "grayscaleEnhancementModes": [{"mode": "GEM_GRAY_EQUALIZE"}],
+   "binarizationModes": [{"mode": "BM_LOCAL_BLOCK", "intArg1": 15, "intArg2": 15, "intArg5": 10},
+                         {"mode": "BM_THRESHOLD"}],
+   "textureDetectionModes": [{"mode": "TDM_GENERAL_WIDTH_CONCENTRATION", "intArg1": 15}],
+   "textFilterModes": [{"mode": "TFM_GENERAL_CONTOUR", "intArg1": 12}],
+   "lineExtractionModes": [{"mode": "LEM_GENERAL"}, {"mode": "LEM_MARGIN_BASED"}]}
+]})";
 
-  // The second set shares everything up to the binarization and adds a global threshold
-  // and margin-based line extraction.
-  ParameterSet fine = standard;
-  fine.name = "fine";
-  QZVP_BinarizationModeStruct threshold;
-  threshold.mode = BM_THRESHOLD;
-  fine.parameters.binarizationModes.push_back(threshold);
-  QZVP_LineExtractionModeStruct margin;
-  margin.mode = LEM_MARGIN_BASED;
-  fine.parameters.lineExtractionModes.push_back(margin);
-  return {standard, fine};
-}
+std::vector<ParameterSet> DefaultParameterSets() { return ParseParameterSets(kDefaultParameterSets, "built-in defaults"); }
 
 std::vector<ParameterSet> ParseParameterSets(const std::string& text, const std::string& source) {
   json document;

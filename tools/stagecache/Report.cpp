@@ -88,7 +88,7 @@ std::string TreePicture(const SetView& set, const std::string& anchorPrefix) {
     const auto& at = position[node.id];
     svg << "<a href=\"#" << anchorPrefix << i << "\"><circle cx=\"" << at.first << "\" cy=\"" << at.second
         << "\" r=\"6\" class=\"" << (node.shared ? "shared" : node.resultIds.empty() ? "idle" : "own") << "\"><title>"
-        << node.stage << " " << Html(StageName(node.stage)) << "\n" << Html(node.id) << "\n" << node.resultIds.size()
+        << node.stage << " " << Html(GetStageName(node.stage)) << "\n" << Html(node.id) << "\n" << node.resultIds.size()
         << " result(s)" << (node.shared ? ", shared with another tree" : "") << "</title></circle></a>";
   }
   svg << "</svg>";
@@ -100,7 +100,7 @@ std::string SummaryTable(const Summary& summary) {
   html << "<table><tr><th>stage</th><th>name</th><th>nodes</th><th>results</th><th>computed</th><th>adopted</th>"
           "<th>own hits</th><th>compute ms</th></tr>";
   for (const StageRow& row : summary.stages) {
-    html << "<tr><td>" << row.stage << "</td><td>" << Html(StageName(row.stage)) << "</td><td>" << row.nodes << "</td><td>"
+    html << "<tr><td>" << row.stage << "</td><td>" << Html(GetStageName(row.stage)) << "</td><td>" << row.nodes << "</td><td>"
          << row.results << "</td><td>" << row.computed << "</td><td>" << row.adopted << "</td><td>" << row.ownHits
          << "</td><td>" << Fixed(row.computeMs, 1) << "</td></tr>";
   }
@@ -139,7 +139,7 @@ void PrintText(const Summary& summary, std::ostream& out) {
   out << std::left << std::setw(44) << "stage" << std::right << std::setw(7) << "nodes" << std::setw(9) << "results"
       << std::setw(10) << "computed" << std::setw(9) << "adopted" << std::setw(12) << "compute ms" << "\n";
   for (const StageRow& row : summary.stages) {
-    out << std::right << std::setw(2) << row.stage << " " << std::left << std::setw(41) << StageName(row.stage) << std::right
+    out << std::right << std::setw(2) << row.stage << " " << std::left << std::setw(41) << GetStageName(row.stage) << std::right
         << std::setw(7) << row.nodes << std::setw(9) << row.results << std::setw(10) << row.computed << std::setw(9)
         << row.adopted << std::setw(12) << Fixed(row.computeMs, 1) << "\n";
   }
@@ -155,7 +155,7 @@ void PrintJson(const Summary& summary, std::ostream& out) {
   nlohmann::json stages = nlohmann::json::array();
   for (const StageRow& row : summary.stages) {
     stages.push_back({{"stage", row.stage},
-                      {"name", StageName(row.stage)},
+                      {"name", GetStageName(row.stage)},
                       {"nodes", row.nodes},
                       {"results", row.results},
                       {"computed", row.computed},
@@ -201,7 +201,7 @@ std::vector<std::string> WriteReportFiles(const Summary& summary, const GroupReg
     for (int stage = 1; stage <= kStageCount; ++stage) {
       for (const ParameterNodeBase* node :
            registry.Groups()[g]->GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage))) {
-        dot << "  \"" << node->GetGlobalHash() << "\" [label=\"" << stage << " " << StageName(stage) << "\\n"
+        dot << "  \"" << node->GetGlobalHash() << "\" [label=\"" << stage << " " << GetStageName(stage) << "\\n"
             << node->GetSingleModeHash().substr(0, 8) << "\"];\n";
         if (node->GetParent() != nullptr)
           dot << "  \"" << node->GetParent()->GetGlobalHash() << "\" -> \"" << node->GetGlobalHash() << "\";\n";
@@ -247,7 +247,7 @@ std::vector<std::string> WriteReportFiles(const Summary& summary, const GroupReg
         const NodeView& node = set.nodes[n];
         if (node.resultIds.empty()) continue;
         html << "<div class=\"card" << (node.shared ? " shared" : "") << "\" id=\"" << anchor << n << "\"><b>" << node.stage
-             << " " << Html(StageName(node.stage)) << "</b><br>" << node.resultIds.size() << " result(s)"
+             << " " << Html(GetStageName(node.stage)) << "</b><br>" << node.resultIds.size() << " result(s)"
              << (node.shared ? ", shared" : "") << "<br>";
         for (const std::string& file : node.imageFiles) html << "<img src=\"" << Html(file) << "\" alt=\"result\">";
         html << "</div>\n";

@@ -14,51 +14,9 @@ using namespace orvex;
 
 namespace {
 
-const char* const kStageNames[kStageCount + 1] = {
-    "",
-    "source image",
-    "colour image after size fitting",
-    "colour image after scaling down",
-    "colour image for regions",
-    "grayscale image, colour converted",
-    "grayscale image, transformed",
-    "grayscale image for regions",
-    "candidate regions",
-    "region colour image",
-    "region grayscale, colour converted",
-    "region grayscale, transformed",
-    "region grayscale image",
-    "region grayscale, rotated",
-    "region grayscale, perspective corrected",
-    "region grayscale, enhanced",
-    "region gray image, processed",
-    "region binary image",
-    "region texture detection result",
-    "region grayscale for structurizing",
-    "region binary for text filtering",
-    "region binary for structurizing",
-    "contours",
-    "line segments",
-};
-
-// Every stage is kept while the image is worked on; the run releases them at its end.
-StageRequestMap KeepEveryStage() {
-  StageRequestMap keep;
-  for (int stage = 1; stage <= kStageCount; ++stage) keep[static_cast<tav::DataUnitStageType>(stage)] = 1;
-  return keep;
-}
-
-// The host's registration callback: the tree for the set, a region part below every
-// candidate-regions node, and the group kept in the loader's pool.
+// The host's registration callback: the group of the set's tree with its region parts.
 QZRef<ParamTreeGroup> RegisterGroup(void* host, QZParameterTreeLoader* loader, const char* name) {
-  auto* set = static_cast<ParameterSet*>(host);
-  QZRef<QZParameterTree> tree = loader->CreateParameterTree(name, &set->parameters);
-  if (!tree) return QZRef<ParamTreeGroup>();
-  QZRef<ParamTreeGroup> group(new ParamTreeGroup(tree));
-  const ParamNodeArray regionNodes = group->GetRegionNodes();
-  for (int i = 0; i < regionNodes.GetCount(); ++i) loader->ExtandRegionPart(tree.get(), regionNodes[i], &set->parameters);
-  loader->GetParamTreeGroupPool()[name] = group;
-  return group;
+  return loader->BuildTreeGroup(name, &static_cast<ParameterSet*>(host)->parameters);
 }
 
 QZParameterTreeLoader* Loader() { return QZParameterTreeAndDataPool::GetInstance()->GetTreeLoader(); }
@@ -69,29 +27,6 @@ cv::Point2f Map(const cv::Mat& transform, const cv::Point2f& p) {
                                          transform.at<double>(0, 2)) / w),
                      static_cast<float>((transform.at<double>(1, 0) * p.x + transform.at<double>(1, 1) * p.y +
                                          transform.at<double>(1, 2)) / w));
-}
-
-// Adds every candidate region through the region colour image nodes below the node that
-// found it; returns the region ids.
-std::vector<std::string> AddRegions(ParamTreeGroup& group, const std::string& imageId) {
-  std::vector<std::string> regionIds;
-  const ParamNodeArray& regionNodes = group.GetRegionNodes();
-  for (int i = 0; i < regionNodes.GetCount(); ++i) {
-    auto* candidatesNode = static_cast<PN_CandidateROIs*>(regionNodes[i]);
-    QZRef<DW_CandidateROIs> candidates = candidatesNode->GetData(imageId, true, true);
-    if (!candidates || candidates->GetData(true) == nullptr) continue;
-    QZRef<QZQuadList> quads = candidates->GetData(false)->GetPrimaryData(false);
-    if (!quads) continue;
-    const ParamNodeArray& children = candidatesNode->GetChildren();
-    for (int c = 0; c < children.GetCount(); ++c) {
-      if (children[c]->GetDataUnitStageType() != tav::DUST_ROI_COLOUR_IMAGE) continue;
-      for (const QZ_Quad& quad : quads->quads) {
-        char id[kHashIdBufferSize];
-        if (static_cast<PN_ROIColourImage*>(children[c])->AddData(candidates.get(), quad, id)) regionIds.push_back(id);
-      }
-    }
-  }
-  return regionIds;
 }
 
 void GenerateLines(ParamTreeGroup& group, const std::vector<std::string>& regionIds) {
@@ -230,7 +165,6 @@ std::string SafeName(const std::string& name) {
 
 }  // namespace
 
-const char* StageName(int stage) { return stage >= 1 && stage <= kStageCount ? kStageNames[stage] : ""; }
 
 GroupRegistry::GroupRegistry(const std::vector<ParameterSet>& sets) : m_sets(sets) {
   for (ParameterSet& set : m_sets) m_groups.push_back(Loader()->InitParameterTreeGroup(&set, &RegisterGroup, set.name.c_str()));
@@ -257,7 +191,7 @@ ImageView ProcessImage(GroupRegistry& registry, const std::string& name, const c
   static int serial = 0;
   const std::string imageDir = std::to_string(++serial) + "-" + SafeName(name);
 
-  const StageRequestMap keep = KeepEveryStage();
+  const StageRequestMap keep = RequestEveryStage();
   auto libraryStart = std::chrono::steady_clock::now();
   std::string imageId;
   std::vector<QZRef<ParamTreeGroup>>& groups = registry.Groups();
@@ -267,7 +201,7 @@ ImageView ProcessImage(GroupRegistry& registry, const std::string& name, const c
     char id[kHashIdBufferSize];
     if (!group->AddSourceData(matrix, 0, 0, id, keep)) continue;
     imageId = id;
-    GenerateLines(*group, AddRegions(*group, imageId));
+    GenerateLines(*group, group->AddCandidateRegions(imageId));
   }
   view.librarySeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - libraryStart).count();
 

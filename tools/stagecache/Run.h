@@ -12,10 +12,9 @@
 
 namespace stagecache {
 
-constexpr int kStageCount = 23;
-
-// The name of a pipeline stage, as shown in reports ("colour image after scaling down").
-const char* StageName(int stage);
+// Stages are numbered 1 to kStageCount; orvex::stages::GetStageName names them.
+constexpr int kStageCount = orvex::stages::kLastStage;
+using orvex::stages::GetStageName;
 
 // One node of one parameter tree, as the report shows it.
 struct NodeView {

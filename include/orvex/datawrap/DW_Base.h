@@ -18,6 +18,7 @@
 #include <orvex/foundation/Export.h>
 #include <orvex/foundation/PointerLists.h>
 #include <orvex/foundation/QZRef.h>
+#include <orvex/foundation/ThreadAnnotations.h>
 #include <orvex/improc/QZMatrix.h>
 #include <orvex/tav/Interfaces.h>
 
@@ -46,7 +47,7 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   std::string GetSourceHashID() const;
   // The source-image hash id without a copy or a lock: valid while the wrap lives and
   // nobody calls SetSourceHashID (see the exception above).
-  const std::string& SourceHashIdText() const { return sourceImageHashId; }
+  const std::string& SourceHashIdText() const ORVEX_NO_THREAD_SAFETY_ANALYSIS { return sourceImageHashId; }
   void CloneSourceHashID(const DW_Base* other);
 
   void SetRequiredDataAvailableFlag(bool available);
@@ -97,10 +98,10 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   // Records `parent` and registers this wrap as its child.
   void LinkToParent(DW_Base* parent);
   bool HasParent() const;
-  // Copies a stage's transform into the data unit. REQUIRES: dataMutex held.
-  void StoreTransform(const QZMatrix& transform);
-  // The required-data flag. REQUIRES: dataMutex held.
-  bool RequiredDataAvailableLocked() const { return requiredDataAvailable; }
+  // Copies a stage's transform into the data unit.
+  void StoreTransform(const QZMatrix& transform) ORVEX_REQUIRES(dataMutex);
+  // The required-data flag.
+  bool RequiredDataAvailableLocked() const ORVEX_REQUIRES(dataMutex) { return requiredDataAvailable; }
 
   // dataMutex guards the template's stage object, the extra inputs, the required-data
   // flag and the transform. Taken after node locks; a wrap takes its parent's (and its
@@ -108,18 +109,18 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   mutable std::mutex dataMutex;
 
  private:
-  // The link mutex: guards parentData, childData, cloneData, isClone, hashId and
-  // sourceImageHashId of every wrap. The innermost lock of the library.
+  // The link mutex: guards the links and ids below, of every wrap. An unordered leaf:
+  // nothing is taken while it is held.
   static std::mutex s_linkMutex;
 
-  DW_Base* parentData;
-  DataWrapArray childData;
+  DW_Base* parentData ORVEX_GUARDED_BY(s_linkMutex);
+  DataWrapArray childData ORVEX_GUARDED_BY(s_linkMutex);
   // Clones that point at this wrap without being its children; unlinked like children.
-  DataWrapArray cloneData;
-  bool isClone;
-  std::string hashId;
-  std::string sourceImageHashId;
-  bool requiredDataAvailable;
+  DataWrapArray cloneData ORVEX_GUARDED_BY(s_linkMutex);
+  bool isClone ORVEX_GUARDED_BY(s_linkMutex);
+  std::string hashId ORVEX_GUARDED_BY(s_linkMutex);
+  std::string sourceImageHashId ORVEX_GUARDED_BY(s_linkMutex);
+  bool requiredDataAvailable ORVEX_GUARDED_BY(dataMutex);
 
   // How the table of results finds the entries only it holds (see DataUnitManager).
   friend class DataUnitManager;

@@ -69,21 +69,19 @@ class DW_BaseTemplate : public DW_Base {
 
  protected:
   // Builds the stage object and stores it in stageData; runs it when `generate` is true.
-  // REQUIRES: dataMutex held.
-  virtual void CreateData(bool generate) = 0;
+  virtual void CreateData(bool generate) ORVEX_REQUIRES(dataMutex) = 0;
   // Whether the extra inputs the stage needs are attached (by default it needs none).
-  // REQUIRES: dataMutex held.
-  virtual bool ExtraInputsReady() const { return true; }
+  virtual bool ExtraInputsReady() const ORVEX_REQUIRES(dataMutex) { return true; }
   // Stores an extra input unless the stage object exists already: it is needed only to
-  // create it, and kept longer it would pin its wrap. REQUIRES: dataMutex held.
+  // create it, and kept longer it would pin its wrap.
   template <class Wrap>
-  void AttachExtraInput(QZRef<Wrap>& field, Wrap* input) {
+  void AttachExtraInput(QZRef<Wrap>& field, Wrap* input) ORVEX_REQUIRES(dataMutex) {
     if (!stageData) field.reset(input);
   }
   // Empties an extra-input field once the stage object has it; the wrap's count goes only
-  // after dataMutex is released. REQUIRES: dataMutex held, inside CreateData.
+  // after dataMutex is released. Called inside CreateData.
   template <class Wrap>
-  void LetGoOfExtraInput(QZRef<Wrap>& field) {
+  void LetGoOfExtraInput(QZRef<Wrap>& field) ORVEX_REQUIRES(dataMutex) {
     if (field && m_spentInputs != nullptr) m_spentInputs->push_back(QZRef<DW_Base>(field.get()));
     field.reset();
   }
@@ -105,19 +103,18 @@ class DW_BaseTemplate : public DW_Base {
     QZRef<Parent> parent = GetParentData();
     return parent ? QZRef<DP>(parent->GetData(false)) : QZRef<DP>();
   }
-  // Stores `stage` and, when asked, runs it. REQUIRES: dataMutex held.
-  void InstallStage(const QZRef<DP>& stage, bool generate) {
+  // Stores `stage` and, when asked, runs it.
+  void InstallStage(const QZRef<DP>& stage, bool generate) ORVEX_REQUIRES(dataMutex) {
     if (!stage) return;
     stageData = stage;
     if (generate) stage->GetPrimaryData(true);
   }
 
-  // Guarded by dataMutex.
-  QZRef<DP> stageData;
+  QZRef<DP> stageData ORVEX_GUARDED_BY(dataMutex);
 
  private:
-  // While CreateData runs: where the spent extra inputs go. Guarded by dataMutex.
-  std::vector<QZRef<DW_Base>>* m_spentInputs = nullptr;
+  // While CreateData runs: where the spent extra inputs go.
+  std::vector<QZRef<DW_Base>>* m_spentInputs ORVEX_GUARDED_BY(dataMutex) = nullptr;
 };
 
 // A wrap whose result is an image.

@@ -26,7 +26,7 @@ class ORVEX_EXPORT DW_ROIColourImage : public DW_ImageTemplate<DP_ROIImage, DW_C
   static std::string RegionHashId(DW_CandidateROIs* regions, QZ_Quad& quad);
 
  private:
-  void CreateData(bool generate) override;
+  void CreateData(bool generate) ORVEX_REQUIRES(dataMutex) override;
   QZ_Quad quad;
 };
 

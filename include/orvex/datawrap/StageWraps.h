@@ -60,15 +60,14 @@ auto StageOf(const QZRef<Wrap>& wrap) -> decltype(wrap->GetData(false)) {
   return wrap ? wrap->GetData(false) : nullptr;
 }
 
-// Generates an extra input read under `mutex`, without holding it while generating.
-template <class Wrap>
-void ReadyExtraInput(std::mutex& mutex, const QZRef<Wrap>& field) {
-  QZRef<Wrap> input;
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    input = field;
+// Hands an extra input's processing stage to the new stage as its linked stage `Link`.
+template <stages::LinkedStage Link, class Stage, class Wrap>
+void LinkInput(Stage& stage, const QZRef<Wrap>& input) {
+  if constexpr (Link == stages::kLinkedStage1) {
+    stage.linkedStage1.reset(StageOf(input));
+  } else {
+    stage.linkedStage2.reset(StageOf(input));
   }
-  if (input) input->GetData(true);
 }
 
 }  // namespace wraps
@@ -116,7 +115,7 @@ class ORVEX_EXPORT DW_Stage
   // node does it when it hands the wrap out.
   void SetExtraInputs(const InputTuple& inputs) {
     std::lock_guard<std::mutex> lock(this->dataMutex);
-    ForEachInput([&](auto i) { this->AttachExtraInput(std::get<decltype(i)::value>(m_inputs), std::get<decltype(i)::value>(inputs).get()); });
+    AttachInputs(inputs, kEveryInput);
   }
   template <int Input>
   void SetExtraInput(stages::WrapOf<Input>* input) {
@@ -154,8 +153,7 @@ class ORVEX_EXPORT DW_Stage
 
  protected:
   // Called with the new processing stage once its linked stages are set, before it runs.
-  // REQUIRES: dataMutex held.
-  virtual void StageLinked(Processing&) {}
+  virtual void StageLinked(Processing&) ORVEX_REQUIRES(this->dataMutex) {}
 
  private:
   void Describe() {
@@ -163,33 +161,21 @@ class ORVEX_EXPORT DW_Stage
     this->SetMediaType(Row::kImage ? tav::DUMT_IMAGE : tav::DUMT_NONE);
   }
 
-  template <class Visit>
-  static void ForEachInput(Visit&& visit) {
-    ForEachInputAt(visit, std::make_index_sequence<kInputCount>{});
-  }
-  template <class Visit, std::size_t... I>
-  static void ForEachInputAt(Visit& visit, std::index_sequence<I...>) {
-    (visit(std::integral_constant<std::size_t, I>{}), ...);
-  }
+  static constexpr auto kEveryInput = std::make_index_sequence<kInputCount>{};
+  template <std::size_t I>
+  using InputAt = std::tuple_element_t<I, typename Inputs::List>;
 
-  void CreateData(bool generate) override {
+  void CreateData(bool generate) ORVEX_REQUIRES(this->dataMutex) override {
     TimedStep step(Row::kTimingLabel);
     if constexpr (Row::kSharesParentStage) {
       this->InstallStage(this->ParentStage(), generate);
     } else {
       QZRef<Processing> stage = NewStage();
       if (!stage) return;
-      ForEachInput([&](auto i) {
-        using Input = std::tuple_element_t<decltype(i)::value, typename Inputs::List>;
-        if constexpr (Input::kLink == stages::kLinkedStage1) {
-          stage->linkedStage1.reset(wraps::StageOf(std::get<decltype(i)::value>(m_inputs)));
-        } else {
-          stage->linkedStage2.reset(wraps::StageOf(std::get<decltype(i)::value>(m_inputs)));
-        }
-      });
+      LinkInputs(*stage, kEveryInput);
       StageLinked(*stage);
       this->InstallStage(stage, generate);
-      ForEachInput([&](auto i) { this->LetGoOfExtraInput(std::get<decltype(i)::value>(m_inputs)); });
+      LetGoOfInputs(kEveryInput);
     }
   }
 
@@ -201,11 +187,9 @@ class ORVEX_EXPORT DW_Stage
     }
   }
 
-  bool ExtraInputsReady() const override {
+  bool ExtraInputsReady() const ORVEX_REQUIRES(this->dataMutex) override {
     if constexpr (Row::kWaitsForInputs) {
-      bool attached = true;
-      ForEachInput([&](auto i) { attached = attached && std::get<decltype(i)::value>(m_inputs); });
-      return this->RequiredDataAvailableLocked() || attached;
+      return this->RequiredDataAvailableLocked() || InputsAttached(kEveryInput);
     } else {
       return true;
     }
@@ -213,12 +197,43 @@ class ORVEX_EXPORT DW_Stage
 
   void PrepareRequiredData() override {
     Base::PrepareRequiredData();
-    ForEachInput([&](auto i) { wraps::ReadyExtraInput(this->dataMutex, std::get<decltype(i)::value>(m_inputs)); });
+    ReadyInputs(kEveryInput);
+  }
+
+  // The operations on every extra input, in the order of the row.
+  template <std::size_t... I>
+  void AttachInputs(const InputTuple& inputs, std::index_sequence<I...>) ORVEX_REQUIRES(this->dataMutex) {
+    (this->AttachExtraInput(std::get<I>(m_inputs), std::get<I>(inputs).get()), ...);
+  }
+  template <std::size_t... I>
+  void LinkInputs(Processing& stage, std::index_sequence<I...>) ORVEX_REQUIRES(this->dataMutex) {
+    (wraps::LinkInput<InputAt<I>::kLink>(stage, std::get<I>(m_inputs)), ...);
+  }
+  template <std::size_t... I>
+  void LetGoOfInputs(std::index_sequence<I...>) ORVEX_REQUIRES(this->dataMutex) {
+    (this->LetGoOfExtraInput(std::get<I>(m_inputs)), ...);
+  }
+  template <std::size_t... I>
+  bool InputsAttached(std::index_sequence<I...>) const ORVEX_REQUIRES(this->dataMutex) {
+    return (static_cast<bool>(std::get<I>(m_inputs)) && ...);
+  }
+  // Generates each attached input, reading it under dataMutex and generating without it.
+  template <std::size_t... I>
+  void ReadyInputs(std::index_sequence<I...>) {
+    (ReadyInput<I>(), ...);
+  }
+  template <std::size_t I>
+  void ReadyInput() {
+    std::tuple_element_t<I, InputTuple> input;
+    {
+      std::lock_guard<std::mutex> lock(this->dataMutex);
+      input = std::get<I>(m_inputs);
+    }
+    if (input) input->GetData(true);
   }
 
   Parameters modeRecord;
-  // Guarded by dataMutex.
-  InputTuple m_inputs;
+  InputTuple m_inputs ORVEX_GUARDED_BY(this->dataMutex);
 };
 
 }  // namespace orvex

@@ -23,7 +23,7 @@ class ORVEX_EXPORT DW_SourceImage : public DW_ImageTemplate<DP_SourceImage, DW_N
   int GetSourceImageArg2() const { return sourceImageArg2; }
 
  private:
-  void CreateData(bool generate) override;
+  void CreateData(bool generate) ORVEX_REQUIRES(dataMutex) override;
   QZRef<QZMatrix> sourceImage;
   int sourceImageArg1;
   int sourceImageArg2;
@@ -40,9 +40,8 @@ class ORVEX_EXPORT DW_CandidateROIs : public DW_Stage<tav::DUST_CANDIDATE_ROIS> 
   QZRef<QZMatrix> GetColourImage() const;
 
  private:
-  void StageLinked(DP_DetectROIs& stage) override;
-  // Guarded by dataMutex.
-  QZRef<QZMatrix> colourImage;
+  void StageLinked(DP_DetectROIs& stage) ORVEX_REQUIRES(dataMutex) override;
+  QZRef<QZMatrix> colourImage ORVEX_GUARDED_BY(dataMutex);
 };
 
 }  // namespace orvex

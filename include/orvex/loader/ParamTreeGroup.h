@@ -13,6 +13,7 @@
 #define ORVEX_LOADER_PARAMTREEGROUP_H
 
 #include <orvex/foundation/Export.h>
+#include <orvex/foundation/ThreadAnnotations.h>
 #include <orvex/paramtree/QZParameterTree.h>
 #include <orvex/tav/Interfaces.h>
 
@@ -91,7 +92,7 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
   // the counter changes for it; taken after the loader's mutex, before each counter's
   // own mutex and the node locks.
   mutable std::mutex m_mutex;
-  std::map<std::string, StageTypeCounter> m_savedTypeCounters;
+  std::map<std::string, StageTypeCounter> m_savedTypeCounters ORVEX_GUARDED_BY(m_mutex);
   // What GetRegionNodes answers without a tree.
   const ParamNodeArray m_noRegionNodes{};
 };

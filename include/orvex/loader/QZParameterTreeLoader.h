@@ -46,6 +46,11 @@ class ORVEX_EXPORT QZParameterTreeLoader {
   QZRef<QZParameterTree> CreateParameterTree(const std::string& name, QZ_ImageParameter* parameters);
   // Grows the region part below one candidate-regions node of `tree`.
   void ExtandRegionPart(QZParameterTree* tree, ParameterNodeBase* regionNode, QZ_ImageParameter* parameters);
+  // What a registration callback usually does: the tree for `name` (CreateParameterTree),
+  // a region part below each of its candidate-regions nodes, and a group of it kept in
+  // the group pool under `name`. Empty, nothing kept, when there is no tree. Call it from
+  // the callback, under the loader's mutex.
+  QZRef<ParamTreeGroup> BuildTreeGroup(const char* name, QZ_ImageParameter* parameters);
   // Drops the groups only the pool holds, then (if any went) the trees only the cache
   // holds; true when a group was dropped.
   bool UpdateTreeGroups();

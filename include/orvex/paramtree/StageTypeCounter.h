@@ -17,6 +17,9 @@ namespace orvex {
 // of that stage stay in their nodes; entries with other values are ignored.
 typedef std::map<tav::DataUnitStageType, int> StageRequestMap;
 
+// A request that keeps the results of every stage, 1 to 23.
+ORVEX_EXPORT StageRequestMap RequestEveryStage();
+
 class ORVEX_EXPORT StageTypeCounter {
  public:
   StageTypeCounter() = default;

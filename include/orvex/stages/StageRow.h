@@ -72,6 +72,16 @@ struct RowDefaults {
   static constexpr const char* kTimingLabel = nullptr;
 };
 
+// A row's classes and the stage it follows; the row adds its name and what differs from
+// the defaults.
+template <class WrapClass, class NodeClass, class ProcessingClass, int ParentStage>
+struct Row : RowDefaults {
+  using Wrap = WrapClass;
+  using Node = NodeClass;
+  using Processing = ProcessingClass;
+  static constexpr int kParent = ParentStage;
+};
+
 template <int Stage>
 using WrapOf = typename StageRow<Stage>::Wrap;
 template <int Stage>

@@ -29,17 +29,13 @@ using stages::ExtraInput;
 using stages::ExtraInputs;
 using stages::kLinkedStage1;
 using stages::kLinkedStage2;
-using stages::RowDefaults;
+using stages::Row;
 
 // --- The whole image --------------------------------------------------------------------------
 
 template <>
-struct StageRow<tav::DUST_SOURCE_IMAGE> : RowDefaults {
+struct StageRow<tav::DUST_SOURCE_IMAGE> : Row<DW_SourceImage, PN_SourceImage, DP_SourceImage, 0> {
   static constexpr const char* kName = "source image";
-  static constexpr int kParent = 0;
-  using Wrap = DW_SourceImage;
-  using Node = PN_SourceImage;
-  using Processing = DP_SourceImage;
   static constexpr bool kAddedByHost = true;
   static constexpr const char* kModeKey = "SourceImage_SingleModeHash";
   static constexpr const char* kLayerKey = "SourceImage_LayerHash";
@@ -50,12 +46,9 @@ struct StageRow<tav::DUST_SOURCE_IMAGE> : RowDefaults {
 using DW_ColourImageAfterSizeFitting = DW_Stage<tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING>;
 using PN_ColourImageAfterSizeFitting = PN_Stage<tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING>;
 template <>
-struct StageRow<tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING> : RowDefaults {
+struct StageRow<tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING>
+    : Row<DW_ColourImageAfterSizeFitting, PN_ColourImageAfterSizeFitting, DP_SizeFittingImage, tav::DUST_SOURCE_IMAGE> {
   static constexpr const char* kName = "colour image after size fitting";
-  static constexpr int kParent = tav::DUST_SOURCE_IMAGE;
-  using Wrap = DW_ColourImageAfterSizeFitting;
-  using Node = PN_ColourImageAfterSizeFitting;
-  using Processing = DP_SizeFittingImage;
   static constexpr const char* kModeKey = "ColourImageAfterSizeFitting_SingleModeHash";
   static constexpr const char* kTimingLabel = "DW_ColourImageAfterSizeFitting_CreateData";
 };
@@ -63,12 +56,10 @@ struct StageRow<tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING> : RowDefaults {
 using DW_ColourImageAfterScalingDown = DW_Stage<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN>;
 using PN_ColourImageAfterScalingDown = PN_Stage<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN>;
 template <>
-struct StageRow<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN> : RowDefaults {
+struct StageRow<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN>
+    : Row<DW_ColourImageAfterScalingDown, PN_ColourImageAfterScalingDown, DP_ScalingDownImage,
+          tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING> {
   static constexpr const char* kName = "colour image after scaling down";
-  static constexpr int kParent = tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING;
-  using Wrap = DW_ColourImageAfterScalingDown;
-  using Node = PN_ColourImageAfterScalingDown;
-  using Processing = DP_ScalingDownImage;
   using Parameters = int;  // the longest side the scaled-down image may have
   static constexpr const char* kModeKey = "ColourImageAfterScalingDown_SingleModeHash";
   static constexpr const char* kTimingLabel = "DW_ColourImageAfterScalingDown_CreateData";
@@ -77,12 +68,9 @@ struct StageRow<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN> : RowDefaults {
 using DW_ColourImageForROI = DW_Stage<tav::DUST_COLOUR_IMAGE_FOR_ROI>;
 using PN_ColourImageForROI = PN_Stage<tav::DUST_COLOUR_IMAGE_FOR_ROI>;
 template <>
-struct StageRow<tav::DUST_COLOUR_IMAGE_FOR_ROI> : RowDefaults {
+struct StageRow<tav::DUST_COLOUR_IMAGE_FOR_ROI>
+    : Row<DW_ColourImageForROI, PN_ColourImageForROI, DP_ScalingDownImage, tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN> {
   static constexpr const char* kName = "colour image for regions";
-  static constexpr int kParent = tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN;
-  using Wrap = DW_ColourImageForROI;
-  using Node = PN_ColourImageForROI;
-  using Processing = DP_ScalingDownImage;
   static constexpr bool kSharesParentStage = true;
   static constexpr const char* kModeKey = "ColourImageForROI_SingleModeHash";
   static constexpr const char* kTimingLabel = "DW_ColourImageForROI_CreateData";
@@ -91,12 +79,10 @@ struct StageRow<tav::DUST_COLOUR_IMAGE_FOR_ROI> : RowDefaults {
 using DW_GrayscaleImageColourConverted = DW_Stage<tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED>;
 using PN_GrayscaleImageColourConverted = PN_Stage<tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED>;
 template <>
-struct StageRow<tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED> : RowDefaults {
+struct StageRow<tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED>
+    : Row<DW_GrayscaleImageColourConverted, PN_GrayscaleImageColourConverted, DP_ColourConvertWholeImage,
+          tav::DUST_COLOUR_IMAGE_FOR_ROI> {
   static constexpr const char* kName = "grayscale image, colour converted";
-  static constexpr int kParent = tav::DUST_COLOUR_IMAGE_FOR_ROI;
-  using Wrap = DW_GrayscaleImageColourConverted;
-  using Node = PN_GrayscaleImageColourConverted;
-  using Processing = DP_ColourConvertWholeImage;
   using Parameters = QZVP_ColourConversionModeStruct;
   static constexpr const char* kTimingLabel = "DW_GrayscaleImageColourConverted_CreateData";
 };
@@ -104,12 +90,10 @@ struct StageRow<tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED> : RowDefaults {
 using DW_GrayscaleImageTransformed = DW_Stage<tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED>;
 using PN_GrayscaleImageTransformed = PN_Stage<tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED>;
 template <>
-struct StageRow<tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED> : RowDefaults {
+struct StageRow<tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED>
+    : Row<DW_GrayscaleImageTransformed, PN_GrayscaleImageTransformed, DP_GrayTransformWholeImage,
+          tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED> {
   static constexpr const char* kName = "grayscale image, transformed";
-  static constexpr int kParent = tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED;
-  using Wrap = DW_GrayscaleImageTransformed;
-  using Node = PN_GrayscaleImageTransformed;
-  using Processing = DP_GrayTransformWholeImage;
   using Parameters = QZVP_GrayscaleTransformationModeStruct;
   // The colour image, whose brightness decides GTM_AUTO.
   using Inputs = ExtraInputs<ExtraInput<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN, kLinkedStage1>>;
@@ -119,12 +103,10 @@ struct StageRow<tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED> : RowDefaults {
 using DW_GrayscaleImageForROI = DW_Stage<tav::DUST_GRAYSCALE_IMAGE_FOR_ROI>;
 using PN_GrayscaleImageForROI = PN_Stage<tav::DUST_GRAYSCALE_IMAGE_FOR_ROI>;
 template <>
-struct StageRow<tav::DUST_GRAYSCALE_IMAGE_FOR_ROI> : RowDefaults {
+struct StageRow<tav::DUST_GRAYSCALE_IMAGE_FOR_ROI>
+    : Row<DW_GrayscaleImageForROI, PN_GrayscaleImageForROI, DP_GrayTransformWholeImage,
+          tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED> {
   static constexpr const char* kName = "grayscale image for regions";
-  static constexpr int kParent = tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED;
-  using Wrap = DW_GrayscaleImageForROI;
-  using Node = PN_GrayscaleImageForROI;
-  using Processing = DP_GrayTransformWholeImage;
   static constexpr bool kSharesParentStage = true;
   static constexpr const char* kModeKey = "GrayscaleImageForROI_SingleModeHash";
   static constexpr const char* kTimingLabel = "DW_GrayscaleImageForROI_CreateData";
@@ -132,12 +114,9 @@ struct StageRow<tav::DUST_GRAYSCALE_IMAGE_FOR_ROI> : RowDefaults {
 
 using PN_CandidateROIs = PN_Stage<tav::DUST_CANDIDATE_ROIS>;
 template <>
-struct StageRow<tav::DUST_CANDIDATE_ROIS> : RowDefaults {
+struct StageRow<tav::DUST_CANDIDATE_ROIS>
+    : Row<DW_CandidateROIs, PN_CandidateROIs, DP_DetectROIs, tav::DUST_GRAYSCALE_IMAGE_FOR_ROI> {
   static constexpr const char* kName = "candidate regions";
-  static constexpr int kParent = tav::DUST_GRAYSCALE_IMAGE_FOR_ROI;
-  using Wrap = DW_CandidateROIs;
-  using Node = PN_CandidateROIs;
-  using Processing = DP_DetectROIs;
   using Parameters = QZVP_RegionPredetectionModeStruct;
   // The colour image the regions are cut from; without it there are no region ids.
   using Inputs = ExtraInputs<ExtraInput<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN, kLinkedStage1>>;
@@ -149,12 +128,9 @@ struct StageRow<tav::DUST_CANDIDATE_ROIS> : RowDefaults {
 // --- One region ---------------------------------------------------------------------------------
 
 template <>
-struct StageRow<tav::DUST_ROI_COLOUR_IMAGE> : RowDefaults {
+struct StageRow<tav::DUST_ROI_COLOUR_IMAGE>
+    : Row<DW_ROIColourImage, PN_ROIColourImage, DP_ROIImage, tav::DUST_CANDIDATE_ROIS> {
   static constexpr const char* kName = "region colour image";
-  static constexpr int kParent = tav::DUST_CANDIDATE_ROIS;
-  using Wrap = DW_ROIColourImage;
-  using Node = PN_ROIColourImage;
-  using Processing = DP_ROIImage;
   static constexpr bool kAddedByHost = true;
   static constexpr const char* kModeKey = "ROIColourImage_SingleModeHash";
   static constexpr const char* kAnchorKey = "ROIColourImage_LayerHash";
@@ -163,12 +139,10 @@ struct StageRow<tav::DUST_ROI_COLOUR_IMAGE> : RowDefaults {
 using DW_ROIGrayscaleImageColourConverted = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED>;
 using PN_ROIGrayscaleImageColourConverted = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED>;
 template <>
-struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED> : RowDefaults {
+struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED>
+    : Row<DW_ROIGrayscaleImageColourConverted, PN_ROIGrayscaleImageColourConverted, DP_ColourConvertROIImage,
+          tav::DUST_ROI_COLOUR_IMAGE> {
   static constexpr const char* kName = "region grayscale, colour converted";
-  static constexpr int kParent = tav::DUST_ROI_COLOUR_IMAGE;
-  using Wrap = DW_ROIGrayscaleImageColourConverted;
-  using Node = PN_ROIGrayscaleImageColourConverted;
-  using Processing = DP_ColourConvertROIImage;
   using Parameters = QZVP_ColourConversionModeStruct;
   // The whole images the region is cut from when its colour image has none.
   using Inputs = ExtraInputs<ExtraInput<tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED, kLinkedStage2>,
@@ -178,24 +152,20 @@ struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED> : RowDefaults {
 using DW_ROIGrayscaleImageTransformed = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED>;
 using PN_ROIGrayscaleImageTransformed = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED>;
 template <>
-struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED> : RowDefaults {
+struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED>
+    : Row<DW_ROIGrayscaleImageTransformed, PN_ROIGrayscaleImageTransformed, DP_GrayTransformROIImage,
+          tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED> {
   static constexpr const char* kName = "region grayscale, transformed";
-  static constexpr int kParent = tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED;
-  using Wrap = DW_ROIGrayscaleImageTransformed;
-  using Node = PN_ROIGrayscaleImageTransformed;
-  using Processing = DP_GrayTransformROIImage;
   using Parameters = QZVP_GrayscaleTransformationModeStruct;
 };
 
 using DW_ROIGrayscaleImage = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE>;
 using PN_ROIGrayscaleImage = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE>;
 template <>
-struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE> : RowDefaults {
+struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE>
+    : Row<DW_ROIGrayscaleImage, PN_ROIGrayscaleImage, DP_GrayTransformROIImage,
+          tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED> {
   static constexpr const char* kName = "region grayscale image";
-  static constexpr int kParent = tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED;
-  using Wrap = DW_ROIGrayscaleImage;
-  using Node = PN_ROIGrayscaleImage;
-  using Processing = DP_GrayTransformROIImage;
   static constexpr bool kSharesParentStage = true;
   static constexpr const char* kModeKey = "ROIGrayscaleImage_SingleModeHash";
 };
@@ -203,48 +173,39 @@ struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE> : RowDefaults {
 using DW_ROIGrayscaleImageRotated = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_ROTATED>;
 using PN_ROIGrayscaleImageRotated = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_ROTATED>;
 template <>
-struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_ROTATED> : RowDefaults {
+struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_ROTATED>
+    : Row<DW_ROIGrayscaleImageRotated, PN_ROIGrayscaleImageRotated, DP_RotateROIImage, tav::DUST_ROI_GRAYSCALE_IMAGE> {
   static constexpr const char* kName = "region grayscale, rotated";
-  static constexpr int kParent = tav::DUST_ROI_GRAYSCALE_IMAGE;
-  using Wrap = DW_ROIGrayscaleImageRotated;
-  using Node = PN_ROIGrayscaleImageRotated;
-  using Processing = DP_RotateROIImage;
   static constexpr const char* kModeKey = "ROIGrayscaleImageRotated_SingleModeHash";
 };
 
 using DW_ROIGrayscaleImagePerspectiveCorrected = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED>;
 using PN_ROIGrayscaleImagePerspectiveCorrected = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED>;
 template <>
-struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED> : RowDefaults {
+struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED>
+    : Row<DW_ROIGrayscaleImagePerspectiveCorrected, PN_ROIGrayscaleImagePerspectiveCorrected, DP_PerspectiveROIImage,
+          tav::DUST_ROI_GRAYSCALE_IMAGE_ROTATED> {
   static constexpr const char* kName = "region grayscale, perspective corrected";
-  static constexpr int kParent = tav::DUST_ROI_GRAYSCALE_IMAGE_ROTATED;
-  using Wrap = DW_ROIGrayscaleImagePerspectiveCorrected;
-  using Node = PN_ROIGrayscaleImagePerspectiveCorrected;
-  using Processing = DP_PerspectiveROIImage;
   static constexpr const char* kModeKey = "ROIGrayscaleImagePerspectiveCorrected_SingleModeHash";
 };
 
 using DW_ROIGrayscaleImageEnhanced = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED>;
 using PN_ROIGrayscaleImageEnhanced = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED>;
 template <>
-struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED> : RowDefaults {
+struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED>
+    : Row<DW_ROIGrayscaleImageEnhanced, PN_ROIGrayscaleImageEnhanced, DP_EnhanceROIImage,
+          tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED> {
   static constexpr const char* kName = "region grayscale, enhanced";
-  static constexpr int kParent = tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED;
-  using Wrap = DW_ROIGrayscaleImageEnhanced;
-  using Node = PN_ROIGrayscaleImageEnhanced;
-  using Processing = DP_EnhanceROIImage;
   using Parameters = QZVP_GrayscaleEnhancementModeStruct;
 };
 
 using DW_ROIGaryImageProcessed = DW_Stage<tav::DUST_ROI_GRAY_IMAGE_PROCESSED>;
 using PN_ROIGaryImageProcessed = PN_Stage<tav::DUST_ROI_GRAY_IMAGE_PROCESSED>;
 template <>
-struct StageRow<tav::DUST_ROI_GRAY_IMAGE_PROCESSED> : RowDefaults {
+struct StageRow<tav::DUST_ROI_GRAY_IMAGE_PROCESSED>
+    : Row<DW_ROIGaryImageProcessed, PN_ROIGaryImageProcessed, DP_EnhanceROIImage,
+          tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED> {
   static constexpr const char* kName = "region gray image, processed";
-  static constexpr int kParent = tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED;
-  using Wrap = DW_ROIGaryImageProcessed;
-  using Node = PN_ROIGaryImageProcessed;
-  using Processing = DP_EnhanceROIImage;
   static constexpr bool kSharesParentStage = true;
   static constexpr const char* kModeKey = "ROIGaryImageProcessed_SingleModeHash";
 };
@@ -252,24 +213,18 @@ struct StageRow<tav::DUST_ROI_GRAY_IMAGE_PROCESSED> : RowDefaults {
 using DW_ROIBinaryImage = DW_Stage<tav::DUST_ROI_BINARY_IMAGE>;
 using PN_ROIBinaryImage = PN_Stage<tav::DUST_ROI_BINARY_IMAGE>;
 template <>
-struct StageRow<tav::DUST_ROI_BINARY_IMAGE> : RowDefaults {
+struct StageRow<tav::DUST_ROI_BINARY_IMAGE>
+    : Row<DW_ROIBinaryImage, PN_ROIBinaryImage, DP_BinarizeROIImage, tav::DUST_ROI_GRAY_IMAGE_PROCESSED> {
   static constexpr const char* kName = "region binary image";
-  static constexpr int kParent = tav::DUST_ROI_GRAY_IMAGE_PROCESSED;
-  using Wrap = DW_ROIBinaryImage;
-  using Node = PN_ROIBinaryImage;
-  using Processing = DP_BinarizeROIImage;
   using Parameters = QZVP_BinarizationModeStruct;
 };
 
 using DW_TextureDetectionResult = DW_Stage<tav::DUST_ROI_TEXTURE_DETECTION_RESULT>;
 using PN_ROITextureDetectionResult = PN_Stage<tav::DUST_ROI_TEXTURE_DETECTION_RESULT>;
 template <>
-struct StageRow<tav::DUST_ROI_TEXTURE_DETECTION_RESULT> : RowDefaults {
+struct StageRow<tav::DUST_ROI_TEXTURE_DETECTION_RESULT>
+    : Row<DW_TextureDetectionResult, PN_ROITextureDetectionResult, DP_TextureDetectImage, tav::DUST_ROI_BINARY_IMAGE> {
   static constexpr const char* kName = "region texture detection result";
-  static constexpr int kParent = tav::DUST_ROI_BINARY_IMAGE;
-  using Wrap = DW_TextureDetectionResult;
-  using Node = PN_ROITextureDetectionResult;
-  using Processing = DP_TextureDetectImage;
   using Parameters = std::vector<QZVP_TextureDetectionModeStruct>;
   static constexpr bool kImage = false;
 };
@@ -277,12 +232,10 @@ struct StageRow<tav::DUST_ROI_TEXTURE_DETECTION_RESULT> : RowDefaults {
 using DW_ROIGrayscaleImageForStructurizing = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING>;
 using PN_ROIGrayscaleImageForStructurizing = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING>;
 template <>
-struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING> : RowDefaults {
+struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING>
+    : Row<DW_ROIGrayscaleImageForStructurizing, PN_ROIGrayscaleImageForStructurizing, DP_EnhanceTextureImage,
+          tav::DUST_ROI_TEXTURE_DETECTION_RESULT> {
   static constexpr const char* kName = "region grayscale for structurizing";
-  static constexpr int kParent = tav::DUST_ROI_TEXTURE_DETECTION_RESULT;
-  using Wrap = DW_ROIGrayscaleImageForStructurizing;
-  using Node = PN_ROIGrayscaleImageForStructurizing;
-  using Processing = DP_EnhanceTextureImage;
   using Parameters = QZVP_GrayscaleEnhancementModeStruct;
   // The enhanced image inside the texture, the perspective-corrected one outside it.
   using Inputs = ExtraInputs<ExtraInput<tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED, kLinkedStage1>,
@@ -292,12 +245,10 @@ struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING> : RowDefaults {
 using DW_ROIBinaryImageForTextFiltering = DW_Stage<tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING>;
 using PN_ROIBinaryImageForTextFiltering = PN_Stage<tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING>;
 template <>
-struct StageRow<tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING> : RowDefaults {
+struct StageRow<tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING>
+    : Row<DW_ROIBinaryImageForTextFiltering, PN_ROIBinaryImageForTextFiltering, DP_BinarizeTextureImage,
+          tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING> {
   static constexpr const char* kName = "region binary for text filtering";
-  static constexpr int kParent = tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING;
-  using Wrap = DW_ROIBinaryImageForTextFiltering;
-  using Node = PN_ROIBinaryImageForTextFiltering;
-  using Processing = DP_BinarizeTextureImage;
   using Parameters = QZVP_BinarizationModeStruct;
   // The texture mask, and the binary image kept outside it.
   using Inputs = ExtraInputs<ExtraInput<tav::DUST_ROI_TEXTURE_DETECTION_RESULT, kLinkedStage1>,
@@ -307,24 +258,19 @@ struct StageRow<tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING> : RowDefaults {
 using DW_ROIBinaryImageForStructurizing = DW_Stage<tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING>;
 using PN_ROIBinaryImageForStructurizing = PN_Stage<tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING>;
 template <>
-struct StageRow<tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING> : RowDefaults {
+struct StageRow<tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING>
+    : Row<DW_ROIBinaryImageForStructurizing, PN_ROIBinaryImageForStructurizing, DP_TextFilteringImage,
+          tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING> {
   static constexpr const char* kName = "region binary for structurizing";
-  static constexpr int kParent = tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING;
-  using Wrap = DW_ROIBinaryImageForStructurizing;
-  using Node = PN_ROIBinaryImageForStructurizing;
-  using Processing = DP_TextFilteringImage;
   using Parameters = std::vector<QZVP_TextFilterModeStruct>;
 };
 
 using DW_Contours = DW_Stage<tav::DUST_CONTOURS>;
 using PN_Contours = PN_Stage<tav::DUST_CONTOURS>;
 template <>
-struct StageRow<tav::DUST_CONTOURS> : RowDefaults {
+struct StageRow<tav::DUST_CONTOURS>
+    : Row<DW_Contours, PN_Contours, DP_ProcessContour, tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING> {
   static constexpr const char* kName = "contours";
-  static constexpr int kParent = tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING;
-  using Wrap = DW_Contours;
-  using Node = PN_Contours;
-  using Processing = DP_ProcessContour;
   static constexpr bool kImage = false;
   static constexpr const char* kModeKey = "Contours_SingleModeHash";
   static constexpr const char* kAnchorKey = "Contours_LayerHash";
@@ -333,12 +279,9 @@ struct StageRow<tav::DUST_CONTOURS> : RowDefaults {
 using DW_LineSegments = DW_Stage<tav::DUST_LINE_SEGMENTS>;
 using PN_LineSegments = PN_Stage<tav::DUST_LINE_SEGMENTS>;
 template <>
-struct StageRow<tav::DUST_LINE_SEGMENTS> : RowDefaults {
+struct StageRow<tav::DUST_LINE_SEGMENTS>
+    : Row<DW_LineSegments, PN_LineSegments, DP_ProcessLineSet, tav::DUST_CONTOURS> {
   static constexpr const char* kName = "line segments";
-  static constexpr int kParent = tav::DUST_CONTOURS;
-  using Wrap = DW_LineSegments;
-  using Node = PN_LineSegments;
-  using Processing = DP_ProcessLineSet;
   using Parameters = QZVP_LineExtractionModeStruct;
   // The perspective-corrected region image: its size and its way back to the source.
   using Inputs = ExtraInputs<ExtraInput<tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED, kLinkedStage1>>;

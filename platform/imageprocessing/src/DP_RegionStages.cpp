@@ -12,7 +12,6 @@
 
 namespace orvex {
 
-using stageops::CopyOrDefault;
 
 namespace {
 
@@ -82,8 +81,6 @@ void DP_ROIImage::ComputePrimaryData() {
   if (primaryData) SetTransformAfterInput(Translation(-offset.x, -offset.y));
 }
 
-DP_ColourConvertROIImage::DP_ColourConvertROIImage(DP_ROIImage* input, const QZVP_ColourConversionModeStruct* mode)
-    : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
 void DP_ColourConvertROIImage::PrepareInputData() { PrepareInputAndLinked(linkedStage1, linkedStage2); }
 
@@ -111,9 +108,6 @@ void DP_ColourConvertROIImage::ComputePrimaryData() {
   }
 }
 
-DP_GrayTransformROIImage::DP_GrayTransformROIImage(DP_ColourConvertROIImage* input,
-                                                   const QZVP_GrayscaleTransformationModeStruct* mode)
-    : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
 void DP_GrayTransformROIImage::ComputePrimaryData() {
   QZRef<ImageWithQuad> region = InputData();
@@ -128,7 +122,6 @@ void DP_GrayTransformROIImage::ComputePrimaryData() {
   KeepInputTransform();
 }
 
-DP_RotateROIImage::DP_RotateROIImage(DP_GrayTransformROIImage* input) : DP_Template(kKind, input) {}
 
 void DP_RotateROIImage::ComputePrimaryData() {
   QZRef<ImageWithQuad> region = InputData();
@@ -163,7 +156,6 @@ void DP_RotateROIImage::ComputePrimaryData() {
                                      rotation(1, 2), 0, 0, 1));
 }
 
-DP_PerspectiveROIImage::DP_PerspectiveROIImage(DP_RotateROIImage* input) : DP_Template(kKind, input) {}
 
 void DP_PerspectiveROIImage::ComputePrimaryData() {
   QZRef<ImageWithQuad> region = InputData();
@@ -188,8 +180,6 @@ void DP_PerspectiveROIImage::ComputePrimaryData() {
   SetTransformAfterInput(stageops::ToMatx(homography));
 }
 
-DP_EnhanceROIImage::DP_EnhanceROIImage(DP_PerspectiveROIImage* input, const QZVP_GrayscaleEnhancementModeStruct* mode)
-    : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
 void DP_EnhanceROIImage::ComputePrimaryData() {
   QZRef<ImageWithQuad> region = InputData();
@@ -199,8 +189,6 @@ void DP_EnhanceROIImage::ComputePrimaryData() {
   KeepInputTransform();
 }
 
-DP_BinarizeROIImage::DP_BinarizeROIImage(DP_EnhanceROIImage* input, const QZVP_BinarizationModeStruct* mode)
-    : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
 void DP_BinarizeROIImage::ComputePrimaryData() {
   QZRef<QZMatrix> gray = InputData();
@@ -209,14 +197,11 @@ void DP_BinarizeROIImage::ComputePrimaryData() {
   KeepInputTransform();
 }
 
-DP_TextureDetectImage::DP_TextureDetectImage(DP_BinarizeROIImage* input,
-                                             const std::vector<QZVP_TextureDetectionModeStruct>* modes)
-    : DP_Template(kKind, input), m_modes(modes != nullptr ? *modes : std::vector<QZVP_TextureDetectionModeStruct>()) {}
 
 void DP_TextureDetectImage::ComputePrimaryData() {
   QZRef<QZMatrix> binary = InputData();
   if (!binary || binary->IsEmpty()) return;
-  const QZVP_TextureDetectionModeStruct* mode = FirstUsable(m_modes);
+  const QZVP_TextureDetectionModeStruct* mode = FirstUsable(m_mode);
   const int window = mode != nullptr && mode->intArg1 >= 3
                          ? stageops::ClampField("texture detection intArg1", mode->intArg1, 3, modelimits::kMaxWindow)
                          : 15;
@@ -232,9 +217,6 @@ void DP_TextureDetectImage::ComputePrimaryData() {
   KeepInputTransform();
 }
 
-DP_EnhanceTextureImage::DP_EnhanceTextureImage(DP_TextureDetectImage* input,
-                                               const QZVP_GrayscaleEnhancementModeStruct* mode)
-    : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
 void DP_EnhanceTextureImage::PrepareInputData() { PrepareInputAndLinked(linkedStage1, linkedStage2); }
 
@@ -253,8 +235,6 @@ void DP_EnhanceTextureImage::ComputePrimaryData() {
   KeepInputTransform();
 }
 
-DP_BinarizeTextureImage::DP_BinarizeTextureImage(DP_EnhanceTextureImage* input, const QZVP_BinarizationModeStruct* mode)
-    : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
 void DP_BinarizeTextureImage::PrepareInputData() { PrepareInputAndLinked(linkedStage1, linkedStage2); }
 
@@ -274,14 +254,11 @@ void DP_BinarizeTextureImage::ComputePrimaryData() {
   KeepInputTransform();
 }
 
-DP_TextFilteringImage::DP_TextFilteringImage(DP_BinarizeTextureImage* input,
-                                             const std::vector<QZVP_TextFilterModeStruct>* modes)
-    : DP_Template(kKind, input), m_modes(modes != nullptr ? *modes : std::vector<QZVP_TextFilterModeStruct>()) {}
 
 void DP_TextFilteringImage::ComputePrimaryData() {
   QZRef<QZMatrix> binary = InputData();
   if (!binary || binary->IsEmpty()) return;
-  const QZVP_TextFilterModeStruct* mode = FirstUsable(m_modes);
+  const QZVP_TextFilterModeStruct* mode = FirstUsable(m_mode);
   const int minArea = mode != nullptr && mode->intArg1 > 0 ? mode->intArg1 : 12;
   cv::Mat labels, stats, centroids;
   const int count = cv::connectedComponentsWithStats(binary->GetMat(), labels, stats, centroids, 8, CV_32S);
@@ -304,7 +281,6 @@ void DP_TextFilteringImage::ComputePrimaryData() {
   KeepInputTransform();
 }
 
-DP_ProcessContour::DP_ProcessContour(DP_TextFilteringImage* input) : DP_Template(kKind, input) {}
 
 void DP_ProcessContour::ComputePrimaryData() {
   QZRef<FilteredBinaryImage> binary = InputData();
@@ -315,8 +291,6 @@ void DP_ProcessContour::ComputePrimaryData() {
   KeepInputTransform();
 }
 
-DP_ProcessLineSet::DP_ProcessLineSet(DP_ProcessContour* input, const QZVP_LineExtractionModeStruct* mode)
-    : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
 void DP_ProcessLineSet::PrepareInputData() { PrepareInputAndLinked(linkedStage1); }
 

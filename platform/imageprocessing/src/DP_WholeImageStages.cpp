@@ -13,7 +13,6 @@
 
 namespace orvex {
 
-using stageops::CopyOrDefault;
 
 namespace {
 
@@ -106,7 +105,6 @@ void DP_SourceImage::ComputePrimaryData() {
   KeepInputTransform();
 }
 
-DP_SizeFittingImage::DP_SizeFittingImage(DP_SourceImage* input) : DP_Template(kKind, input) {}
 
 void DP_SizeFittingImage::ComputePrimaryData() {
   QZRef<QZMatrix> source = InputData();
@@ -148,9 +146,6 @@ void DP_ScalingDownImage::ComputePrimaryData() {
   SetTransformAfterInput(Scale(static_cast<double>(scaled.cols) / in.cols, static_cast<double>(scaled.rows) / in.rows));
 }
 
-DP_ColourConvertWholeImage::DP_ColourConvertWholeImage(DP_ScalingDownImage* input,
-                                                       const QZVP_ColourConversionModeStruct* mode)
-    : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
 void DP_ColourConvertWholeImage::ComputePrimaryData() {
   QZRef<QZMatrix> colour = InputData();
@@ -159,9 +154,6 @@ void DP_ColourConvertWholeImage::ComputePrimaryData() {
   KeepInputTransform();
 }
 
-DP_GrayTransformWholeImage::DP_GrayTransformWholeImage(DP_ColourConvertWholeImage* input,
-                                                       const QZVP_GrayscaleTransformationModeStruct* mode)
-    : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
 void DP_GrayTransformWholeImage::PrepareInputData() { PrepareInputAndLinked(linkedStage1); }
 
@@ -186,8 +178,6 @@ void DP_GrayTransformWholeImage::ComputePrimaryData() {
   KeepInputTransform();
 }
 
-DP_DetectROIs::DP_DetectROIs(DP_GrayTransformWholeImage* input, const QZVP_RegionPredetectionModeStruct* mode)
-    : DP_Template(kKind, input), m_mode(CopyOrDefault(mode)) {}
 
 QZRef<QZMatrix> DP_DetectROIs::GetColourImage() {
   return linkedStage1 ? linkedStage1->GetPrimaryData(false) : QZRef<QZMatrix>();

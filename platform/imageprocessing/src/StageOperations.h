@@ -11,12 +11,6 @@
 namespace orvex {
 namespace stageops {
 
-// A stage's own copy of a record (a default record for a null pointer).
-template <class Record>
-Record CopyOrDefault(const Record* record) {
-  return record != nullptr ? *record : Record();
-}
-
 // Logs that a mode-record field was out of range and which value was used instead.
 void LogClamped(const char* field, int64_t value, int64_t used);
 // `value` within [lowest, highest]; logged when it was not.

@@ -13,7 +13,9 @@
 
 #include <orvex/foundation/Export.h>
 #include <orvex/core/CImageData.h>
+#include <orvex/foundation/ModeRecordTypes.h>
 #include <orvex/foundation/QZRef.h>
+#include <orvex/foundation/ThreadAnnotations.h>
 #include <orvex/improc/QZLog.h>
 #include <orvex/improc/QZMatrix.h>
 #include <orvex/improc/QZ_Quad.h>
@@ -200,8 +202,8 @@ class DP_Template : public DP_CommonBase {
     DP_Template::PrepareInputData();
     (void)std::initializer_list<int>{(linked ? (linked->GetPrimaryData(true), 0) : 0)...};
   }
-  // Sets primaryData (or leaves it null) and transformFromSource; runs under the lock.
-  virtual void ComputePrimaryData() = 0;
+  // Sets primaryData (or leaves it null) and transformFromSource.
+  virtual void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) = 0;
 
   // The input's result, or null when there is no input or it produced nothing.
   auto InputData() const -> decltype(std::declval<Input&>().GetPrimaryData(false)) {
@@ -209,25 +211,25 @@ class DP_Template : public DP_CommonBase {
     return input->GetPrimaryData(false);
   }
   // The transform of this result: `step` after the input's own transform.
-  void SetTransformAfterInput(const cv::Matx33d& step) {
+  void SetTransformAfterInput(const cv::Matx33d& step) ORVEX_REQUIRES(primaryDataMutex) {
     transformFromSource = ComposeTransform(step, input ? input->GetTransformMatFromSourceImage() : nullptr);
   }
   // A result in the input's coordinates.
-  void KeepInputTransform() { SetTransformAfterInput(cv::Matx33d::eye()); }
+  void KeepInputTransform() ORVEX_REQUIRES(primaryDataMutex) { SetTransformAfterInput(cv::Matx33d::eye()); }
 
   QZRef<Input> input;
-  // primaryDataMutex guards the four fields below; taken after the data wrap's lock and
-  // before the mutexes of the input and linked stages.
+  // primaryDataMutex guards the fields below; taken after the data wrap's lock and before
+  // the mutexes of the input and linked stages.
   std::mutex primaryDataMutex;
-  QZRef<Data> primaryData;
-  bool primaryDataAttempted = false;
-  QZRef<QZMatrix> transformFromSource;
-  core::CImageData resultView;
-  bool resultViewReady = false;
+  QZRef<Data> primaryData ORVEX_GUARDED_BY(primaryDataMutex);
+  bool primaryDataAttempted ORVEX_GUARDED_BY(primaryDataMutex) = false;
+  QZRef<QZMatrix> transformFromSource ORVEX_GUARDED_BY(primaryDataMutex);
+  core::CImageData resultView ORVEX_GUARDED_BY(primaryDataMutex);
+  bool resultViewReady ORVEX_GUARDED_BY(primaryDataMutex) = false;
 
  private:
-  // Runs the computation, counts it and its result's bytes. REQUIRES: primaryDataMutex held.
-  void ComputeOnce() {
+  // Runs the computation, counts it and its result's bytes.
+  void ComputeOnce() ORVEX_REQUIRES(primaryDataMutex) {
     const auto start = std::chrono::steady_clock::now();
     try {
       ComputePrimaryData();
@@ -242,6 +244,26 @@ class DP_Template : public DP_CommonBase {
       if (const cv::Mat* image = ResultImageOf(*primaryData)) AccountResultBytes(static_cast<int64_t>(image->total() * image->elemSize()));
     }
   }
+};
+
+// A stage that reads its input only.
+template <class Data, class Input, DP_StageKind Kind>
+class DP_InputStage : public DP_Template<Data, Input> {
+ public:
+  static constexpr DP_StageKind kKind = Kind;
+  explicit DP_InputStage(Input* input) : DP_Template<Data, Input>(Kind, input) {}
+};
+
+// A stage that keeps its own copy of a mode record or list of records (a default one for
+// a null pointer).
+template <class Data, class Input, class Record, DP_StageKind Kind>
+class DP_RecordStage : public DP_Template<Data, Input> {
+ public:
+  static constexpr DP_StageKind kKind = Kind;
+  DP_RecordStage(Input* input, const Record* mode) : DP_Template<Data, Input>(Kind, input), m_mode(CopyOfRecord(mode)) {}
+
+ protected:
+  Record m_mode;
 };
 
 }  // namespace orvex

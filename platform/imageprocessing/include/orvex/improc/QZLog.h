@@ -7,6 +7,7 @@
 #define ORVEX_IMPROC_QZLOG_H
 
 #include <orvex/foundation/Export.h>
+#include <orvex/foundation/ThreadAnnotations.h>
 #include <orvex/improc/Enums.h>
 
 #include <mutex>
@@ -41,12 +42,13 @@ class ORVEX_EXPORT QZLog {
  private:
   void Write(QZLogRecord::Kind kind, int level, const char* label, int elapsedMs);
 
-  // m_mutex guards the four fields below; a leaf lock, taken after every library lock.
+  // m_mutex guards the four fields below; an unordered leaf: the sink runs under it and
+  // must take no library lock.
   mutable std::mutex m_mutex;
-  QZLogSink m_sink = nullptr;
-  void* m_context = nullptr;
-  int m_maxLevel = 0;
-  int m_modes = 0;
+  QZLogSink m_sink ORVEX_GUARDED_BY(m_mutex) = nullptr;
+  void* m_context ORVEX_GUARDED_BY(m_mutex) = nullptr;
+  int m_maxLevel ORVEX_GUARDED_BY(m_mutex) = 0;
+  int m_modes ORVEX_GUARDED_BY(m_mutex) = 0;
 };
 
 }  // namespace orvex

@@ -9,6 +9,7 @@
 
 #include <orvex/foundation/Export.h>
 #include <orvex/core/ImagePixelFormat.h>
+#include <orvex/foundation/ThreadAnnotations.h>
 #include <orvex/improc/Enums.h>
 #include <orvex/foundation/QZObjectBase.h>
 
@@ -90,9 +91,9 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
 
  private:
   cv::Mat m_mat;
-  // m_hashMutex guards m_hashId; a leaf lock, taken after every library lock.
+  // m_hashMutex guards m_hashId; an unordered leaf: nothing is taken while it is held.
   mutable std::mutex m_hashMutex;
-  std::string m_hashId;
+  std::string m_hashId ORVEX_GUARDED_BY(m_hashMutex);
 };
 
 }  // namespace orvex
