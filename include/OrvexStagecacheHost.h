@@ -7,14 +7,15 @@
 // Threads: counted handles may be copied and dropped in any thread; each class says
 // what else is thread-safe. The library's locks, outermost first (a thread holding one
 // only ever takes locks further down the list):
-//   1. the loader's mutex (registration and clean-up of tree groups);
-//   2. a tree group's mutex, then a stage counter's mutex;
+//   1. a loader's mutex (registration and clean-up of tree groups);
+//   2. a tree group's mutex;
 //   3. parameter-node locks, a node before its ancestors;
-//   4. a tree's region-id lock and the process-wide table's mutex (under which new lazy
-//      results are built, taking only the locks below);
+//   4. a table's mutex (under which new lazy results are built, taking only the locks below);
 //   5. data-wrap locks, a wrap before its parent and its extra inputs;
-//   6. processing-stage locks, a stage before its input and linked stages;
-//   7. leaves: the wrap link mutex, a matrix's hash-id lock, the logger's lock.
+//   6. processing-stage locks, a stage before its input and linked stages.
+// Unordered leaves, taken anywhere and holding nothing else while held: a stage
+// counter's mutex, a tree's region-id lock, the wrap link mutex, a matrix's hash-id lock
+// and the logger's lock.
 // No lock is held while a result, node, tree or group is freed: containers hand what they
 // drop to their caller (or to a QZGraveyard) and it is freed after the locks are released.
 #ifndef ORVEX_STAGECACHE_HOST_H
@@ -24,10 +25,10 @@
 
 #include <orvex/datawrap/RegionWraps.h>
 #include <orvex/datawrap/WholeImageWraps.h>
-#include <orvex/hashing/HashId.h>
 #include <orvex/foundation/MathUtils.h>
 #include <orvex/foundation/PointerLists.h>
 #include <orvex/foundation/QZRef.h>
+#include <orvex/hashing/HashId.h>
 #include <orvex/improc/DP_Stages.h>
 #include <orvex/improc/GenerateHash.h>
 #include <orvex/improc/ModeLimits.h>
@@ -45,5 +46,6 @@
 #include <orvex/paramtree/QZParameterTree.h>
 #include <orvex/paramtree/StageNodes.h>
 #include <orvex/paramtree/TreeGeneration.h>
+#include <orvex/stages/StageTable.h>
 
 #endif

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fails when a lower layer includes a header of a higher one. The layers, bottom up:
-#    0 include/orvex/foundation             header-only: counted objects, handles, mode-record types
+#    0 foundation                           header-only: counted objects, handles, mode-record types
 #    1 platform/core                        libOrvexCore
 #    2 platform/imageprocessing             libOrvexImageProcessing
 #  then libOrvexStagecache, subsystem by subsystem (include/orvex/<name> and src/<name>):
@@ -23,6 +23,7 @@ layer_of_folder() {
 # The layer of a file of the repository, or nothing for files outside the layers.
 layer_of_file() {
   case "$1" in
+    foundation/*) echo 0 ;;
     include/orvex/*/*) layer_of_folder "$(echo "$1" | cut -d/ -f3)" ;;
     include/*) echo 10 ;;
     platform/core/*) echo 1 ;;
@@ -62,7 +63,7 @@ while IFS= read -r file; do
       violations=$((violations + 1))
     fi
   done < <(grep -E '^[[:space:]]*#[[:space:]]*include' "$file" || true)
-done < <(git ls-files 'include/*' 'src/*' 'platform/*' | grep -E '\.(h|hpp|c|cpp)$')
+done < <(git ls-files 'foundation/*' 'include/*' 'src/*' 'platform/*' | grep -E '\.(h|hpp|c|cpp)$')
 
 if [ "$violations" -gt 0 ]; then
   echo "$violations include(s) run from a lower layer to a higher one"

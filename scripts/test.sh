@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Builds and runs every test in three builds: plain, AddressSanitizer with
-# UndefinedBehaviorSanitizer, and ThreadSanitizer; then runs each fuzzer briefly on
-# its seed corpus. Exits non-zero on any failure.
+# Checks that includes run down the layers and that the lock annotations hold, builds
+# and runs every test in three builds (plain, AddressSanitizer with
+# UndefinedBehaviorSanitizer, ThreadSanitizer), then runs each fuzzer briefly on its
+# seed corpus. Exits non-zero on any failure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 jobs=$(nproc)
+"$root/scripts/check-layers.sh"
+"$root/scripts/check-threads.sh"
 
 run_build() {
   local name=$1

@@ -8,7 +8,7 @@
 #define ORVEX_LOADER_QZPARAMETERTREEANDDATAPOOL_H
 
 #include <orvex/foundation/Export.h>
-#include <orvex/improc/DP_Template.h>
+#include <orvex/improc/DP_Stages.h>
 #include <orvex/loader/CacheStatistics.h>
 #include <orvex/loader/QZParameterTreeLoader.h>
 #include <orvex/paramtree/DataUnitManager.h>

@@ -1,5 +1,5 @@
 // Counters, image views and transform composition shared by every processing stage.
-#include <orvex/improc/DP_Template.h>
+#include <orvex/improc/DP_Stages.h>
 
 #include "StageOperations.h"
 

@@ -7,12 +7,36 @@
 #ifndef ORVEX_IMPROC_DP_STAGES_H
 #define ORVEX_IMPROC_DP_STAGES_H
 
-#include <orvex/improc/DP_Template.h>
 #include <orvex/foundation/ModeRecordTypes.h>
+#include <orvex/improc/DP_Template.h>
 
 #include <vector>
 
 namespace orvex {
+
+// One value per stage class, for the per-class counters.
+enum DP_StageKind : int {
+  DPK_SOURCE_IMAGE,
+  DPK_SIZE_FITTING_IMAGE,
+  DPK_SCALING_DOWN_IMAGE,
+  DPK_COLOUR_CONVERT_WHOLE_IMAGE,
+  DPK_GRAY_TRANSFORM_WHOLE_IMAGE,
+  DPK_DETECT_ROIS,
+  DPK_ROI_IMAGE,
+  DPK_COLOUR_CONVERT_ROI_IMAGE,
+  DPK_GRAY_TRANSFORM_ROI_IMAGE,
+  DPK_ROTATE_ROI_IMAGE,
+  DPK_PERSPECTIVE_ROI_IMAGE,
+  DPK_ENHANCE_ROI_IMAGE,
+  DPK_BINARIZE_ROI_IMAGE,
+  DPK_TEXTURE_DETECT_IMAGE,
+  DPK_ENHANCE_TEXTURE_IMAGE,
+  DPK_BINARIZE_TEXTURE_IMAGE,
+  DPK_TEXT_FILTERING_IMAGE,
+  DPK_PROCESS_CONTOUR,
+  DPK_PROCESS_LINE_SET,
+  DPK_COUNT
+};
 
 // The caller's image. The two integers are the largest width and height the size-fitting
 // stage lets through (0 or less: 4096).

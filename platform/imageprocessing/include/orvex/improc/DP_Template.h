@@ -32,29 +32,9 @@
 
 namespace orvex {
 
-// One value per stage class, for the per-class counters.
-enum DP_StageKind {
-  DPK_SOURCE_IMAGE,
-  DPK_SIZE_FITTING_IMAGE,
-  DPK_SCALING_DOWN_IMAGE,
-  DPK_COLOUR_CONVERT_WHOLE_IMAGE,
-  DPK_GRAY_TRANSFORM_WHOLE_IMAGE,
-  DPK_DETECT_ROIS,
-  DPK_ROI_IMAGE,
-  DPK_COLOUR_CONVERT_ROI_IMAGE,
-  DPK_GRAY_TRANSFORM_ROI_IMAGE,
-  DPK_ROTATE_ROI_IMAGE,
-  DPK_PERSPECTIVE_ROI_IMAGE,
-  DPK_ENHANCE_ROI_IMAGE,
-  DPK_BINARIZE_ROI_IMAGE,
-  DPK_TEXTURE_DETECT_IMAGE,
-  DPK_ENHANCE_TEXTURE_IMAGE,
-  DPK_BINARIZE_TEXTURE_IMAGE,
-  DPK_TEXT_FILTERING_IMAGE,
-  DPK_PROCESS_CONTOUR,
-  DPK_PROCESS_LINE_SET,
-  DPK_COUNT
-};
+// One value per stage class, for the per-class counters; listed in DP_Stages.h, beside
+// the classes.
+enum DP_StageKind : int;
 
 // "No data": the input of the source stage and the stage of the placeholder wrap. It
 // answers like a stage that never has a result.
