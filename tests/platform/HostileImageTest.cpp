@@ -19,7 +19,10 @@
 namespace orvex {
 namespace {
 
-std::string TempPath(const std::string& name) { return ::testing::TempDir() + "orvex_hostile_" + name; }
+// Named after the process too, so runs of several builds at once stay apart.
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "orvex_hostile_" + std::to_string(getpid()) + "_" + name;
+}
 
 void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());

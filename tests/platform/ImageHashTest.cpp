@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -38,7 +39,10 @@ std::string HashOf(const unsigned char* bytes, int w, int h, int stride, core::I
   return text;
 }
 
-std::string TempPath(const std::string& name) { return ::testing::TempDir() + "orvex_" + name; }
+// Named after the process too, so runs of several builds at once stay apart.
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "orvex_" + std::to_string(getpid()) + "_" + name;
+}
 
 TEST(RawHash, IsThirtyTwoLowerCaseHexDigits) {
   char out[64];

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -35,8 +36,10 @@ std::string ReadFile(const fs::path& path) {
 class StagecacheTool : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The process id keeps runs of several builds at once apart.
     m_dir = fs::path(::testing::TempDir()) /
-            ("stagecache-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+            ("stagecache-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+             std::to_string(getpid()));
     fs::remove_all(m_dir);
     fs::create_directories(m_dir);
   }
