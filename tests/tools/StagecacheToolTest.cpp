@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,6 +32,39 @@ std::string ReadFile(const fs::path& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+int Count(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// A summary or an image's line without the figures that measure time.
+nlohmann::json WithoutTimes(nlohmann::json document) {
+  if (document.is_array()) {
+    for (nlohmann::json& element : document) element = WithoutTimes(element);
+    return document;
+  }
+  if (!document.is_object()) return document;
+  for (const char* key : {"seconds", "wallSeconds", "librarySeconds", "libraryOverheadPercent",
+                          "libraryOverheadPercentOfWall", "computeSeconds", "peakMemoryMiB", "computeMs"}) {
+    document.erase(key);
+  }
+  for (auto& [key, value] : document.items()) value = WithoutTimes(value);
+  return document;
+}
+
+// The lines of JSON Lines output, without times, by image name; each name at most once.
+std::map<std::string, nlohmann::json> LinesByImage(const std::string& text) {
+  std::map<std::string, nlohmann::json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    const nlohmann::json parsed = nlohmann::json::parse(line);
+    const std::string name = parsed["image"];
+    EXPECT_TRUE(lines.emplace(name, WithoutTimes(parsed)).second) << name << " twice";
+  }
+  return lines;
 }
 
 class StagecacheTool : public ::testing::Test {
@@ -65,6 +99,19 @@ class StagecacheTool : public ::testing::Test {
     const fs::path path = m_dir / name;
     std::ofstream(path, std::ios::binary) << text;
     return path;
+  }
+
+  // A folder of drawn pages of different sizes, one of them twice, and a broken file.
+  fs::path DrawnFolder(int pages) {
+    const fs::path folder = m_dir / "pages";
+    fs::create_directories(folder);
+    for (int i = 0; i < pages; ++i) {
+      const fs::path file = folder / ("page-" + std::to_string(i) + ".png");
+      EXPECT_TRUE(cv::imwrite(file.string(), orvex::testing::DrawBarPage(cv::Size(320 + 24 * i, 240 + 16 * i))));
+    }
+    fs::copy_file(folder / "page-0.png", folder / "page-0-again.png");
+    Write("pages/broken.png", "not a png");
+    return folder;
   }
 
   fs::path m_dir;
@@ -106,6 +153,30 @@ TEST_F(StagecacheTool, DefaultRunReportsEveryStageSharesResultsAndWritesAComplet
   EXPECT_EQ(html.find("https://"), std::string::npos);  // nothing from the network
   EXPECT_TRUE(fs::exists(out / "tree-1-standard.dot"));
   EXPECT_TRUE(fs::exists(out / "tree-2-fine.dot"));
+
+  // Every tree node is drawn once, linked to a card with its parameters and compute time.
+  int treeNodes = 0;
+  for (const nlohmann::json& stage : summary["stages"]) treeNodes += stage["nodes"].get<int>();
+  EXPECT_EQ(Count(html, "class=\"node\""), treeNodes);
+  EXPECT_EQ(Count(html, "<div class=\"card"), treeNodes);
+  EXPECT_EQ(Count(html, "<dt>compute time</dt>"), treeNodes);
+  EXPECT_NE(html.find("BM_LOCAL_BLOCK"), std::string::npos);  // a binarization node's parameters
+
+  // Results that are no images are drawn too: regions, texture, contours and line segments.
+  for (const std::string stage : {"8-", "18-", "22-", "23-"}) {
+    int pictures = 0;
+    for (const auto& entry : fs::directory_iterator(out / "1-built-in_scene")) {
+      if (entry.path().filename().string().rfind(stage, 0) != 0) continue;
+      const cv::Mat picture = cv::imread(entry.path().string());
+      ASSERT_FALSE(picture.empty()) << entry.path();
+      cv::Scalar mean, deviation;
+      cv::meanStdDev(picture, mean, deviation);
+      EXPECT_GT(deviation[0] + deviation[1] + deviation[2], 1.0) << entry.path();  // not a blank canvas
+      EXPECT_NE(html.find(entry.path().filename().string()), std::string::npos) << entry.path();
+      ++pictures;
+    }
+    EXPECT_GT(pictures, 0) << stage;
+  }
 }
 
 TEST_F(StagecacheTool, EveryImageOfAFolderIsProcessedWithProgressAndOtherFilesAreLeftOut) {
@@ -242,7 +313,7 @@ TEST_F(StagecacheTool, BadOptionsGiveUsageAndPrintedDefaultsRunLikeTheBuiltInOne
 
   run = Tool("--help");
   EXPECT_EQ(run.exitCode, 0);
-  for (const char* option : {"--params", "--print-default-params", "--json", "--out", "--quiet", "--help"})
+  for (const char* option : {"--params", "--print-default-params", "--json", "--out", "--quiet", "--help", "--jobs", "--shard", "--jsonl", "--max-pixels"})
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
 
   run = Tool("--print-default-params");
@@ -258,6 +329,56 @@ TEST_F(StagecacheTool, BadOptionsGiveUsageAndPrintedDefaultsRunLikeTheBuiltInOne
   for (size_t stage = 0; stage < 23; ++stage) {
     for (const char* column : {"nodes", "results", "computed", "adopted"}) EXPECT_EQ(a["stages"][stage][column], b["stages"][stage][column]);
   }
+}
+
+TEST_F(StagecacheTool, ResultsDoNotDependOnTheNumberOfJobs) {
+  const fs::path folder = DrawnFolder(7);
+  const ToolRun one = Tool("--quiet --json --jobs 1 --jsonl " + (m_dir / "one.jsonl").string() + " " + folder.string());
+  const ToolRun three = Tool("--json --jobs 3 --jsonl " + (m_dir / "three.jsonl").string() + " " + folder.string());
+  ASSERT_EQ(one.exitCode, 3) << one.err;  // the broken file is skipped
+  ASSERT_EQ(three.exitCode, 3) << three.err;
+  const nlohmann::json a = WithoutTimes(nlohmann::json::parse(one.out));
+  const nlohmann::json b = WithoutTimes(nlohmann::json::parse(three.out));
+  EXPECT_EQ(a["images"].size(), 8u);
+  EXPECT_EQ(a, b);
+  const auto linesOfOne = LinesByImage(ReadFile(m_dir / "one.jsonl"));
+  EXPECT_EQ(linesOfOne.size(), 9u);
+  EXPECT_EQ(linesOfOne, LinesByImage(ReadFile(m_dir / "three.jsonl")));
+  // The copy of a page gives the page's results; the broken file says why it was skipped.
+  nlohmann::json page = linesOfOne.at((folder / "page-0.png").string()), copy = linesOfOne.at((folder / "page-0-again.png").string());
+  page.erase("image");
+  copy.erase("image");
+  EXPECT_EQ(page, copy);
+  EXPECT_FALSE(page["regions"].empty());
+  EXPECT_FALSE(page["lineSegments"].empty());
+  EXPECT_EQ(linesOfOne.at((folder / "broken.png").string())["skipped"].get<std::string>().rfind("is not a PNG or JPEG image", 0), 0u);
+  // Progress names how many images are done, the rate and the time left.
+  EXPECT_NE(three.err.find("[9/9]"), std::string::npos) << three.err;
+  EXPECT_NE(three.err.find("images/s"), std::string::npos);
+  EXPECT_NE(three.err.find("s left"), std::string::npos);
+}
+
+TEST_F(StagecacheTool, ShardsOfAFolderTogetherGiveTheUnshardedResult) {
+  const fs::path folder = DrawnFolder(5);
+  const ToolRun whole = Tool("--quiet --jobs 2 --jsonl - " + folder.string());
+  ASSERT_EQ(whole.exitCode, 3) << whole.err;
+  const auto expected = LinesByImage(whole.out);  // standard output holds the lines alone
+  ASSERT_EQ(expected.size(), 7u);
+  std::map<std::string, nlohmann::json> together;
+  for (int shard = 0; shard < 3; ++shard) {
+    const ToolRun part = Tool("--quiet --jsonl - --shard " + std::to_string(shard) + "/3 " + folder.string());
+    EXPECT_TRUE(part.exitCode == 0 || part.exitCode == 3) << part.err;
+    const auto lines = LinesByImage(part.out);
+    EXPECT_GE(lines.size(), 2u);  // 7 inputs over 3 shards: 3, 2 and 2
+    for (const auto& [name, line] : lines) EXPECT_TRUE(together.emplace(name, line).second) << name << " in two shards";
+  }
+  EXPECT_EQ(together, expected);
+  for (const char* bad : {"3/3", "1/0", "-1/2", "a/b", "1", "1/2x"}) {
+    const ToolRun run = Tool(std::string("--shard ") + bad);
+    EXPECT_EQ(run.exitCode, 2) << bad;
+    EXPECT_NE(run.err.find("--shard needs K/N"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(Tool("--jobs 0").exitCode, 2);
 }
 
 }  // namespace

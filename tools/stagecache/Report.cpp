@@ -1,10 +1,16 @@
 #include "Report.h"
 
+#include "TreeDrawing.h"
+
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <iomanip>
 #include <map>
+#include <memory>
+#include <set>
 #include <sstream>
 
 namespace stagecache {
@@ -58,41 +64,124 @@ std::string Fixed(double value, int digits) {
   return out.str();
 }
 
-// The tree of one set as an SVG picture: one column per stage, one row per node of that
-// stage, parents joined to children; nodes whose result another tree shares are orange.
-std::string TreePicture(const SetView& set, const std::string& anchorPrefix) {
-  const int columnWidth = 58, rowHeight = 18, margin = 24;
-  std::map<std::string, std::pair<int, int>> position;
-  std::map<int, int> rowsOfStage;
-  int height = 0;
-  for (const NodeView& node : set.nodes) {
-    const int row = rowsOfStage[node.stage]++;
-    position[node.id] = {margin + (node.stage - 1) * columnWidth, margin + row * rowHeight};
-    height = std::max(height, margin * 2 + (row + 1) * rowHeight);
+// Trees of more nodes are drawn by stage: one box per stage with its number of nodes.
+constexpr size_t kMostNodesDrawn = 300;
+// Images after this many get their overlay in the page, not their trees and cards.
+constexpr size_t kMostImagesDetailed = 50;
+
+const char kOwnColour[] = "#2f6fd0";
+const char kSharedColour[] = "#f08c00";
+const char kIdleColour[] = "#e4e4e4";
+
+std::string NodeName(size_t index) { return "n" + std::to_string(index); }
+std::string StageNodeName(int stage) { return "s" + std::to_string(stage); }
+
+// The DOT text of a set's tree: one box per node, named by its place in the set's list of
+// nodes, labelled with its stage and the short id of its parameters.
+std::string NodeDot(const SetView& shape) {
+  std::ostringstream dot;
+  dot << "digraph \"" << Dot(shape.name) << "\" {\n  nodesep=0.1;\n  ranksep=0.15;\n"
+      << "  node [shape=box, style=\"rounded,filled\", fontname=\"Helvetica\", fontsize=9, height=0.3, "
+         "fillcolor=\"" << kIdleColour << "\"];\n  edge [color=\"#999999\", arrowsize=0.5];\n";
+  std::map<std::string, size_t> indexOfId;
+  for (size_t i = 0; i < shape.nodes.size(); ++i) indexOfId.emplace(shape.nodes[i].id, i);
+  for (size_t i = 0; i < shape.nodes.size(); ++i) {
+    const NodeView& node = shape.nodes[i];
+    dot << "  " << NodeName(i) << " [label=\"" << node.stage << " " << Dot(GetStageName(node.stage)) << "\\n"
+        << Dot(node.parameters) << "\"];\n";
+    auto parent = indexOfId.find(node.parentId);
+    if (!node.parentId.empty() && parent != indexOfId.end())
+      dot << "  " << NodeName(parent->second) << " -> " << NodeName(i) << ";\n";
   }
-  std::ostringstream svg;
-  svg << "<svg class=\"tree\" width=\"" << margin * 2 + (kStageCount - 1) * columnWidth + 10 << "\" height=\"" << height + 20
-      << "\" xmlns=\"http://www.w3.org/2000/svg\">";
-  for (int stage = 1; stage <= kStageCount; ++stage) {
-    svg << "<text x=\"" << margin + (stage - 1) * columnWidth << "\" y=\"14\" class=\"stage\">" << stage << "</text>";
+  dot << "}\n";
+  return dot.str();
+}
+
+// The stage-level summary of a tree too large to draw node by node.
+std::string StageDot(const SetView& shape) {
+  std::map<int, int> nodesOfStage;
+  std::set<std::pair<int, int>> edges;
+  std::map<std::string, int> stageOfId;
+  for (const NodeView& node : shape.nodes) {
+    ++nodesOfStage[node.stage];
+    stageOfId.emplace(node.id, node.stage);
   }
-  for (const NodeView& node : set.nodes) {
-    auto parent = position.find(node.parentId);
-    if (node.parentId.empty() || parent == position.end()) continue;
-    const auto& at = position[node.id];
-    svg << "<line x1=\"" << parent->second.first << "\" y1=\"" << parent->second.second << "\" x2=\"" << at.first
-        << "\" y2=\"" << at.second << "\"/>";
+  for (const NodeView& node : shape.nodes) {
+    auto parent = stageOfId.find(node.parentId);
+    if (parent != stageOfId.end()) edges.insert({parent->second, node.stage});
   }
-  for (size_t i = 0; i < set.nodes.size(); ++i) {
-    const NodeView& node = set.nodes[i];
-    const auto& at = position[node.id];
-    svg << "<a href=\"#" << anchorPrefix << i << "\"><circle cx=\"" << at.first << "\" cy=\"" << at.second
-        << "\" r=\"6\" class=\"" << (node.shared ? "shared" : node.resultIds.empty() ? "idle" : "own") << "\"><title>"
-        << node.stage << " " << Html(GetStageName(node.stage)) << "\n" << Html(node.id) << "\n" << node.resultIds.size()
-        << " result(s)" << (node.shared ? ", shared with another tree" : "") << "</title></circle></a>";
-  }
-  svg << "</svg>";
-  return svg.str();
+  std::ostringstream dot;
+  dot << "digraph \"" << Dot(shape.name) << "\" {\n  ranksep=0.15;\n  node [shape=box, style=\"rounded,filled\", "
+         "fontname=\"Helvetica\", fontsize=9, fillcolor=\"" << kIdleColour << "\"];\n";
+  for (const auto& [stage, count] : nodesOfStage)
+    dot << "  " << StageNodeName(stage) << " [label=\"" << stage << " " << Dot(GetStageName(stage)) << "\\n" << count
+        << " nodes\"];\n";
+  for (const auto& [from, to] : edges) dot << "  " << StageNodeName(from) << " -> " << StageNodeName(to) << ";\n";
+  dot << "}\n";
+  return dot.str();
+}
+
+bool DrawnByStage(const SetView& shape) { return shape.nodes.size() > kMostNodesDrawn; }
+
+// The node's index from its DOT name, or -1.
+long IndexOfName(const std::string& name, char prefix) {
+  if (name.size() < 2 || name[0] != prefix) return -1;
+  return std::strtol(name.c_str() + 1, nullptr, 10);
+}
+
+// One set's tree for one image: nodes coloured by whether they hold a result and share
+// it with another tree, each linked to its card.
+std::string TreeSvg(TreeDrawing& drawing, const SetView& set, const std::string& anchor) {
+  const bool byStage = DrawnByStage(set);
+  return drawing.Svg(
+      [&](const std::string& name) {
+        NodeLook look;
+        look.fillColour = kIdleColour;
+        look.fontColour = "#222222";
+        if (byStage) {
+          const long stage = IndexOfName(name, 's');
+          int holding = 0, sharing = 0;
+          for (const NodeView& node : set.nodes) {
+            if (node.stage != stage || node.resultIds.empty()) continue;
+            ++holding;
+            sharing += node.shared ? 1 : 0;
+          }
+          if (holding > 0) {
+            look.fillColour = sharing > 0 ? kSharedColour : kOwnColour;
+            look.fontColour = "#ffffff";
+          }
+          look.tooltip = std::to_string(holding) + " nodes with results, " + std::to_string(sharing) + " sharing them";
+          look.id = anchor + name;
+          return look;
+        }
+        const long index = IndexOfName(name, 'n');
+        if (index < 0 || static_cast<size_t>(index) >= set.nodes.size()) return look;
+        const NodeView& node = set.nodes[index];
+        if (!node.resultIds.empty()) {
+          look.fillColour = node.shared ? kSharedColour : kOwnColour;
+          look.fontColour = "#ffffff";
+        }
+        look.link = "#" + anchor + "c" + std::to_string(index);
+        look.tooltip = std::to_string(node.stage) + " " + GetStageName(node.stage) + ": " +
+                       std::to_string(node.resultIds.size()) + " result(s)" + (node.shared ? ", shared" : "");
+        look.id = anchor + name;
+        return look;
+      },
+      anchor);
+}
+
+// The card of one node: what a click on it shows.
+std::string NodeCard(const NodeView& node, const std::string& id) {
+  std::ostringstream html;
+  html << "<div class=\"card" << (node.shared ? " shared" : "") << "\" id=\"" << id << "\"><b>" << node.stage << " "
+       << Html(GetStageName(node.stage)) << "</b><dl><dt>node id</dt><dd><code>" << Html(node.id)
+       << "</code></dd><dt>parameters</dt><dd><pre>" << Html(node.parameterText.empty() ? "(none)" : node.parameterText)
+       << "</pre></dd><dt>results</dt><dd>" << node.resultIds.size() << (node.shared ? ", shared with another tree" : "");
+  for (const std::string& result : node.resultIds) html << "<br><code>" << Html(result) << "</code>";
+  html << "</dd><dt>compute time</dt><dd>" << Fixed(node.computeMs, 2) << " ms</dd></dl>";
+  for (const std::string& file : node.imageFiles) html << "<img src=\"" << Html(file) << "\" alt=\"result\">";
+  html << "</div>\n";
+  return html.str();
 }
 
 std::string SummaryTable(const Summary& summary) {
@@ -168,8 +257,8 @@ void PrintJson(const Summary& summary, std::ostream& out) {
     images.push_back({{"name", image.name},
                       {"width", image.width},
                       {"height", image.height},
-                      {"regions", image.regions},
-                      {"lineSegments", image.lineSegments},
+                      {"regions", image.regions.size()},
+                      {"lineSegments", image.lineSegments.size()},
                       {"seconds", image.seconds}});
   }
   const nlohmann::json document = {
@@ -189,39 +278,80 @@ void PrintJson(const Summary& summary, std::ostream& out) {
   out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
+namespace {
+
+// Coordinates to a hundredth of a pixel keep the lines short.
+double Rounded(double value) { return std::round(value * 100.0) / 100.0; }
+
+}  // namespace
+
+std::string OutcomeJsonLine(const Outcome& outcome) {
+  nlohmann::json line = {{"image", outcome.name}};
+  if (!outcome.processed) {
+    line["skipped"] = outcome.skipReason;
+  } else {
+    const ImageView& image = outcome.view;
+    nlohmann::json stages = nlohmann::json::array();
+    for (const ImageStageFigures& figures : image.stages) {
+      stages.push_back({{"stage", figures.stage},
+                        {"name", GetStageName(figures.stage)},
+                        {"results", figures.results},
+                        {"holders", figures.holders},
+                        {"computeMs", Rounded(figures.computeMs)}});
+    }
+    nlohmann::json regions = nlohmann::json::array();
+    for (const Quad& quad : image.regions) {
+      nlohmann::json corners = nlohmann::json::array();
+      for (const cv::Point2f& corner : quad) corners.push_back({Rounded(corner.x), Rounded(corner.y)});
+      regions.push_back(corners);
+    }
+    nlohmann::json segments = nlohmann::json::array();
+    for (const cv::Vec4f& s : image.lineSegments)
+      segments.push_back({Rounded(s[0]), Rounded(s[1]), Rounded(s[2]), Rounded(s[3])});
+    line["imageId"] = image.imageId;
+    line["width"] = image.width;
+    line["height"] = image.height;
+    line["seconds"] = std::round(image.seconds * 1000.0) / 1000.0;
+    line["stages"] = stages;
+    line["regions"] = regions;
+    line["lineSegments"] = segments;
+  }
+  return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 std::vector<std::string> WriteReportFiles(const Summary& summary, const GroupRegistry& registry, const std::string& outDir) {
   std::vector<std::string> unwritten;
   for (const ImageView& image : summary.images) unwritten.insert(unwritten.end(), image.unwrittenFiles.begin(), image.unwrittenFiles.end());
   std::vector<std::string> dotFiles;
+  std::vector<SetView> shapes(registry.Sets().size());
+  std::vector<std::unique_ptr<TreeDrawing>> drawings(registry.Sets().size());
   for (size_t g = 0; g < registry.Sets().size(); ++g) {
-    const std::string name = registry.Sets()[g].name;
-    const std::string file = DotFileName(g, name);
-    std::ofstream dot(outDir + "/" + file);
-    dot << "digraph \"" << Dot(name) << "\" {\n  rankdir=LR;\n  node [shape=box, fontsize=10];\n";
-    for (int stage = 1; stage <= kStageCount; ++stage) {
-      for (const ParameterNodeBase* node :
-           registry.Groups()[g]->GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage))) {
-        dot << "  \"" << node->GetGlobalHash() << "\" [label=\"" << stage << " " << GetStageName(stage) << "\\n"
-            << node->GetSingleModeHash().substr(0, 8) << "\"];\n";
-        if (node->GetParent() != nullptr)
-          dot << "  \"" << node->GetParent()->GetGlobalHash() << "\" -> \"" << node->GetGlobalHash() << "\";\n";
-      }
-    }
-    dot << "}\n";
-    dot.close();
-    if (dot) dotFiles.push_back(file);
+    if (!registry.Groups()[g]) continue;
+    shapes[g] = ShapeOfSet(registry.Sets()[g].name, *registry.Groups()[g]);
+    const std::string dot = NodeDot(shapes[g]);
+    const std::string file = DotFileName(g, shapes[g].name);
+    std::ofstream out(outDir + "/" + file);
+    out << dot;
+    out.close();
+    if (out) dotFiles.push_back(file);
     else unwritten.push_back(outDir + "/" + file);
+    drawings[g] = std::make_unique<TreeDrawing>(DrawnByStage(shapes[g]) ? StageDot(shapes[g]) : dot);
   }
 
   std::ofstream html(outDir + "/index.html");
   html << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>stagecache report</title><style>"
           "body{font-family:sans-serif;margin:24px;color:#222}table{border-collapse:collapse;margin:12px 0}"
           "td,th{border:1px solid #ccc;padding:3px 8px;text-align:right}td:nth-child(2){text-align:left}"
-          "svg.tree line{stroke:#999;stroke-width:1}svg.tree circle.own{fill:#2f6fd0}svg.tree circle.shared{fill:#f08c00}"
-          "svg.tree circle.idle{fill:#ddd}svg.tree text.stage{font-size:10px;fill:#666}"
-          ".legend span{display:inline-block;width:12px;height:12px;border-radius:6px;margin:0 4px 0 12px}"
-          ".cards{display:flex;flex-wrap:wrap;gap:8px}.card{border:1px solid #ddd;padding:6px;font-size:11px;max-width:260px}"
-          ".card.shared{border-color:#f08c00}.card img{max-width:120px;max-height:90px;margin:2px;border:1px solid #eee}"
+          ".legend span{display:inline-block;width:12px;height:12px;border-radius:3px;margin:0 4px 0 12px}"
+          ".tree-row{display:flex;gap:16px;align-items:flex-start;margin-bottom:16px}"
+          ".tree-box{overflow:auto;max-width:calc(100% - 380px);max-height:80vh;border:1px solid #ddd;padding:4px}"
+          ".tree-box svg a:hover polygon,.tree-box svg a:hover path{stroke:#000;stroke-width:2}"
+          ".details{width:360px;position:sticky;top:8px;font-size:12px}.details .card{display:none}"
+          ".details .card:target{display:block}.details:has(.card:target) .hint{display:none}.hint{color:#777}"
+          ".card{border:1px solid #ddd;padding:8px;background:#fafafa}.card.shared{border-color:" << kSharedColour << "}"
+          ".card dl{margin:6px 0}.card dt{color:#777;margin-top:4px}.card dd{margin:0;word-break:break-all}"
+          ".card pre{white-space:pre-wrap;margin:0;font-size:11px}"
+          ".card img{max-width:160px;max-height:120px;margin:2px;border:1px solid #eee}"
           ".overlay{max-width:900px;width:100%}</style></head><body>\n";
   html << "<h1>stagecache report</h1>\n<h2>Summary</h2>\n" << SummaryTable(summary) << "\n<p>"
        << summary.computedTotal << " results computed, " << summary.reusedTotal << " reused from another tree; wall time "
@@ -233,26 +363,36 @@ std::vector<std::string> WriteReportFiles(const Summary& summary, const GroupReg
   for (size_t i = 0; i < summary.images.size(); ++i) {
     const ImageView& image = summary.images[i];
     html << "<h2>" << Html(image.name) << " (" << image.width << " &times; " << image.height << ")</h2>\n<p>"
-         << image.regions << " candidate regions (green) and " << image.lineSegments
+         << image.regions.size() << " candidate regions (green) and " << image.lineSegments.size()
          << " line segments (red) on the source:</p>\n<img class=\"overlay\" src=\"" << Html(image.overlayFile)
          << "\" alt=\"regions and line segments\">\n";
+    if (i == kMostImagesDetailed) {
+      html << "<p>The trees of this image and the ones after it are left out to keep the page light.</p>\n";
+    }
+    if (i >= kMostImagesDetailed) continue;
     for (size_t s = 0; s < image.sets.size(); ++s) {
       const SetView& set = image.sets[s];
-      const std::string anchor = "i" + std::to_string(i) + "s" + std::to_string(s) + "n";
-      html << "<h3>Parameter set " << Html(set.name) << "</h3>\n<p class=\"legend\">nodes by stage:<span style=\"background:#2f6fd0\">"
-           << "</span>own result<span style=\"background:#f08c00\"></span>result shared with another tree"
-           << "<span style=\"background:#ddd\"></span>no result</p>\n"
-           << TreePicture(set, anchor) << "\n<div class=\"cards\">\n";
-      for (size_t n = 0; n < set.nodes.size(); ++n) {
-        const NodeView& node = set.nodes[n];
-        if (node.resultIds.empty()) continue;
-        html << "<div class=\"card" << (node.shared ? " shared" : "") << "\" id=\"" << anchor << n << "\"><b>" << node.stage
-             << " " << Html(GetStageName(node.stage)) << "</b><br>" << node.resultIds.size() << " result(s)"
-             << (node.shared ? ", shared" : "") << "<br>";
-        for (const std::string& file : node.imageFiles) html << "<img src=\"" << Html(file) << "\" alt=\"result\">";
-        html << "</div>\n";
+      TreeDrawing* drawing = drawings[set.group].get();
+      const std::string anchor = "i" + std::to_string(i) + "s" + std::to_string(s);
+      html << "<h3>Parameter set " << Html(set.name) << "</h3>\n<p class=\"legend\">" << set.nodes.size()
+           << " nodes:<span style=\"background:" << kOwnColour << "\"></span>own result<span style=\"background:"
+           << kSharedColour << "\"></span>result shared with another tree<span style=\"background:" << kIdleColour
+           << "\"></span>no result</p>\n";
+      if (drawing == nullptr || !drawing->Valid()) {
+        html << "<p>Graphviz could not lay out this tree; see its DOT file.</p>\n";
+        continue;
       }
-      html << "</div>\n";
+      if (DrawnByStage(set)) {
+        html << "<p>This tree has " << set.nodes.size() << " nodes, too many to draw legibly: each box is one stage"
+             << " with the number of its nodes.</p>\n<div class=\"tree-row\"><div class=\"tree-box\">"
+             << TreeSvg(*drawing, set, anchor) << "</div></div>\n";
+        continue;
+      }
+      html << "<div class=\"tree-row\"><div class=\"tree-box\">" << TreeSvg(*drawing, set, anchor)
+           << "</div>\n<div class=\"details\"><p class=\"hint\">Click a node to see its id, its parameters, its"
+              " results and their compute time.</p>\n";
+      for (size_t n = 0; n < set.nodes.size(); ++n) html << NodeCard(set.nodes[n], anchor + "c" + std::to_string(n));
+      html << "</div></div>\n";
     }
   }
   html << "</body></html>\n";

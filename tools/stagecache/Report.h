@@ -3,6 +3,7 @@
 #ifndef ORVEX_TOOLS_STAGECACHE_REPORT_H
 #define ORVEX_TOOLS_STAGECACHE_REPORT_H
 
+#include "Batch.h"
 #include "Run.h"
 
 #include <ostream>
@@ -43,9 +44,13 @@ double WallShareOutsideStagesPercent(const Summary& summary);
 
 void PrintText(const Summary& summary, std::ostream& out);
 void PrintJson(const Summary& summary, std::ostream& out);
+// One line of JSON for an input: a processed image with its per-stage figures, regions and
+// line segments (in source coordinates), or a skipped input with the reason.
+std::string OutcomeJsonLine(const Outcome& outcome);
 // Writes a DOT file for every tree (tree-<number>-<set name, shortened>.dot) and
-// index.html into `outDir`; returns the files that could not be written, with those
-// ProcessImage could not write.
+// index.html into `outDir`: the summary and, for each image, the overlay and each tree
+// laid out by Graphviz with a card per node. Returns the files that could not be
+// written, with those ProcessImage could not write.
 std::vector<std::string> WriteReportFiles(const Summary& summary, const GroupRegistry& registry, const std::string& outDir);
 
 }  // namespace stagecache

@@ -1,5 +1,7 @@
 #include "Run.h"
 
+#include "ResultPictures.h"
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -50,27 +52,23 @@ bool WriteImage(const std::string& path, const cv::Mat& image, std::vector<std::
   return written;
 }
 
-// Names of the files of one image's results, written once per result.
+// Names of the files of one image's result pictures, each written once.
 class ResultFiles {
  public:
   ResultFiles(const std::string& outDir, const std::string& imageDir, std::vector<std::string>* unwritten)
       : m_outDir(outDir), m_imageDir(imageDir), m_unwritten(unwritten) {}
 
-  // The file of an image result (written on first sight), relative to the output folder.
+  // The file of the result's picture (written on first sight), relative to the output
+  // folder; empty when it has none.
   std::string FileOf(const tav::CDataUnit& unit) {
     const std::string id = unit.GetHashId() != nullptr ? unit.GetHashId() : "";
     auto known = m_files.find(id);
     if (known != m_files.end()) return known->second;
-    core::CImageData* image = nullptr;
     std::string file;
-    if (!id.empty() && unit.GetDataAsImageData(&image) == 0 && image != nullptr) {
-      const int type = image->GetImagePixelFormat() == core::IPF_GRAYSCALE_8 ? CV_8UC1
-                       : image->GetImagePixelFormat() == core::IPF_BGR_888   ? CV_8UC3
-                                                                              : CV_8UC4;
-      const cv::Mat pixels(image->GetHeight(), image->GetWidth(), type, const_cast<unsigned char*>(image->GetBytes()),
-                           static_cast<size_t>(image->GetStride()));
+    const cv::Mat picture = id.empty() ? cv::Mat() : PictureOf(unit);
+    if (!picture.empty()) {
       file = m_imageDir + "/" + std::to_string(unit.GetStageType()) + "-" + id + ".png";
-      if (!WriteImage(m_outDir + "/" + file, pixels, m_unwritten)) file.clear();
+      if (!WriteImage(m_outDir + "/" + file, picture, m_unwritten)) file.clear();
     }
     m_files[id] = file;
     return file;
@@ -83,53 +81,48 @@ class ResultFiles {
   std::map<std::string, std::string> m_files;
 };
 
-std::string ShortParameters(const ParameterNodeBase& node) {
-  return node.GetSingleModeHash().substr(0, 8);
-}
-
-// The nodes of one tree with their results for the image.
-SetView ViewOfSet(const std::string& name, ParamTreeGroup& group, const std::string& imageId, ResultFiles* files) {
-  SetView view;
-  view.name = name;
-  for (int stage = 1; stage <= kStageCount; ++stage) {
-    for (ParameterNodeBase* node : group.GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage))) {
-      NodeView nodeView;
-      nodeView.id = node->GetGlobalHash();
-      nodeView.parentId = node->GetParent() != nullptr ? node->GetParent()->GetGlobalHash() : "";
-      nodeView.stage = stage;
-      nodeView.parameters = ShortParameters(*node);
-      tav::CDataUnitArray units;
-      node->GetDataUnits(imageId.c_str(), &units);
-      for (int i = 0; i < units.GetCount(); ++i) {
-        const tav::CDataUnit* unit = units.GetDataUnit(i);
-        nodeView.resultIds.push_back(unit->GetHashId() != nullptr ? unit->GetHashId() : "");
-        if (files != nullptr && unit->GetMediaType() == tav::DUMT_IMAGE) {
-          const std::string file = files->FileOf(*unit);
-          if (!file.empty()) nodeView.imageFiles.push_back(file);
-        }
+// The nodes of one tree with their results for the image; the compute time of every
+// result goes to `resultMs`.
+SetView ViewOfSet(const std::string& name, ParamTreeGroup& group, const std::string& imageId, ResultFiles* files,
+                  std::map<std::string, double>& resultMs) {
+  std::vector<const ParameterNodeBase*> nodes;
+  SetView view = ShapeOfSet(name, group, &nodes);
+  for (size_t n = 0; n < nodes.size(); ++n) {
+    NodeView& nodeView = view.nodes[n];
+    tav::CDataUnitArray units;
+    nodes[n]->GetDataUnits(imageId.c_str(), &units);
+    for (int i = 0; i < units.GetCount(); ++i) {
+      const tav::CDataUnit* unit = units.GetDataUnit(i);
+      const std::string id = unit->GetHashId() != nullptr ? unit->GetHashId() : "";
+      nodeView.resultIds.push_back(id);
+      const auto* wrap = dynamic_cast<const DW_Base*>(unit);
+      const double ms = wrap != nullptr ? wrap->GetComputeNanoseconds() / 1e6 : 0.0;
+      resultMs[id] = ms;
+      nodeView.computeMs += ms;
+      if (files != nullptr) {
+        const std::string file = files->FileOf(*unit);
+        if (!file.empty()) nodeView.imageFiles.push_back(file);
       }
-      view.nodes.push_back(std::move(nodeView));
     }
   }
   return view;
 }
 
-// Regions and line segments of every tree, drawn on the source image.
-cv::Mat DrawOverlay(const cv::Mat& image, std::vector<QZRef<ParamTreeGroup>>& groups, const std::string& imageId,
-                    int* regions, int* lineSegments) {
-  cv::Mat overlay = image.clone();
+// The candidate regions and line segments of every tree, each distinct result once, in
+// source-image coordinates.
+void CollectRegionsAndLines(std::vector<QZRef<ParamTreeGroup>>& groups, const std::string& imageId, ImageView& view) {
   std::set<std::string> seen;
   for (QZRef<ParamTreeGroup>& group : groups) {
+    if (!group) continue;
     for (ParameterNodeBase* node : group->GetTree()->GetAllNodesOfStage(tav::DUST_CANDIDATE_ROIS)) {
       QZRef<DW_CandidateROIs> candidates = static_cast<PN_CandidateROIs*>(node)->GetData(imageId, false, false);
       if (!candidates || candidates->GetData(false) == nullptr || !seen.insert(candidates->GetDataHashID()).second) continue;
       QZRef<QZQuadList> quads = candidates->GetData(false)->GetPrimaryData(false);
       const cv::Mat toSource = candidates->GetTransMatInvertToSourceImage()->GetMat();
       for (const QZ_Quad& quad : quads ? quads->quads : std::vector<QZ_Quad>()) {
-        std::vector<cv::Point> corners;
-        for (int i = 0; i < 4; ++i) corners.push_back(Map(toSource, quad.GetPoint(i)));
-        cv::polylines(overlay, corners, true, cv::Scalar(40, 200, 40), 3);
-        ++*regions;
+        Quad corners;
+        for (int i = 0; i < 4; ++i) corners[i] = Map(toSource, quad.GetPoint(i));
+        view.regions.push_back(corners);
       }
     }
     for (ParameterNodeBase* node : group->GetTree()->GetAllNodesOfStage(tav::DUST_LINE_SEGMENTS)) {
@@ -142,13 +135,50 @@ cv::Mat DrawOverlay(const cv::Mat& image, std::vector<QZRef<ParamTreeGroup>>& gr
         if (!lines || !lines->toSourceImage) continue;
         const cv::Mat& toSource = lines->toSourceImage->GetMat();
         for (const cv::Vec4f& s : lines->segments) {
-          cv::line(overlay, Map(toSource, {s[0], s[1]}), Map(toSource, {s[2], s[3]}), cv::Scalar(30, 30, 230), 2);
-          ++*lineSegments;
+          const cv::Point2f a = Map(toSource, {s[0], s[1]}), b = Map(toSource, {s[2], s[3]});
+          view.lineSegments.emplace_back(a.x, a.y, b.x, b.y);
         }
       }
     }
   }
+}
+
+// The regions (green) and line segments (red) drawn on the source image.
+cv::Mat DrawOverlay(const cv::Mat& image, const ImageView& view) {
+  cv::Mat overlay = image.clone();
+  for (const Quad& quad : view.regions) {
+    const std::vector<cv::Point> corners(quad.begin(), quad.end());
+    cv::polylines(overlay, corners, true, cv::Scalar(40, 200, 40), 3);
+  }
+  for (const cv::Vec4f& s : view.lineSegments) {
+    cv::line(overlay, cv::Point2f(s[0], s[1]), cv::Point2f(s[2], s[3]), cv::Scalar(30, 30, 230), 2);
+  }
   return overlay;
+}
+
+// Marks the nodes one of whose results is also a result of another tree, and sums up
+// each stage's results over the trees.
+void CompareSets(ImageView& view, const std::map<std::string, double>& resultMs) {
+  std::map<std::string, std::set<size_t>> treesOfResult;
+  for (size_t s = 0; s < view.sets.size(); ++s)
+    for (const NodeView& node : view.sets[s].nodes)
+      for (const std::string& id : node.resultIds) treesOfResult[id].insert(s);
+  std::vector<ImageStageFigures> stages(kStageCount);
+  std::vector<std::set<std::string>> distinct(kStageCount);
+  for (SetView& set : view.sets) {
+    for (NodeView& node : set.nodes) {
+      ImageStageFigures& figures = stages[node.stage - 1];
+      for (const std::string& id : node.resultIds) {
+        node.shared = node.shared || treesOfResult[id].size() > 1;
+        ++figures.holders;
+        if (!distinct[node.stage - 1].insert(id).second) continue;
+        ++figures.results;
+        figures.computeMs += resultMs.at(id);
+      }
+    }
+  }
+  for (int stage = 1; stage <= kStageCount; ++stage) stages[stage - 1].stage = stage;
+  view.stages = std::move(stages);
 }
 
 // A short, portable folder name for an image: at most 40 characters of its file name,
@@ -166,6 +196,24 @@ std::string SafeName(const std::string& name) {
 }  // namespace
 
 
+SetView ShapeOfSet(const std::string& name, const ParamTreeGroup& group, std::vector<const ParameterNodeBase*>* nodes) {
+  SetView view;
+  view.name = name;
+  for (int stage = 1; stage <= kStageCount; ++stage) {
+    for (ParameterNodeBase* node : group.GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage))) {
+      if (nodes != nullptr) nodes->push_back(node);
+      NodeView nodeView;
+      nodeView.id = node->GetGlobalHash();
+      nodeView.parentId = node->GetParent() != nullptr ? node->GetParent()->GetGlobalHash() : "";
+      nodeView.stage = stage;
+      nodeView.parameters = node->GetSingleModeHash().substr(0, 8);
+      nodeView.parameterText = node->GetParameterText();
+      view.nodes.push_back(std::move(nodeView));
+    }
+  }
+  return view;
+}
+
 GroupRegistry::GroupRegistry(const std::vector<ParameterSet>& sets) : m_sets(sets) {
   for (ParameterSet& set : m_sets) m_groups.push_back(Loader()->InitParameterTreeGroup(&set, &RegisterGroup, set.name.c_str()));
 }
@@ -182,30 +230,30 @@ int GroupRegistry::NodeCount(int stage) const {
   return count;
 }
 
-ImageView ProcessImage(GroupRegistry& registry, const std::string& name, const cv::Mat& image, const RunOptions& options) {
+ImageView ProcessImage(GroupRegistry& registry, size_t serial, const std::string& name, QZRef<QZMatrix> image,
+                       const RunOptions& options) {
   const auto start = std::chrono::steady_clock::now();
   ImageView view;
+  view.serial = serial;
   view.name = name;
-  view.width = image.cols;
-  view.height = image.rows;
-  static int serial = 0;
-  const std::string imageDir = std::to_string(++serial) + "-" + SafeName(name);
+  view.width = image->GetMat().cols;
+  view.height = image->GetMat().rows;
+  const std::string imageDir = std::to_string(serial) + "-" + SafeName(name);
 
   const StageRequestMap keep = RequestEveryStage();
   auto libraryStart = std::chrono::steady_clock::now();
-  std::string imageId;
   std::vector<QZRef<ParamTreeGroup>>& groups = registry.Groups();
-  QZRef<QZMatrix> matrix(new QZMatrix(image));  // one matrix for every group: found again without comparing pixels
-  for (QZRef<ParamTreeGroup>& group : groups) {
-    if (!group) continue;
-    char id[kHashIdBufferSize];
-    if (!group->AddSourceData(matrix, 0, 0, id, keep)) continue;
-    imageId = id;
-    GenerateLines(*group, group->AddCandidateRegions(imageId));
+  std::vector<ParamTreeGroup*> present;
+  for (QZRef<ParamTreeGroup>& group : groups)
+    if (group) present.push_back(group.get());
+  char id[kHashIdBufferSize];
+  if (ParamTreeGroup::AddSourceDataToGroups(present, image, 0, 0, id, keep)) {
+    view.imageId = id;
+    for (ParamTreeGroup* group : present) GenerateLines(*group, group->AddCandidateRegions(view.imageId));
   }
   view.librarySeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - libraryStart).count();
 
-  cv::Mat overlay = DrawOverlay(image, groups, imageId, &view.regions, &view.lineSegments);
+  CollectRegionsAndLines(groups, view.imageId, view);
   const bool writeFiles = !options.outDir.empty();
   ResultFiles files(options.outDir, imageDir, &view.unwrittenFiles);
   if (writeFiles) {
@@ -213,26 +261,24 @@ ImageView ProcessImage(GroupRegistry& registry, const std::string& name, const c
     std::filesystem::create_directories(options.outDir + "/" + imageDir, error);
     view.sourceFile = imageDir + "/source.png";
     view.overlayFile = imageDir + "/overlay.png";
-    if (!WriteImage(options.outDir + "/" + view.sourceFile, image, &view.unwrittenFiles)) view.sourceFile.clear();
-    if (!WriteImage(options.outDir + "/" + view.overlayFile, overlay, &view.unwrittenFiles)) view.overlayFile.clear();
+    if (!WriteImage(options.outDir + "/" + view.sourceFile, image->GetMat(), &view.unwrittenFiles)) view.sourceFile.clear();
+    if (!WriteImage(options.outDir + "/" + view.overlayFile, DrawOverlay(image->GetMat(), view), &view.unwrittenFiles))
+      view.overlayFile.clear();
   }
+  std::map<std::string, double> resultMs;
   for (size_t g = 0; g < groups.size(); ++g) {
-    if (groups[g]) view.sets.push_back(ViewOfSet(registry.Sets()[g].name, *groups[g], imageId, writeFiles ? &files : nullptr));
+    if (!groups[g]) continue;
+    view.sets.push_back(ViewOfSet(registry.Sets()[g].name, *groups[g], view.imageId, writeFiles ? &files : nullptr, resultMs));
+    view.sets.back().group = g;
   }
-  // A node is marked shared when one of its results is also a result of another tree.
-  std::map<std::string, std::set<size_t>> treesOfResult;
-  for (size_t s = 0; s < view.sets.size(); ++s)
-    for (const NodeView& node : view.sets[s].nodes)
-      for (const std::string& id : node.resultIds) treesOfResult[id].insert(s);
-  for (SetView& set : view.sets)
-    for (NodeView& node : set.nodes)
-      for (const std::string& id : node.resultIds) node.shared = node.shared || treesOfResult[id].size() > 1;
+  CompareSets(view, resultMs);
 
   libraryStart = std::chrono::steady_clock::now();
-  for (QZRef<ParamTreeGroup>& group : groups) {
-    if (!group || imageId.empty()) continue;
-    group->MinusSavedTypeCount(imageId, keep);
-    group->RemoveSameSourceData(imageId);
+  if (!view.imageId.empty()) {
+    for (ParamTreeGroup* group : present) {
+      group->MinusSavedTypeCount(view.imageId, keep);
+      group->RemoveSameSourceData(view.imageId);
+    }
   }
   view.librarySeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - libraryStart).count();
   view.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -1,21 +1,28 @@
 // stagecache: runs images through the pipeline with OrvexStagecache and shows what it cached.
+#include "Batch.h"
+#include "Inputs.h"
 #include "ParameterFile.h"
 #include "Report.h"
 #include "Run.h"
-#include "Scene.h"
 
 #include <OrvexStagecacheHost.h>
+
+#include <opencv2/core.hpp>
 
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
-#include <cstdlib>
+#include <climits>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -44,6 +51,16 @@ const char kUsage[] =
     "                           drawn on each source, a DOT file of each tree and index.html\n"
     "  --max-pixels N           refuse images of more than N pixels, judged from the file's\n"
     "                           header before decoding (default 100000000)\n"
+    "  --jobs N                 work on N images at once, each on its own thread, through one\n"
+    "                           shared cache (default: the number of cores); the results do\n"
+    "                           not depend on N. Example: stagecache --jobs 4 pages/\n"
+    "  --shard K/N              work only on shard K of N (K from 0 to N-1): every N-th image\n"
+    "                           of the sorted input list, starting at the K-th, so that N\n"
+    "                           processes or machines share a collection. Example:\n"
+    "                           stagecache --shard $JOB_COMPLETION_INDEX/8 --jsonl out.jsonl pages/\n"
+    "  --jsonl FILE             write one JSON object per image to FILE ('-': standard output,\n"
+    "                           instead of the summary) as each is done: its per-stage\n"
+    "                           figures, regions and line segments, or why it was skipped\n"
     "  --quiet                  no progress on stderr\n"
     "  --help                   show this text\n"
     "\n"
@@ -54,6 +71,10 @@ struct Options {
   std::string paramsFile;
   std::string outDir;
   long long maxPixels = orvex::ImageLimits().maxPixels;
+  size_t jobs = std::max(1u, std::thread::hardware_concurrency());
+  size_t shardIndex = 0;
+  size_t shardCount = 1;
+  std::string jsonlFile;
   bool json = false;
   bool quiet = false;
   bool printDefaults = false;
@@ -62,6 +83,27 @@ struct Options {
 };
 
 // False (after naming the problem) for an unknown option or a missing value.
+// A whole number from `low` to `high` spelled in full, into `value`.
+bool ParseCount(const std::string& text, long long low, long long high, long long& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtoll(text.c_str(), &end, 10);
+  return !text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) && *end == '\0' && errno == 0 &&
+         value >= low && value <= high;
+}
+
+// "K/N" with 0 <= K < N.
+bool ParseShard(const std::string& text, Options& options) {
+  const size_t slash = text.find('/');
+  long long index = 0, count = 0;
+  if (slash == std::string::npos || !ParseCount(text.substr(0, slash), 0, 1000000, index) ||
+      !ParseCount(text.substr(slash + 1), 1, 1000000, count) || index >= count)
+    return false;
+  options.shardIndex = static_cast<size_t>(index);
+  options.shardCount = static_cast<size_t>(count);
+  return true;
+}
+
 bool ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -80,13 +122,28 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     } else if (arg == "--max-pixels") {
       std::string text;
       if (!value(text)) return false;
-      char* end = nullptr;
-      errno = 0;
-      options.maxPixels = std::strtoll(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || errno != 0 || options.maxPixels <= 0) {
+      if (!ParseCount(text, 1, LLONG_MAX, options.maxPixels)) {
         std::cerr << "stagecache: --max-pixels needs a positive whole number, not '" << text << "'\n";
         return false;
       }
+    } else if (arg == "--jobs") {
+      std::string text;
+      long long jobs = 0;
+      if (!value(text)) return false;
+      if (!ParseCount(text, 1, 1024, jobs)) {
+        std::cerr << "stagecache: --jobs needs a whole number from 1 to 1024, not '" << text << "'\n";
+        return false;
+      }
+      options.jobs = static_cast<size_t>(jobs);
+    } else if (arg == "--shard") {
+      std::string text;
+      if (!value(text)) return false;
+      if (!ParseShard(text, options)) {
+        std::cerr << "stagecache: --shard needs K/N with 0 <= K < N, not '" << text << "'\n";
+        return false;
+      }
+    } else if (arg == "--jsonl") {
+      if (!value(options.jsonlFile)) return false;
     } else if (arg == "--json") {
       options.json = true;
     } else if (arg == "--quiet") {
@@ -103,50 +160,6 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     }
   }
   return true;
-}
-
-bool IsImageName(const std::filesystem::path& path) {
-  std::string extension = path.extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
-  return extension == ".png" || extension == ".jpg" || extension == ".jpeg";
-}
-
-// Why a folder entry named like an image is no file to read, or empty when it is one.
-std::string EntryProblem(const std::filesystem::directory_entry& entry) {
-  std::error_code error;
-  if (entry.is_symlink(error)) {
-    const std::filesystem::file_status target = std::filesystem::status(entry.path(), error);
-    (void)target;
-    if (error == std::errc::too_many_symbolic_link_levels) return "is a symbolic link in a loop";
-    if (error) return "is a symbolic link to nothing";
-  }
-  if (!entry.is_regular_file(error)) return "is not a regular file";
-  return std::string();
-}
-
-// The files the inputs name: files as given, folders by their image files in name order.
-// Entries of a folder that are named like images but cannot be read as files (dangling
-// links, link loops, folders) are added to `skipped` with the reason.
-std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs, std::vector<std::string>& skipped) {
-  std::vector<std::string> files;
-  for (const std::string& input : inputs) {
-    std::error_code error;
-    if (std::filesystem::is_directory(input, error)) {
-      std::vector<std::string> found;
-      for (const auto& entry : std::filesystem::directory_iterator(input, error)) {
-        if (!IsImageName(entry.path())) continue;
-        const std::string problem = EntryProblem(entry);
-        if (problem.empty()) found.push_back(entry.path().string());
-        else skipped.push_back(entry.path().string() + ": " + problem);
-      }
-      std::sort(found.begin(), found.end());
-      files.insert(files.end(), found.begin(), found.end());
-    } else {
-      files.push_back(input);
-    }
-  }
-  std::sort(skipped.begin(), skipped.end());
-  return files;
 }
 
 double PeakMemoryMiB() {
@@ -193,44 +206,52 @@ int main(int argc, char** argv) {
     }
   }
 
+  std::ofstream jsonlFile;
+  std::ostream* jsonl = nullptr;
+  if (options.jsonlFile == "-") {
+    jsonl = &std::cout;
+  } else if (!options.jsonlFile.empty()) {
+    jsonlFile.open(options.jsonlFile, std::ios::binary);
+    if (!jsonlFile) {
+      std::cerr << "stagecache: cannot write " << options.jsonlFile << "\n";
+      return kExitFailure;
+    }
+    jsonl = &jsonlFile;
+  }
+  // OpenCV's own worker threads share the cores with the jobs instead of multiplying them.
+  const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  if (options.jobs > 1) cv::setNumThreads(static_cast<int>(std::max<size_t>(1, cores / options.jobs)));
+
+  std::vector<InputFile> inputs;
+  if (options.inputs.empty()) inputs.push_back({"built-in scene", std::string(), true});
+  else inputs = ExpandInputs(options.inputs);
+  if (options.shardCount > 1) inputs = ShardOf(std::move(inputs), options.shardIndex, options.shardCount);
+
   const auto start = std::chrono::steady_clock::now();
   Summary summary;
   std::vector<std::string> unwritten;
   {
     GroupRegistry registry(sets);
     orvex::QZParameterTreeAndDataPool::GetInstance()->ResetStatistics();
-    RunOptions runOptions;
-    runOptions.outDir = options.outDir;
-
-    std::vector<std::string> files = ExpandInputs(options.inputs, summary.skipped);
-    for (const std::string& skipped : summary.skipped) std::cerr << "stagecache: skipping " << skipped << "\n";
-    const size_t total = options.inputs.empty() ? 1 : files.size();
-    auto progress = [&](size_t index, const std::string& name) {
+    BatchOptions batch;
+    batch.jobs = options.jobs;
+    batch.run.outDir = options.outDir;
+    auto ready = [&](const Outcome& outcome, size_t done) {
+      if (!outcome.processed) std::cerr << "stagecache: skipping " << outcome.name << ": " << outcome.skipReason << "\n";
+      if (jsonl != nullptr) {
+        *jsonl << OutcomeJsonLine(outcome) << "\n";
+        jsonl->flush();
+      }
       if (options.quiet) return;
       const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      std::cerr << "[" << index << "/" << total << "] " << name << " (" << std::fixed << std::setprecision(1) << elapsed
-                << " s)\n";
+      const double rate = elapsed > 0 ? done / elapsed : 0.0;
+      std::cerr << "[" << done << "/" << inputs.size() << "] " << outcome.name << ": " << std::fixed << std::setprecision(1)
+                << rate << " images/s, " << std::setprecision(0) << (rate > 0 ? (inputs.size() - done) / rate : 0.0)
+                << " s left\n";
     };
-    if (options.inputs.empty()) {
-      progress(1, "built-in scene");
-      summary.images.push_back(ProcessImage(registry, "built-in scene", DrawDefaultScene(), runOptions));
-    }
-    for (size_t i = 0; i < files.size(); ++i) {
-      progress(i + 1, files[i]);
-      int error = 0;
-      orvex::QZRef<orvex::QZMatrix> image(orvex::QZMatrix::ReadQZMatrixFromFile(files[i].c_str(), &error, orvex::QZLM_COLOUR));
-      if (!image) {
-        const std::string reason = orvex::QZMatrix::ErrorText(error);
-        std::cerr << "stagecache: skipping " << files[i] << ": " << reason << "\n";
-        summary.skipped.push_back(files[i] + ": " + reason);
-        continue;
-      }
-      if (std::min(image->GetMat().rows, image->GetMat().cols) < 8) {
-        std::cerr << "stagecache: skipping " << files[i] << ": smaller than 8 x 8 pixels\n";
-        summary.skipped.push_back(files[i] + ": smaller than 8 x 8 pixels");
-        continue;
-      }
-      summary.images.push_back(ProcessImage(registry, files[i], image->GetMat(), runOptions));
+    for (Outcome& outcome : RunBatch(registry, inputs, batch, ready)) {
+      if (outcome.processed) summary.images.push_back(std::move(outcome.view));
+      else summary.skipped.push_back(outcome.name + ": " + outcome.skipReason);
     }
 
     const orvex::CacheStatistics statistics = orvex::QZParameterTreeAndDataPool::GetInstance()->GetStatistics();
@@ -246,8 +267,14 @@ int main(int argc, char** argv) {
     if (!options.outDir.empty()) unwritten = WriteReportFiles(summary, registry, options.outDir);
   }
 
-  if (options.json) PrintJson(summary, std::cout);
-  else PrintText(summary, std::cout);
+  if (jsonl != &std::cout) {
+    if (options.json) PrintJson(summary, std::cout);
+    else PrintText(summary, std::cout);
+  }
+  if (jsonlFile.is_open()) {
+    jsonlFile.close();
+    if (!jsonlFile) unwritten.push_back(options.jsonlFile);
+  }
   for (const std::string& file : unwritten) std::cerr << "stagecache: cannot write " << file << "\n";
   if (!unwritten.empty()) return kExitFailure;
   if (!options.outDir.empty() && !options.quiet) std::cerr << "report: " << options.outDir << "/index.html\n";

@@ -23,6 +23,7 @@
 #include <orvex/tav/Interfaces.h>
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -80,6 +81,9 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
 
   // Data wraps alive in the process.
   static int GetLiveCount();
+  // How long the stage object this result made for itself took to compute, in
+  // nanoseconds; 0 before it ran and for a result that takes its parent's stage object.
+  virtual int64_t GetComputeNanoseconds() const { return 0; }
 
   // Listings hand out borrowed units: each was held by a node, the table of results or
   // a host handle when it was listed, and stays valid while that holder keeps it.

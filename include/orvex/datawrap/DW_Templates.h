@@ -12,6 +12,7 @@
 #include <orvex/foundation/NoThrow.h>
 #include <orvex/improc/DP_Template.h>
 
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -54,6 +55,15 @@ class DW_BaseTemplate : public DW_Base {
     }
     if (!stageData) return;
     if (const QZMatrix* transform = stageData->GetTransformMatFromSourceImage()) StoreTransform(*transform);
+  }
+
+  int64_t GetComputeNanoseconds() const override {
+    if constexpr (std::is_base_of<DP_CommonBase, DP>::value) {
+      std::lock_guard<std::mutex> lock(dataMutex);
+      return stageData ? stageData->GetOwnComputeNanoseconds() : 0;
+    } else {
+      return 0;
+    }
   }
 
   bool IsDataExist() const {

@@ -151,6 +151,14 @@ class ORVEX_EXPORT DW_Stage
     SetExtraInput<I>(input);
   }
 
+  int64_t GetComputeNanoseconds() const override {
+    if constexpr (Row::kSharesParentStage) {
+      return 0;  // the parent's stage object did the work
+    } else {
+      return Base::GetComputeNanoseconds();
+    }
+  }
+
  protected:
   // Called with the new processing stage once its linked stages are set, before it runs.
   virtual void StageLinked(Processing&) ORVEX_REQUIRES(this->dataMutex) {}

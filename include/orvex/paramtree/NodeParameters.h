@@ -49,6 +49,19 @@ std::string OwnParameterHash(const char*, const std::vector<Record>& given, std:
   return CalcHashValueOfModesVec(&copy);
 }
 
+// The texts the hashes above are formed from, for showing a node's parameters.
+inline std::string OwnParameterText(const char* key, int given) { return key + std::to_string(given); }
+template <class Record>
+std::string OwnParameterText(const char*, const Record& record) {
+  return record.ToString();
+}
+template <class Record>
+std::string OwnParameterText(const char*, const std::vector<Record>& records) {
+  std::string text;
+  for (const Record& record : records) text += (text.empty() ? "" : "\n") + record.ToString();
+  return text;
+}
+
 }  // namespace orvex
 
 #endif

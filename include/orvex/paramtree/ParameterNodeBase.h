@@ -77,6 +77,10 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   QZParameterTree* GetTree() const { return m_tree; }
   // Number of results the node holds.
   int GetDataCount() const;
+  // The canonical text of the node's own parameters, as its own-parameter hash is formed
+  // from it (the members of a list one per line); the stage's key text for a stage
+  // without parameters, empty for the source image.
+  virtual std::string GetParameterText() const { return std::string(); }
   // Parameter nodes alive in the process.
   static int GetLiveCount();
 

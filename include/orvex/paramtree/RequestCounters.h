@@ -1,8 +1,7 @@
 // How the requests for results a table of results serves were answered, by stage.
 //
-// Thread-safe. The counters are relaxed atomics advanced by a load and a store rather
-// than a locked add: the request path stays as fast as without them, at the price that
-// two threads counting the same stage and outcome at the same instant may count once.
+// Thread-safe and exact: every request is counted once, whatever the threads, so a host
+// working on several threads reads the same figures as one working on one.
 #ifndef ORVEX_PARAMTREE_REQUESTCOUNTERS_H
 #define ORVEX_PARAMTREE_REQUESTCOUNTERS_H
 
@@ -27,8 +26,7 @@ class RequestCounters {
   void Count(tav::DataUnitStageType stage, Outcome outcome) {
     const int slot = static_cast<int>(stage);
     if (slot <= 0 || slot >= kStageSlots) return;
-    std::atomic<uint64_t>& counter = m_counts[slot][outcome];
-    counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    m_counts[slot][outcome].fetch_add(1, std::memory_order_relaxed);
   }
   uint64_t Get(int stage, Outcome outcome) const {
     return stage > 0 && stage < kStageSlots ? m_counts[stage][outcome].load(std::memory_order_relaxed) : 0;

@@ -76,6 +76,14 @@ class ORVEX_EXPORT PN_Stage : public QZDelayObj<stages::WrapOf<N>, stages::NodeO
     FormIdentity(OwnParameterHash(Row::kModeKey, parameters, m_mode));
   }
 
+  std::string GetParameterText() const override {
+    if constexpr (kHasParameters) {
+      return OwnParameterText(Row::kModeKey, m_mode);
+    } else {
+      return Row::kModeKey;
+    }
+  }
+
  private:
   // The stage number, the own-parameter hash and the ids chained from the parent's; an
   // anchor then restarts the layer chain of the nodes below it.
@@ -92,6 +100,7 @@ class ORVEX_EXPORT PN_Stage : public QZDelayObj<stages::WrapOf<N>, stages::NodeO
   }
 
   bool ComputesResults() const override { return !Row::kAddedByHost; }
+
 
   QZRef<DW_Base> CalcData(const std::string&, DW_Base*) override {
     if constexpr (Row::kAddedByHost) {

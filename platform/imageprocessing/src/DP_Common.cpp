@@ -49,6 +49,7 @@ int64_t DP_CommonBase::GetLiveResultBytes() { return g_liveResultBytes.load(std:
 void DP_CommonBase::CountComputation(int64_t nanoseconds) {
   g_computations[m_kind].fetch_add(1, std::memory_order_relaxed);
   g_computeNanoseconds[m_kind].fetch_add(nanoseconds, std::memory_order_relaxed);
+  m_ownNanoseconds.fetch_add(nanoseconds, std::memory_order_relaxed);
 }
 
 void DP_CommonBase::AccountResultBytes(int64_t bytes) {

@@ -22,6 +22,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <exception>
@@ -108,6 +109,8 @@ class ORVEX_EXPORT DP_CommonBase : public QZObjectBase {
   static int64_t GetComputeNanoseconds(DP_StageKind kind);
   // Approximate bytes of pixels held by the results of all live stage objects.
   static int64_t GetLiveResultBytes();
+  // Time this object's own computation took, in nanoseconds; 0 until it has run.
+  int64_t GetOwnComputeNanoseconds() const { return m_ownNanoseconds.load(std::memory_order_relaxed); }
 
  protected:
   void CountComputation(int64_t nanoseconds);
@@ -117,6 +120,7 @@ class ORVEX_EXPORT DP_CommonBase : public QZObjectBase {
  private:
   DP_StageKind m_kind;
   int64_t m_resultBytes = 0;
+  std::atomic<int64_t> m_ownNanoseconds{0};
 };
 
 // Stage results that are images expose them; the others have none.

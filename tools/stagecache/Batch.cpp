@@ -1,0 +1,109 @@
+#include "Batch.h"
+
+#include "Scene.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace stagecache {
+
+using namespace orvex;
+
+namespace {
+
+// Lets one thread at a time work on an image of a given id: two equal images processed
+// together would share their results, and the figures would depend on the timing.
+class SameImageGate {
+ public:
+  class Turn {
+   public:
+    Turn(SameImageGate& gate, const std::string& id) : m_gate(gate), m_id(id) {
+      std::unique_lock<std::mutex> lock(m_gate.m_mutex);
+      m_gate.m_free.wait(lock, [&] { return m_gate.m_busy.count(m_id) == 0; });
+      m_gate.m_busy.insert(m_id);
+    }
+    ~Turn() {
+      {
+        std::lock_guard<std::mutex> lock(m_gate.m_mutex);
+        m_gate.m_busy.erase(m_id);
+      }
+      m_gate.m_free.notify_all();
+    }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+
+   private:
+    SameImageGate& m_gate;
+    std::string m_id;
+  };
+
+ private:
+  std::mutex m_mutex;  // guards m_busy; taken alone, never with another lock
+  std::condition_variable m_free;
+  std::set<std::string> m_busy;
+};
+
+// The image of an input, or null with the reason.
+QZRef<QZMatrix> Load(const InputFile& input, std::string& reason) {
+  if (!input.problem.empty()) {
+    reason = input.problem;
+    return QZRef<QZMatrix>();
+  }
+  if (input.builtInScene) return QZRef<QZMatrix>(new QZMatrix(DrawDefaultScene()));
+  int error = 0;
+  QZRef<QZMatrix> image(QZMatrix::ReadQZMatrixFromFile(input.path.c_str(), &error, QZLM_COLOUR));
+  if (!image) {
+    reason = QZMatrix::ErrorText(error);
+  } else if (std::min(image->GetMat().rows, image->GetMat().cols) < 8) {
+    reason = "smaller than 8 x 8 pixels";
+    image = QZRef<QZMatrix>();
+  }
+  return image;
+}
+
+Outcome Work(GroupRegistry& registry, SameImageGate& gate, size_t index, const InputFile& input, const RunOptions& options) {
+  Outcome outcome;
+  outcome.index = index;
+  outcome.name = input.path;
+  try {
+    QZRef<QZMatrix> image = Load(input, outcome.skipReason);
+    if (!image) return outcome;
+    const SameImageGate::Turn turn(gate, PN_SourceImage::HashIdOfImage(image));
+    outcome.view = ProcessImage(registry, index + 1, input.path, image, options);
+    outcome.processed = true;
+  } catch (const std::exception& error) {
+    outcome.skipReason = std::string("failed: ") + error.what();
+  }
+  return outcome;
+}
+
+}  // namespace
+
+std::vector<Outcome> RunBatch(GroupRegistry& registry, const std::vector<InputFile>& inputs, const BatchOptions& options,
+                              const OutcomeReady& ready) {
+  std::vector<Outcome> outcomes(inputs.size());
+  SameImageGate gate;
+  std::atomic<size_t> next{0};
+  std::mutex readyMutex;  // guards `done` and the calls of `ready`; taken alone
+  size_t done = 0;
+  auto worker = [&] {
+    for (size_t i = next++; i < inputs.size(); i = next++) {
+      outcomes[i] = Work(registry, gate, i, inputs[i], options.run);
+      std::lock_guard<std::mutex> lock(readyMutex);
+      ready(outcomes[i], ++done);
+    }
+  };
+  const size_t threads = std::max<size_t>(1, std::min(options.jobs, inputs.size()));
+  std::vector<std::thread> pool;
+  for (size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
+  worker();
+  for (std::thread& thread : pool) thread.join();
+  return outcomes;
+}
+
+}  // namespace stagecache

@@ -1,0 +1,130 @@
+#include "ResultPictures.h"
+
+#include <opencv2/imgproc.hpp>
+
+namespace stagecache {
+
+using namespace orvex;
+
+namespace {
+
+const cv::Scalar kRegionColour(40, 200, 40);
+const cv::Scalar kContourColour(40, 190, 40);
+const cv::Scalar kLineColour(30, 30, 230);
+const cv::Scalar kTextureColour(0, 140, 240);
+
+// Colour pictures to draw on: gray and colour images as 3 channels, always a copy.
+cv::Mat ColourCopy(const cv::Mat& image) {
+  cv::Mat colour;
+  if (image.channels() == 1) cv::cvtColor(image, colour, cv::COLOR_GRAY2BGR);
+  else if (image.channels() == 4) cv::cvtColor(image, colour, cv::COLOR_BGRA2BGR);
+  else colour = image.clone();
+  return colour;
+}
+
+// Non-image results of region stages are in the coordinates of the perspective-corrected
+// region image, which the stages after it keep: the picture is drawn over that image.
+cv::Mat RegionImageOf(const DW_Base& wrap) {
+  for (QZRef<DW_Base> ancestor = wrap.GetParentPinned(); ancestor; ancestor = ancestor->GetParentPinned()) {
+    if (ancestor->GetStageType() == tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED) {
+      const cv::Mat pixels = PixelsOf(*ancestor);
+      return pixels.empty() ? cv::Mat() : ColourCopy(pixels);
+    }
+  }
+  return cv::Mat();
+}
+
+// The region image of the result, or a white canvas of `size` when it has none or
+// another size.
+cv::Mat CanvasFor(const tav::CDataUnit& unit, const cv::Size& size) {
+  const auto* wrap = dynamic_cast<const DW_Base*>(&unit);
+  cv::Mat canvas = wrap != nullptr ? RegionImageOf(*wrap) : cv::Mat();
+  if (canvas.empty() || (size.area() > 0 && canvas.size() != size)) {
+    canvas = cv::Mat(size.area() > 0 ? size : cv::Size(64, 64), CV_8UC3, cv::Scalar::all(255));
+  }
+  return canvas;
+}
+
+template <class Wrap>
+auto PrimaryDataOf(const tav::CDataUnit& unit) -> decltype(const_cast<Wrap*>(static_cast<const Wrap*>(&unit))
+                                                                ->GetData(false)
+                                                                ->GetPrimaryData(false)) {
+  auto* wrap = const_cast<Wrap*>(dynamic_cast<const Wrap*>(&unit));
+  if (wrap == nullptr || wrap->GetData(false) == nullptr) return {};
+  return wrap->GetData(false)->GetPrimaryData(false);
+}
+
+cv::Mat DrawCandidateRegions(const tav::CDataUnit& unit) {
+  auto* wrap = const_cast<DW_CandidateROIs*>(dynamic_cast<const DW_CandidateROIs*>(&unit));
+  DP_DetectROIs* stage = wrap != nullptr ? wrap->GetData(false) : nullptr;
+  if (stage == nullptr) return cv::Mat();
+  const QZRef<QZMatrix> colour = stage->GetColourImage();
+  const QZRef<QZQuadList> quads = stage->GetPrimaryData(false);
+  if (!colour || !quads) return cv::Mat();
+  cv::Mat picture = ColourCopy(colour->GetMat());
+  const int thickness = std::max(2, picture.cols / 300);
+  for (const QZ_Quad& quad : quads->quads) {
+    std::vector<cv::Point> corners;
+    for (int i = 0; i < 4; ++i) corners.push_back(quad.GetPoint(i));
+    cv::polylines(picture, corners, true, kRegionColour, thickness);
+  }
+  return picture;
+}
+
+cv::Mat DrawTexture(const tav::CDataUnit& unit) {
+  const QZRef<TextureDetectionResult> texture = PrimaryDataOf<DW_TextureDetectionResult>(unit);
+  if (!texture || !texture->textureMask) return cv::Mat();
+  const cv::Mat& mask = texture->textureMask->GetMat();
+  cv::Mat picture = CanvasFor(unit, mask.size());
+  cv::Mat tinted;
+  cv::addWeighted(picture, 0.5, cv::Mat(picture.size(), CV_8UC3, kTextureColour), 0.5, 0, tinted);
+  tinted.copyTo(picture, mask);
+  return picture;
+}
+
+cv::Mat DrawContours(const tav::CDataUnit& unit) {
+  const QZRef<ContourSet> contours = PrimaryDataOf<DW_Contours>(unit);
+  if (!contours) return cv::Mat();
+  cv::Rect bounds;
+  for (const std::vector<cv::Point>& contour : contours->contours) bounds |= cv::boundingRect(contour);
+  cv::Mat picture = CanvasFor(unit, cv::Size());
+  if (picture.cols < bounds.br().x || picture.rows < bounds.br().y) {
+    picture = cv::Mat(cv::Size(bounds.br().x + 1, bounds.br().y + 1), CV_8UC3, cv::Scalar::all(255));
+  }
+  cv::drawContours(picture, contours->contours, -1, kContourColour, 1);
+  return picture;
+}
+
+cv::Mat DrawLineSegments(const tav::CDataUnit& unit) {
+  const QZRef<LineSegmentSet> lines = PrimaryDataOf<DW_LineSegments>(unit);
+  if (!lines) return cv::Mat();
+  cv::Mat picture = CanvasFor(unit, cv::Size());
+  for (const cv::Vec4f& s : lines->segments) {
+    cv::line(picture, cv::Point2f(s[0], s[1]), cv::Point2f(s[2], s[3]), kLineColour, 2);
+  }
+  return picture;
+}
+
+}  // namespace
+
+cv::Mat PixelsOf(const tav::CDataUnit& unit) {
+  core::CImageData* image = nullptr;
+  if (unit.GetMediaType() != tav::DUMT_IMAGE || unit.GetDataAsImageData(&image) != 0 || image == nullptr) return cv::Mat();
+  const int type = image->GetImagePixelFormat() == core::IPF_GRAYSCALE_8 ? CV_8UC1
+                   : image->GetImagePixelFormat() == core::IPF_BGR_888   ? CV_8UC3
+                                                                          : CV_8UC4;
+  return cv::Mat(image->GetHeight(), image->GetWidth(), type, const_cast<unsigned char*>(image->GetBytes()),
+                 static_cast<size_t>(image->GetStride()));
+}
+
+cv::Mat PictureOf(const tav::CDataUnit& unit) {
+  switch (unit.GetStageType()) {
+    case tav::DUST_CANDIDATE_ROIS: return DrawCandidateRegions(unit);
+    case tav::DUST_ROI_TEXTURE_DETECTION_RESULT: return DrawTexture(unit);
+    case tav::DUST_CONTOURS: return DrawContours(unit);
+    case tav::DUST_LINE_SEGMENTS: return DrawLineSegments(unit);
+    default: return PixelsOf(unit);
+  }
+}
+
+}  // namespace stagecache

@@ -1,0 +1,24 @@
+// Pictures of stage results, for the report: image results as they are, the others drawn
+// over the image they belong to.
+#ifndef ORVEX_TOOLS_STAGECACHE_RESULTPICTURES_H
+#define ORVEX_TOOLS_STAGECACHE_RESULTPICTURES_H
+
+#include <OrvexStagecacheHost.h>
+
+#include <opencv2/core.hpp>
+
+namespace stagecache {
+
+// The result's pixels (shared with the result: copy before it goes) when it is an image,
+// else an empty matrix.
+cv::Mat PixelsOf(const orvex::tav::CDataUnit& unit);
+
+// A picture of the result: its pixels for an image result; candidate regions as
+// quadrilaterals over the colour image they were found in; texture detection as an
+// overlay, contours and line segments drawn over the region image they belong to. Empty
+// when the result has nothing to show (not computed, or a stage without a picture).
+cv::Mat PictureOf(const orvex::tav::CDataUnit& unit);
+
+}  // namespace stagecache
+
+#endif
