@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Checks that includes run down the layers and that the lock annotations hold, builds
-# and runs every test in three builds (plain, AddressSanitizer with
-# UndefinedBehaviorSanitizer, ThreadSanitizer), then runs each fuzzer briefly on its
-# seed corpus. Exits non-zero on any failure.
+# and runs every test in three builds (plain, with the report opened in headless
+# Chromium; AddressSanitizer with UndefinedBehaviorSanitizer; ThreadSanitizer), then runs
+# each fuzzer briefly on its seed corpus. Exits non-zero on any failure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" chromium
 jobs=$(nproc)
 "$root/scripts/check-layers.sh"
 "$root/scripts/check-threads.sh"

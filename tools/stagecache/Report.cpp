@@ -286,12 +286,12 @@ double Rounded(double value) { return std::round(value * 100.0) / 100.0; }
 }  // namespace
 
 std::string OutcomeJsonLine(const Outcome& outcome) {
-  nlohmann::json line = {{"image", outcome.name}};
+  nlohmann::ordered_json line = {{"image", outcome.name}};
   if (!outcome.processed) {
     line["skipped"] = outcome.skipReason;
   } else {
     const ImageView& image = outcome.view;
-    nlohmann::json stages = nlohmann::json::array();
+    nlohmann::ordered_json stages = nlohmann::ordered_json::array();
     for (const ImageStageFigures& figures : image.stages) {
       stages.push_back({{"stage", figures.stage},
                         {"name", GetStageName(figures.stage)},
@@ -299,13 +299,13 @@ std::string OutcomeJsonLine(const Outcome& outcome) {
                         {"holders", figures.holders},
                         {"computeMs", Rounded(figures.computeMs)}});
     }
-    nlohmann::json regions = nlohmann::json::array();
+    nlohmann::ordered_json regions = nlohmann::ordered_json::array();
     for (const Quad& quad : image.regions) {
-      nlohmann::json corners = nlohmann::json::array();
+      nlohmann::ordered_json corners = nlohmann::ordered_json::array();
       for (const cv::Point2f& corner : quad) corners.push_back({Rounded(corner.x), Rounded(corner.y)});
       regions.push_back(corners);
     }
-    nlohmann::json segments = nlohmann::json::array();
+    nlohmann::ordered_json segments = nlohmann::ordered_json::array();
     for (const cv::Vec4f& s : image.lineSegments)
       segments.push_back({Rounded(s[0]), Rounded(s[1]), Rounded(s[2]), Rounded(s[3])});
     line["imageId"] = image.imageId;
@@ -316,7 +316,7 @@ std::string OutcomeJsonLine(const Outcome& outcome) {
     line["regions"] = regions;
     line["lineSegments"] = segments;
   }
-  return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::vector<std::string> WriteReportFiles(const Summary& summary, const GroupRegistry& registry, const std::string& outDir) {
