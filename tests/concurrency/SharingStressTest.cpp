@@ -190,27 +190,42 @@ void WorkOnImage(std::vector<QZRef<ParamTreeGroup>>& groups, const cv::Mat& page
   }
 }
 
-TEST_F(SharingUnderThreads, EightThreadsComputeWhatOneThreadComputesAndLeaveNothingBehind) {
+TEST_F(SharingUnderThreads, EightThreadsComputeAndCountWhatOneThreadDoesAndLeaveNothingBehind) {
   const int images = 32;
   std::vector<cv::Mat> pages;
   for (int i = 0; i < images; ++i) pages.push_back(SmallPage(i));
   const LiveObjects baseline;
+  QZParameterTreeAndDataPool* pool = QZParameterTreeAndDataPool::GetInstance();
 
+  pool->ResetStatistics();
   std::vector<int> before = ComputationCounts();
   for (int i = 0; i < images; ++i) WorkOnImage(m_groups, pages[i], i % m_groups.size());
   const std::vector<int> oneThread = ComputationsSince(before);
+  const CacheStatistics oneThreadRequests = pool->GetStatistics();
   ExpectBackAt(baseline);
 
+  pool->ResetStatistics();
   before = ComputationCounts();
   std::atomic<int> next{0};
   RunOnThreads(kThreads, [&](int) {
     for (int i = next.fetch_add(1); i < images; i = next.fetch_add(1)) WorkOnImage(m_groups, pages[i], i % m_groups.size());
   });
   const std::vector<int> eightThreads = ComputationsSince(before);
+  const CacheStatistics eightThreadRequests = pool->GetStatistics();
   for (int kind = 0; kind < DPK_COUNT; ++kind) {
     EXPECT_GT(oneThread[kind], 0) << "stage class " << kind;
     EXPECT_EQ(eightThreads[kind], oneThread[kind]) << "stage class " << kind;
   }
+  // Each image is worked on by one thread, so every request is answered as with one
+  // thread, and counted exactly.
+  for (int stage = tav::DUST_SOURCE_IMAGE; stage <= tav::DUST_LINE_SEGMENTS; ++stage) {
+    const StageStatistics& one = oneThreadRequests.stages[stage];
+    const StageStatistics& eight = eightThreadRequests.stages[stage];
+    EXPECT_EQ(eight.ownResults, one.ownResults) << "stage " << stage;
+    EXPECT_EQ(eight.adoptedResults, one.adoptedResults) << "stage " << stage;
+    EXPECT_EQ(eight.createdResults, one.createdResults) << "stage " << stage;
+  }
+  EXPECT_GT(oneThreadRequests.stages[tav::DUST_LINE_SEGMENTS].ownResults, 0u);
   std::printf("computations per stage class, one thread / eight threads:");
   for (int kind = 0; kind < DPK_COUNT; ++kind) std::printf(" %d/%d", oneThread[kind], eightThreads[kind]);
   std::printf("\n");

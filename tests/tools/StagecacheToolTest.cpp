@@ -381,4 +381,40 @@ TEST_F(StagecacheTool, ShardsOfAFolderTogetherGiveTheUnshardedResult) {
   EXPECT_EQ(Tool("--jobs 0").exitCode, 2);
 }
 
+TEST_F(StagecacheTool, TreesTooLargeToDrawLegiblyAreDrawnByStageAndSaySo) {
+  // The built-in standard set with 12 binarizations and 3 colour conversions: 838 nodes.
+  nlohmann::json sets = nlohmann::json::parse(Tool("--print-default-params").out);
+  nlohmann::json big = sets["parameterSets"][0];
+  big["name"] = "big";
+  const nlohmann::json binarization = big["binarizationModes"][0], conversion = big["colourConversionModes"][0];
+  big["binarizationModes"] = nlohmann::json::array();
+  for (int i = 0; i < 12; ++i) {
+    big["binarizationModes"].push_back(binarization);
+    big["binarizationModes"].back()["intArg1"] = 11 + 2 * i;
+  }
+  big["colourConversionModes"] = nlohmann::json::array();
+  for (int channel = 0; channel < 3; ++channel) {
+    big["colourConversionModes"].push_back(conversion);
+    big["colourConversionModes"].back()["channel"] = channel;
+  }
+  sets["parameterSets"].push_back(big);
+  const fs::path params = Write("big.json", sets.dump());
+  const fs::path page = m_dir / "page.png";
+  ASSERT_TRUE(cv::imwrite(page.string(), orvex::testing::DrawBarPage(cv::Size(320, 240))));
+  const fs::path out = m_dir / "report";
+  const ToolRun run = Tool("--quiet --json --params " + params.string() + " --out " + out.string() + " " + page.string());
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  int nodes = 0;
+  for (const nlohmann::json& stage : summary["stages"]) nodes += stage["nodes"].get<int>();
+  const int smallTrees = 23 + 32;  // the two built-in sets, drawn node by node
+  ASSERT_GT(nodes - smallTrees, 300);
+  const std::string html = ReadFile(out / "index.html");
+  EXPECT_NE(html.find("This tree has " + std::to_string(nodes - smallTrees) + " nodes, too many to draw legibly"),
+            std::string::npos);
+  EXPECT_EQ(Count(html, "class=\"node\""), smallTrees + 23);  // one box per stage for the big tree
+  EXPECT_EQ(Count(html, "<div class=\"card"), smallTrees);
+  EXPECT_NE(ReadFile(out / "tree-3-big.dot").find("n837"), std::string::npos);  // the DOT file keeps every node
+}
+
 }  // namespace

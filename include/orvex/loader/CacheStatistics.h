@@ -1,9 +1,8 @@
 // What a pool's cache did since the pool was made or its statistics were last reset:
 // per stage, how requests for results were answered and how many computations ran.
-// Read with QZParameterTreeAndDataPool::GetStatistics. The counters are relaxed atomics,
-// free on the request path: a snapshot taken while other threads work is approximate, and
-// requests made by several threads at the same instant may be counted once. Computations
-// are counted exactly.
+// Read with QZParameterTreeAndDataPool::GetStatistics. Every request and computation is
+// counted exactly, whatever the threads; a snapshot taken while other threads work may
+// hold some of their latest counts and not others.
 #ifndef ORVEX_LOADER_CACHESTATISTICS_H
 #define ORVEX_LOADER_CACHESTATISTICS_H
 
