@@ -9,6 +9,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <sched.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -52,7 +53,7 @@ const char kUsage[] =
     "  --max-pixels N           refuse images of more than N pixels, judged from the file's\n"
     "                           header before decoding (default 100000000)\n"
     "  --jobs N                 work on N images at once, each on its own thread, through one\n"
-    "                           shared cache (default: the number of cores); the results do\n"
+    "                           shared cache (default: the cores it may use); the results do\n"
     "                           not depend on N. Example: stagecache --jobs 4 pages/\n"
     "  --shard K/N              work only on shard K of N (K from 0 to N-1): every N-th image\n"
     "                           of the sorted input list, starting at the K-th, so that N\n"
@@ -67,11 +68,18 @@ const char kUsage[] =
     "exit codes: 0 done, 1 output could not be written, 2 bad options or parameter file,\n"
     "3 done but some inputs were skipped (each is named on stderr with the reason)\n";
 
+// The cores this process may run on (its CPU affinity), as nproc counts them.
+size_t UsableCores() {
+  cpu_set_t cores;
+  if (sched_getaffinity(0, sizeof cores, &cores) == 0) return static_cast<size_t>(std::max(1, CPU_COUNT(&cores)));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
 struct Options {
   std::string paramsFile;
   std::string outDir;
   long long maxPixels = orvex::ImageLimits().maxPixels;
-  size_t jobs = std::max(1u, std::thread::hardware_concurrency());
+  size_t jobs = UsableCores();
   size_t shardIndex = 0;
   size_t shardCount = 1;
   std::string jsonlFile;
@@ -219,8 +227,7 @@ int main(int argc, char** argv) {
     jsonl = &jsonlFile;
   }
   // OpenCV's own worker threads share the cores with the jobs instead of multiplying them.
-  const size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  if (options.jobs > 1) cv::setNumThreads(static_cast<int>(std::max<size_t>(1, cores / options.jobs)));
+  if (options.jobs > 1) cv::setNumThreads(static_cast<int>(std::max<size_t>(1, UsableCores() / options.jobs)));
 
   std::vector<InputFile> inputs;
   if (options.inputs.empty()) inputs.push_back({"built-in scene", std::string(), true});
