@@ -90,7 +90,6 @@ struct Options {
   std::vector<std::string> inputs;
 };
 
-// False (after naming the problem) for an unknown option or a missing value.
 // A whole number from `low` to `high` spelled in full, into `value`.
 bool ParseCount(const std::string& text, long long low, long long high, long long& value) {
   char* end = nullptr;
@@ -112,6 +111,7 @@ bool ParseShard(const std::string& text, Options& options) {
   return true;
 }
 
+// False (after naming the problem) for an unknown option or a missing value.
 bool ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
