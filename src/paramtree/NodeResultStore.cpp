@@ -31,6 +31,7 @@ void NodeResultStore::Insert(const std::string& key, const QZRef<DW_Base>& resul
   result->m_nodeHolders.fetch_add(1, std::memory_order_acq_rel);
   const std::string& source = result->SourceHashIdText();
   if (entry->first != source) m_entries->otherKeysBySource[source].push_back(&entry->first);
+  else ++m_entries->keyedBySource;
 }
 
 void NodeResultStore::Take(std::unordered_map<std::string, QZRef<DW_Base>>::iterator entry, DroppedResults& dropped) {
@@ -41,8 +42,13 @@ void NodeResultStore::Take(std::unordered_map<std::string, QZRef<DW_Base>>::iter
 
 void NodeResultStore::TakeSource(const std::string& sourceImageHashId, DroppedResults& dropped) {
   if (sourceImageHashId.empty() || !m_entries) return;
-  const auto own = m_entries->byKey.find(sourceImageHashId);
-  if (own != m_entries->byKey.end() && own->second->SourceHashIdText() == sourceImageHashId) Take(own, dropped);
+  if (m_entries->keyedBySource > 0) {
+    const auto own = m_entries->byKey.find(sourceImageHashId);
+    if (own != m_entries->byKey.end() && own->second->SourceHashIdText() == sourceImageHashId) {
+      Take(own, dropped);
+      --m_entries->keyedBySource;
+    }
+  }
   const auto others = m_entries->otherKeysBySource.find(sourceImageHashId);
   if (others == m_entries->otherKeysBySource.end()) return;
   for (const std::string* key : others->second) Take(m_entries->byKey.find(*key), dropped);
@@ -53,14 +59,17 @@ void NodeResultStore::TakeAll(DroppedResults& dropped) {
   if (!m_entries) return;
   while (!m_entries->byKey.empty()) Take(m_entries->byKey.begin(), dropped);
   m_entries->otherKeysBySource.clear();
+  m_entries->keyedBySource = 0;
 }
 
 std::vector<DW_Base*> NodeResultStore::ResultsOfSource(const std::string& sourceImageHashId) const {
   std::vector<std::pair<const std::string*, DW_Base*>> found;
   if (!m_entries) return std::vector<DW_Base*>();
-  const auto own = m_entries->byKey.find(sourceImageHashId);
-  if (own != m_entries->byKey.end() && own->second->SourceHashIdText() == sourceImageHashId) {
-    found.emplace_back(&own->first, own->second.get());
+  if (m_entries->keyedBySource > 0) {
+    const auto own = m_entries->byKey.find(sourceImageHashId);
+    if (own != m_entries->byKey.end() && own->second->SourceHashIdText() == sourceImageHashId) {
+      found.emplace_back(&own->first, own->second.get());
+    }
   }
   const auto others = m_entries->otherKeysBySource.find(sourceImageHashId);
   if (others != m_entries->otherKeysBySource.end()) {

@@ -66,6 +66,9 @@ class ORVEX_EXPORT NodeResultStore {
     // keys (in byKey, whose keys stay put) by source id. Whole-image results are found
     // under their source id directly.
     std::unordered_map<std::string, std::vector<const std::string*>> otherKeysBySource;
+    // How many results are kept under their source id: region nodes hold none, and skip
+    // that look-up, which misses the cache once many images are in flight.
+    size_t keyedBySource = 0;
   };
   // Erases `entry` and hands its result to `dropped`.
   void Take(std::unordered_map<std::string, QZRef<DW_Base>>::iterator entry, DroppedResults& dropped);
