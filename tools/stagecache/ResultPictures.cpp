@@ -8,9 +8,7 @@ using namespace orvex;
 
 namespace {
 
-const cv::Scalar kRegionColour(40, 200, 40);
 const cv::Scalar kContourColour(40, 190, 40);
-const cv::Scalar kLineColour(30, 30, 230);
 const cv::Scalar kTextureColour(0, 140, 240);
 
 // Colour pictures to draw on: gray and colour images as 3 channels, always a copy.

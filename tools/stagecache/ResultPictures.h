@@ -9,6 +9,10 @@
 
 namespace stagecache {
 
+// The colours every picture of the report draws regions (green) and line segments (red) in.
+inline const cv::Scalar kRegionColour(40, 200, 40);
+inline const cv::Scalar kLineColour(30, 30, 230);
+
 // The result's pixels (shared with the result: copy before it goes) when it is an image,
 // else an empty matrix.
 cv::Mat PixelsOf(const orvex::tav::CDataUnit& unit);

@@ -148,10 +148,10 @@ cv::Mat DrawOverlay(const cv::Mat& image, const ImageView& view) {
   cv::Mat overlay = image.clone();
   for (const Quad& quad : view.regions) {
     const std::vector<cv::Point> corners(quad.begin(), quad.end());
-    cv::polylines(overlay, corners, true, cv::Scalar(40, 200, 40), 3);
+    cv::polylines(overlay, corners, true, kRegionColour, 3);
   }
   for (const cv::Vec4f& s : view.lineSegments) {
-    cv::line(overlay, cv::Point2f(s[0], s[1]), cv::Point2f(s[2], s[3]), cv::Scalar(30, 30, 230), 2);
+    cv::line(overlay, cv::Point2f(s[0], s[1]), cv::Point2f(s[2], s[3]), kLineColour, 2);
   }
   return overlay;
 }
