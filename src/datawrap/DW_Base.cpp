@@ -11,7 +11,7 @@
 
 namespace orvex {
 
-std::mutex DW_Base::s_linkMutex;
+Mutex DW_Base::s_linkMutex;
 
 namespace {
 
@@ -32,7 +32,7 @@ DW_Base::DW_Base(const DW_Base* futureParent) : DW_Base() {
 
 DW_Base::~DW_Base() {
   g_liveWraps.fetch_sub(1, std::memory_order_relaxed);
-  std::lock_guard<std::mutex> lock(s_linkMutex);
+  MutexLock lock(s_linkMutex);
   for (int i = 0; i < childData.GetCount(); ++i) childData[i]->parentData = nullptr;
   for (int i = 0; i < cloneData.GetCount(); ++i) cloneData[i]->parentData = nullptr;
   if (parentData != nullptr) {
@@ -47,57 +47,57 @@ void DW_Base::InitTransformMatrix() {
 }
 
 void DW_Base::SetDataHashID(const std::string& id) {
-  std::lock_guard<std::mutex> lock(s_linkMutex);
+  MutexLock lock(s_linkMutex);
   hashId = id;
   m_hashId = hashId.c_str();
 }
 
 std::string DW_Base::GetDataHashID() const {
-  std::lock_guard<std::mutex> lock(s_linkMutex);
+  MutexLock lock(s_linkMutex);
   return hashId;
 }
 
 void DW_Base::SetSourceHashID(const std::string& id) {
-  std::lock_guard<std::mutex> lock(s_linkMutex);
+  MutexLock lock(s_linkMutex);
   sourceImageHashId = id;
   m_sourceImageHashId = sourceImageHashId.c_str();
 }
 
 std::string DW_Base::GetSourceHashID() const {
-  std::lock_guard<std::mutex> lock(s_linkMutex);
+  MutexLock lock(s_linkMutex);
   return sourceImageHashId;
 }
 
 void DW_Base::CloneSourceHashID(const DW_Base* other) { SetSourceHashID(other->GetSourceHashID()); }
 
 void DW_Base::SetRequiredDataAvailableFlag(bool available) {
-  std::lock_guard<std::mutex> lock(dataMutex);
+  MutexLock lock(dataMutex);
   requiredDataAvailable = available;
 }
 
 bool DW_Base::IsRequiredDataAvailable() const {
-  std::lock_guard<std::mutex> lock(dataMutex);
+  MutexLock lock(dataMutex);
   return requiredDataAvailable;
 }
 
 void DW_Base::AddChildData(DW_Base* child) {
-  std::lock_guard<std::mutex> lock(s_linkMutex);
+  MutexLock lock(s_linkMutex);
   childData.push_back(child);
 }
 
 void DW_Base::RemoveChildData(DW_Base* child) {
-  std::lock_guard<std::mutex> lock(s_linkMutex);
+  MutexLock lock(s_linkMutex);
   childData.erase(child);
 }
 
 void DW_Base::RemoveParentData() {
-  std::lock_guard<std::mutex> lock(s_linkMutex);
+  MutexLock lock(s_linkMutex);
   parentData = nullptr;
 }
 
 void DW_Base::LinkToParent(DW_Base* parent) {
   if (parent == nullptr) return;
-  std::lock_guard<std::mutex> lock(s_linkMutex);
+  MutexLock lock(s_linkMutex);
   parentData = parent;
   parent->childData.push_back(this);
 }
@@ -105,7 +105,7 @@ void DW_Base::LinkToParent(DW_Base* parent) {
 void DW_Base::LinkAsChildOf(DW_Base* parent) {
   if (parent == nullptr) return;
   {
-    std::lock_guard<std::mutex> lock(s_linkMutex);
+    MutexLock lock(s_linkMutex);
     if (parentData == parent) return;
   }
   CloneSourceHashID(parent);
@@ -113,7 +113,7 @@ void DW_Base::LinkAsChildOf(DW_Base* parent) {
 }
 
 bool DW_Base::HasParent() const {
-  std::lock_guard<std::mutex> lock(s_linkMutex);
+  MutexLock lock(s_linkMutex);
   return parentData != nullptr;
 }
 
@@ -127,26 +127,33 @@ void DW_Base::Clone(const DW_Base* source) {
   SetDataHashID(GenerateHashId(seed.data(), static_cast<unsigned int>(seed.size())));
   // The clone points at the source's parent without being its child; the parent keeps it
   // in a list of its own so that its destruction leaves the clone without a parent.
-  std::lock_guard<std::mutex> lock(s_linkMutex);
+  MutexLock lock(s_linkMutex);
   parentData = source->parentData;
   isClone = parentData != nullptr;
   if (isClone) parentData->cloneData.push_back(this);
 }
 
 QZRef<DW_Base> DW_Base::GetParentPinned() const {
-  std::lock_guard<std::mutex> lock(s_linkMutex);
+  MutexLock lock(s_linkMutex);
   return QZRef<DW_Base>::TryPin(parentData);
 }
 
 std::vector<QZRef<DW_Base>> DW_Base::GetChildrenPinned() const {
+  std::vector<QZRef<DW_Base>> pinned;
+  {
+    MutexLock lock(s_linkMutex);
+    pinned.reserve(childData.GetCount());
+    // A child still being built (no count yet) or being destroyed cannot be pinned.
+    for (int i = 0; i < childData.GetCount(); ++i) {
+      if (QZRef<DW_Base> child = QZRef<DW_Base>::TryPin(childData[i])) pinned.push_back(std::move(child));
+    }
+  }
+  // One that only its pin holds is left out too: nothing would keep it alive. Its pin
+  // goes with `pinned`, after the link mutex, since it may be the child's last count.
   std::vector<QZRef<DW_Base>> children;
-  std::lock_guard<std::mutex> lock(s_linkMutex);
-  children.reserve(childData.GetCount());
-  for (int i = 0; i < childData.GetCount(); ++i) {
-    // A child still being built (no count yet) or being destroyed cannot be pinned and
-    // is left out, as is one that only this pin holds: nothing would keep it alive.
-    QZRef<DW_Base> child = QZRef<DW_Base>::TryPin(childData[i]);
-    if (child && child->GetRefCount() > 1) children.push_back(std::move(child));
+  children.reserve(pinned.size());
+  for (QZRef<DW_Base>& child : pinned) {
+    if (child->GetRefCount() > 1) children.push_back(std::move(child));
   }
   return children;
 }
@@ -160,7 +167,7 @@ void DW_Base::StoreTransform(const QZMatrix& transform) {
 
 QZRef<QZMatrix> DW_Base::GetTransMatFromSourceImage() const {
   QZRef<QZMatrix> matrix(new QZMatrix(3, 3, CV_64FC1, 0, true));
-  std::lock_guard<std::mutex> lock(dataMutex);
+  MutexLock lock(dataMutex);
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 3; ++c) matrix->GetMat().at<double>(r, c) = m_transform[3 * r + c];
   return matrix;

@@ -9,7 +9,7 @@ DW_ROIColourImage::DW_ROIColourImage(DW_CandidateROIs* parent, const QZ_Quad& re
     : DW_ImageTemplate(parent), quad(regionQuad) {
   SetStageType(tav::DUST_ROI_COLOUR_IMAGE);
   SetMediaType(tav::DUMT_IMAGE);
-  std::lock_guard<std::mutex> lock(dataMutex);
+  MutexLock lock(dataMutex);
   const std::string id = RegionHashId(parent, quad);
   if (!id.empty()) SetDataHashID(id);
 }

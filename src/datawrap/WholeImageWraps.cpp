@@ -25,7 +25,7 @@ DW_CandidateROIs::DW_CandidateROIs(DW_GrayscaleImageForROI* parent, const QZVP_R
 DW_CandidateROIs::DW_CandidateROIs(const DW_CandidateROIs* other) : DW_Stage(other) {}
 
 QZRef<QZMatrix> DW_CandidateROIs::GetColourImage() const {
-  std::lock_guard<std::mutex> lock(dataMutex);
+  MutexLock lock(dataMutex);
   return colourImage;
 }
 

@@ -7,13 +7,16 @@
 
 namespace orvex {
 
-ParamTreeGroup::ParamTreeGroup() = default;
+ParamTreeGroup::ParamTreeGroup() : m_ownCounters(new SourceStageCounters), m_counters(m_ownCounters.get()) {}
 
-ParamTreeGroup::ParamTreeGroup(QZRef<QZParameterTree> tree) : m_tree(std::move(tree)) {}
+ParamTreeGroup::ParamTreeGroup(QZRef<QZParameterTree> tree)
+    : m_tree(std::move(tree)),
+      m_ownCounters(m_tree ? nullptr : new SourceStageCounters),
+      m_counters(m_tree ? &m_tree->GetSourceCounters() : m_ownCounters.get()) {}
 
 ParamTreeGroup::~ParamTreeGroup() {
+  m_counters = nullptr;
   m_tree.reset();
-  m_savedTypeCounters.clear();
 }
 
 int ParamTreeGroup::GetRootNode(tav::CParameterTreeNode** root) const {
@@ -35,10 +38,11 @@ int ParamTreeGroup::GetNode(const char* nodeHashId, tav::CParameterTreeNode** no
 int ParamTreeGroup::GetDataUnit(const char* dataHashId, tav::CDataUnit** unit) const {
   return ReturnOrFail(-1, [&] {
     if (dataHashId == nullptr || unit == nullptr || *dataHashId == '\0') return -1;
-    // The table the tree's results are shared through; without a tree, the pool's.
+    // The table the tree's results are shared through; without a tree, the pool's. A
+    // tree without table shares nothing, so no id is found in it.
     DataUnitManager* table = m_tree ? m_tree->GetTable() : QZParameterTreeAndDataPool::GetInstance()->GetDataManager();
     QZRef<DW_Base> found;
-    if (table->GetFromTotalDataMap(dataHashId, found)) *unit = found.get();
+    if (table != nullptr && table->GetFromTotalDataMap(dataHashId, found)) *unit = found.get();
     return 0;
   });
 }
@@ -135,35 +139,28 @@ std::vector<std::string> ParamTreeGroup::AddCandidateRegions(const std::string& 
 }
 
 void ParamTreeGroup::PlusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  if (savedTypes.empty()) return;
-  m_savedTypeCounters[sourceHash].UpdateCounter(savedTypes);
+  m_counters->Plus(sourceHash, savedTypes);
 }
 
 void ParamTreeGroup::MinusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  auto found = m_savedTypeCounters.find(sourceHash);
-  if (found == m_savedTypeCounters.end()) return;
-  found->second.MinusCounter(savedTypes);
-  if (found->second.IsEmpty()) m_savedTypeCounters.erase(found);
+  m_counters->Minus(sourceHash, savedTypes);
 }
 
-bool ParamTreeGroup::HasSavedTypeCounter(const std::string& sourceHash) const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_savedTypeCounters.count(sourceHash) != 0;
-}
+bool ParamTreeGroup::HasSavedTypeCounter(const std::string& sourceHash) const { return m_counters->Has(sourceHash); }
 
 void ParamTreeGroup::RemoveSameSourceData(const std::string& sourceHash) {
   if (!m_tree) return;
+  DataUnitManager* table = m_tree->GetTable();
   {
-    DroppedResults dropped(m_tree->GetTable());  // released after the group's lock
-    // The nodes drop their results under the group's lock, so no requester of this group
-    // raises its counters for the image between the reading of the counter and the drop.
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto found = m_savedTypeCounters.find(sourceHash);
-    m_tree->DropSourceResults(sourceHash, found != m_savedTypeCounters.end() ? &found->second : nullptr, dropped);
+    DroppedResults dropped(table);  // released after the counters' lock
+    // The nodes drop their results under the counters' lock, so no requester of any
+    // group over the tree raises its counters for the image between the reading of the
+    // counter and the drop.
+    m_counters->WithCounterOf(sourceHash, [&](const StageTypeCounter* counter) {
+      m_tree->DropSourceResults(sourceHash, counter, dropped);
+    });
   }
-  m_tree->GetTable()->UpdateTotalDataMapUntilSettled();
+  if (table != nullptr) table->UpdateTotalDataMapUntilSettled();
 }
 
 bool ParamTreeGroup::TransIntToDataUnitStageType(int value, tav::DataUnitStageType& stage) {

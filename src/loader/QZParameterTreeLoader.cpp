@@ -17,8 +17,15 @@ QZParameterTreeLoader::~QZParameterTreeLoader() {
 QZRef<ParamTreeGroup> QZParameterTreeLoader::InitParameterTreeGroup(void* host, ParamTreeGroupCallback callback,
                                                                     const char* name) {
   if (callback == nullptr) return QZRef<ParamTreeGroup>();
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return callback(host, this, name);
+  MutexLock lock(m_mutex);
+  QZRef<ParamTreeGroup> group = callback(host, this, name);
+  // Other threads read what registration built from now on: no tree changes any more,
+  // so registering a name again leaves the cached tree as it is.
+  if (group && group->GetTree() != nullptr) group->GetTree()->MarkFinished();
+  for (auto& cached : m_treeCache) {
+    if (cached.second) cached.second->MarkFinished();
+  }
+  return group;
 }
 
 QZRef<QZParameterTree> QZParameterTreeLoader::CreateParameterTree(const std::string& name,
@@ -69,12 +76,12 @@ bool QZParameterTreeLoader::UpdateTreeGroups() {
   bool removed = false;
   {
     QZGraveyard groups;  // destroyed after the lock, releasing their trees
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     removed = ClaimEntriesHeldOnlyByMap(m_groupPool, groups);
   }
   if (removed) {
     QZGraveyard trees;  // destroyed after the lock
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     UpdateParamTrees(trees);
   }
   return removed;

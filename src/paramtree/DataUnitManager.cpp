@@ -4,7 +4,7 @@ namespace orvex {
 
 DataUnitManager::~DataUnitManager() {
   Map entries;  // released after the lock
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   for (Map::iterator entry = m_totalDataMap.begin(); entry != m_totalDataMap.end(); ++entry) Leave(entry);
   entries.swap(m_totalDataMap);
 }
@@ -77,7 +77,7 @@ bool DataUnitManager::EraseIfSole(Map::iterator entry, QZGraveyard& erased) {
 }
 
 void DataUnitManager::NoteResultsWithoutNodeHolder(const std::vector<QZRef<DW_Base>>& results) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   for (const QZRef<DW_Base>& result : results) {
     DW_Base* wrap = result.get();
     if (wrap->m_table.load(std::memory_order_acquire) == this && wrap->m_tableKey != nullptr &&
@@ -89,7 +89,7 @@ void DataUnitManager::NoteResultsWithoutNodeHolder(const std::vector<QZRef<DW_Ba
 
 void DataUnitManager::AddToTotalDataMap(const std::string& dataHashId, QZRef<DW_Base> data) {
   QZRef<DW_Base> replaced;  // released after the lock, so a replaced result dies outside it
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   Map::iterator entry = m_totalDataMap.find(dataHashId);
   if (entry == m_totalDataMap.end()) {
     entry = m_totalDataMap.emplace(dataHashId, std::move(data)).first;
@@ -103,7 +103,7 @@ void DataUnitManager::AddToTotalDataMap(const std::string& dataHashId, QZRef<DW_
 
 bool DataUnitManager::AddToTotalDataMapIfAbsent(const std::string& dataHashId, QZRef<DW_Base> data,
                                                 QZRef<DW_Base>* existing) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   const auto entry = m_totalDataMap.try_emplace(dataHashId, std::move(data));
   if (!entry.second) {
     if (existing != nullptr) *existing = entry.first->second;
@@ -114,7 +114,7 @@ bool DataUnitManager::AddToTotalDataMapIfAbsent(const std::string& dataHashId, Q
 }
 
 bool DataUnitManager::GetFromTotalDataMap(std::string_view dataHashId, QZRef<DW_Base>& out) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   auto found = FindEntry(dataHashId);
   if (found == m_totalDataMap.end()) return false;
   out = found->second;
@@ -124,14 +124,14 @@ bool DataUnitManager::GetFromTotalDataMap(std::string_view dataHashId, QZRef<DW_
 bool DataUnitManager::UpdateDataInTotalDataMap(const std::string& dataHashId) {
   if (dataHashId.empty()) return false;
   QZGraveyard erased;  // destroyed after the lock
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   auto found = FindEntry(dataHashId);
   return found != m_totalDataMap.end() && EraseIfSole(found, erased);
 }
 
 bool DataUnitManager::UpdateTotalDataMap() {
   QZGraveyard erased;  // destroyed after the lock
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   bool any = false;
   for (size_t i = 0; i < m_unheld.size();) {
     DW_Base* result = m_unheld[i];
@@ -160,7 +160,7 @@ void DataUnitManager::UpdateTotalDataMapUntilSettled() {
 }
 
 int DataUnitManager::GetDataMapSize() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   return static_cast<int>(m_totalDataMap.size());
 }
 

@@ -64,13 +64,13 @@ int ParameterNodeBase::GetLiveCount() { return g_liveNodes.load(std::memory_orde
 ParameterNodeBase::~ParameterNodeBase() {
   g_liveNodes.fetch_sub(1, std::memory_order_relaxed);
   DroppedResults results(m_table);  // released after the lock
-  std::lock_guard<std::mutex> lock(m_dataMutex);
+  MutexLock lock(m_dataMutex);
   m_dataMap.TakeAll(results);
 }
 
 void ParameterNodeBase::AddChildNode(ParameterNodeBase* child) { m_children.push_back(child); }
 
-void ParameterNodeBase::RemoveChildNode(ParameterNodeBase* child) { m_children.EraseLatest(child); }
+void ParameterNodeBase::ReserveChild() { m_children.ReserveUnshared(m_children.GetCount() + 1); }
 
 void ParameterNodeBase::CommonFillAllHashId() {
   if (m_parent == nullptr || m_singleModeHash.empty()) return;
@@ -109,7 +109,8 @@ bool ParameterNodeBase::CalcDataHashId(const std::string& key, char* out) const 
 
 QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc, bool setRequired) {
   QZRef<DW_Base> displaced;  // a table entry of another stage this result replaces, released after the lock
-  std::lock_guard<std::mutex> lock(m_dataMutex);
+  std::vector<QZRef<DW_Base>> pins;  // ancestors' results pinned while they are held, released after the lock
+  MutexLock lock(m_dataMutex);
   QZRef<DW_Base> result;
   if (const QZRef<DW_Base>* own = m_dataMap.Find(key)) {
     result = *own;
@@ -123,6 +124,7 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
       if (m_table->GetFromTotalDataMap(dataHashId, found) && found && found->GetStageType() == m_stageType) {
         result = found;
         CountRequest(RequestCounters::kAdopted);
+        HoldAncestorsOf(key, *result, pins);
       }
     }
     if (!result && calc && ComputesResults() && m_parent != nullptr) {
@@ -158,8 +160,30 @@ void ParameterNodeBase::StoreResult(const std::string& key, const QZRef<DW_Base>
   m_dataMap.Insert(key, result);
 }
 
+void ParameterNodeBase::HoldAncestorsOf(const std::string& key, const DW_Base& result, std::vector<QZRef<DW_Base>>& pins) {
+  // Room for a pin per stage of the chain, so that no pin is dropped here when memory runs out.
+  pins.reserve(pins.size() + stages::kLastStage + 1);
+  QZRef<DW_Base> parent = result.GetParentPinned();
+  for (ParameterNodeBase* node = m_parent; node != nullptr && parent; node = node->m_parent) {
+    // Whole-image nodes hold their results under the source image's id.
+    const bool region = stages::IsRegionStage(static_cast<int>(node->m_stageType));
+    const bool held = node->HoldIfAbsent(region ? key : parent->SourceHashIdText(), parent);
+    QZRef<DW_Base> next = held ? parent->GetParentPinned() : QZRef<DW_Base>();
+    pins.push_back(std::move(parent));
+    parent = std::move(next);
+  }
+  if (parent) pins.push_back(std::move(parent));
+}
+
+bool ParameterNodeBase::HoldIfAbsent(const std::string& key, const QZRef<DW_Base>& result) {
+  MutexLock lock(m_dataMutex);
+  if (key.empty() || m_dataMap.Find(key) != nullptr) return false;
+  StoreResult(key, result);
+  return true;
+}
+
 QZRef<DW_Base> ParameterNodeBase::AddNonexistentData(const std::string& key, QZRef<DW_Base> data) {
-  std::lock_guard<std::mutex> lock(m_dataMutex);
+  MutexLock lock(m_dataMutex);
   if (key.empty() || !data) return QZRef<DW_Base>();
   if (const QZRef<DW_Base>* own = m_dataMap.Find(key)) return *own;
   // Looking for an entry and entering `data` is one step, so two nodes never both enter theirs.
@@ -186,12 +210,12 @@ void ParameterNodeBase::RemoveSameSourceData(const std::string& sourceImageHashI
 
 void ParameterNodeBase::RemoveSameSourceData(const std::string& sourceImageHashId, DroppedResults& dropped) {
   if (sourceImageHashId.empty()) return;
-  std::lock_guard<std::mutex> lock(m_dataMutex);
+  MutexLock lock(m_dataMutex);
   m_dataMap.TakeSource(sourceImageHashId, dropped);
 }
 
 int ParameterNodeBase::GetDataCount() const {
-  std::lock_guard<std::mutex> lock(m_dataMutex);
+  MutexLock lock(m_dataMutex);
   return m_dataMap.Size();
 }
 
@@ -206,8 +230,10 @@ int ParameterNodeBase::GetParentNode(tav::CParameterTreeNode** parent) const {
 int ParameterNodeBase::GetChildNodes(tav::CParameterTreeNodeArray* children) const {
   return ReturnOrFail(-1, [&] {
     if (children == nullptr) return -1;
-    children->SetCount(m_children.GetCount());
-    for (int i = 0; i < m_children.GetCount(); ++i) children->SetParameterTreeNode(i, m_children[i]);
+    // One reading of the list: its count and block together.
+    const ParamNodeArray listed = m_children;
+    children->SetCount(listed.GetCount());
+    for (int i = 0; i < listed.GetCount(); ++i) children->SetParameterTreeNode(i, listed[i]);
     return 0;
   });
 }
@@ -217,7 +243,7 @@ int ParameterNodeBase::GetDataUnits(const char* sourceImageHashId, tav::CDataUni
     if (sourceImageHashId == nullptr || units == nullptr) return -1;
     std::vector<DW_Base*> found;
     {
-      std::lock_guard<std::mutex> lock(m_dataMutex);
+      MutexLock lock(m_dataMutex);
       found = m_dataMap.ResultsOfSource(sourceImageHashId);
     }
     units->SetCount(static_cast<int>(found.size()));
@@ -237,7 +263,7 @@ int ParameterNodeBase::CreateDataUnitAs(const tav::CDataUnit* model, tav::CDataU
     if (!copy) return -1;
     const std::string cloneId = copy->GetDataHashID();
     if (cloneId.empty()) return -1;
-    std::lock_guard<std::mutex> lock(m_dataMutex);
+    MutexLock lock(m_dataMutex);
     // Copies made within one second would share the clone id and replace each other;
     // every copy gets an id of its own instead (the clone id with a serial number of the
     // process), so each stays listed and alive however many are made.

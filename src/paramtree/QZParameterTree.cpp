@@ -31,19 +31,26 @@ QZParameterTree::~QZParameterTree() {
 }
 
 bool QZParameterTree::PushBackNode(const std::string& id, QZRef<ParameterNodeBase> node) {
-  if (!node) return false;
+  if (!node || IsFinished()) return false;
   const int stage = static_cast<int>(node->GetDataUnitStageType());
-  if (id.empty() || m_nodesById.count(id) != 0 || stage < 0 || stage >= kStageSlots) {
-    // The node's constructor entered it in its parent's child list; it must not stay
-    // there once the caller lets it go.
-    if (node->GetParent() != nullptr) node->GetParent()->RemoveChildNode(node.get());
-    return false;
-  }
+  if (id.empty() || m_nodesById.count(id) != 0 || stage < 0 || stage >= kStageSlots) return false;
+  // Room first, so that nothing is changed when an allocation fails.
+  std::vector<ParameterNodeBase*>& stageNodes = m_nodesByStage[stage];
+  stageNodes.reserve(stageNodes.size() + 1);
+  m_ownedNodes.reserve(m_ownedNodes.size() + 1);
+  ParameterNodeBase* parent = node->GetParent();
+  if (parent != nullptr) parent->ReserveChild();
   // The node's own id text is the key whenever it is the id (as the generation offers it).
-  const std::string_view key = id == node->GetGlobalHash() ? std::string_view(node->GetGlobalHash())
-                                                            : std::string_view(m_otherIds.emplace_back(id));
-  m_nodesById.emplace(key, node.get());
-  m_nodesByStage[stage].push_back(node.get());
+  const bool ownId = id == node->GetGlobalHash();
+  const std::string_view key = ownId ? std::string_view(node->GetGlobalHash()) : std::string_view(m_otherIds.emplace_back(id));
+  try {
+    m_nodesById.emplace(key, node.get());
+  } catch (...) {
+    if (!ownId) m_otherIds.pop_back();
+    throw;
+  }
+  stageNodes.push_back(node.get());
+  if (parent != nullptr) parent->AddChildNode(node.get());
   m_ownedNodes.push_back(std::move(node));
   return true;
 }
@@ -89,18 +96,18 @@ std::vector<ParamNodeGroup>& QZParameterTree::GetBinNodeGroupsOfRegion(const std
 }
 
 void QZParameterTree::AddRegionId(const std::string& sourceImageHashId, const std::string& regionId) {
-  std::lock_guard<std::mutex> lock(m_regionIdsMutex);
+  MutexLock lock(m_regionIdsMutex);
   m_regionIdsBySource[sourceImageHashId].push_back(regionId);
 }
 
 std::vector<std::string> QZParameterTree::GetRegionIds(const std::string& sourceImageHashId) const {
-  std::lock_guard<std::mutex> lock(m_regionIdsMutex);
+  MutexLock lock(m_regionIdsMutex);
   auto found = m_regionIdsBySource.find(sourceImageHashId);
   return found != m_regionIdsBySource.end() ? found->second : std::vector<std::string>();
 }
 
 int QZParameterTree::GetRegionIdSourceCount() const {
-  std::lock_guard<std::mutex> lock(m_regionIdsMutex);
+  MutexLock lock(m_regionIdsMutex);
   return static_cast<int>(m_regionIdsBySource.size());
 }
 
@@ -112,7 +119,7 @@ void QZParameterTree::DropSourceResults(const std::string& sourceImageHashId, co
     for (ParameterNodeBase* node : m_nodesByStage[stage]) node->RemoveSameSourceData(sourceImageHashId, dropped);
     if (stage == tav::DUST_ROI_COLOUR_IMAGE) {
       // The image's regions are gone from this tree with their results.
-      std::lock_guard<std::mutex> lock(m_regionIdsMutex);
+      MutexLock lock(m_regionIdsMutex);
       m_regionIdsBySource.erase(sourceImageHashId);
     }
   }

@@ -67,16 +67,31 @@ std::string PN_SourceImage::HashIdOfImage(QZRef<QZMatrix>& image) {
   return id;
 }
 
+bool PN_SourceImage::IsKnown(const std::string& id) {
+  {
+    MutexLock lock(m_dataMutex);
+    if (m_dataMap.Find(id) != nullptr) return true;
+  }
+  QZRef<DW_Base> found;  // dropped after the table's lock
+  return m_table != nullptr && m_table->GetFromTotalDataMap(id, found);
+}
+
 bool PN_SourceImage::AddHashedData(QZRef<QZMatrix>& image, const std::string& id, int sourceImageArg1,
                                    int sourceImageArg2) {
+  // A new source result keeps pixels of its own, copied before any lock is taken: the
+  // host may refill its matrix with the next frame, and nothing cached under this id may
+  // change with it.
+  QZRef<QZMatrix> ownPixels;
+  if (!IsKnown(id)) ownPixels.reset(image->CopyOwnPixels());
   const auto make = [&] {
-    QZRef<DW_Base> source(new DW_SourceImage(image, sourceImageArg1, sourceImageArg2));
+    if (!ownPixels) ownPixels.reset(image->CopyOwnPixels());
+    QZRef<DW_Base> source(new DW_SourceImage(ownPixels, sourceImageArg1, sourceImageArg2));
     source->SetDataHashID(id);
     source->SetSourceHashID(id);
     return source;
   };
   QZRef<DW_Base> displaced;  // released after the lock
-  std::lock_guard<std::mutex> lock(m_dataMutex);
+  MutexLock lock(m_dataMutex);
   const QZRef<DW_Base>* own = m_dataMap.Find(id);
   QZRef<DW_Base> result;
   bool created = false;
@@ -111,8 +126,9 @@ bool PN_ROIColourImage::AddData(DW_CandidateROIs* regions, const QZ_Quad& quad, 
   if (id.empty()) return false;
   {
     const auto make = [&] { return QZRef<DW_Base>(new DW_ROIColourImage(regions, quad)); };
-    QZRef<DW_Base> displaced;  // released after the lock
-    std::lock_guard<std::mutex> lock(m_dataMutex);
+    QZRef<DW_Base> displaced;          // released after the lock
+    std::vector<QZRef<DW_Base>> pins;  // released after the lock
+    MutexLock lock(m_dataMutex);
     if (m_dataMap.Find(id) == nullptr) {
       // Another tree may hold this region already: its result is adopted, never replaced.
       bool created = true;
@@ -120,6 +136,7 @@ bool PN_ROIColourImage::AddData(DW_CandidateROIs* regions, const QZ_Quad& quad, 
       if (!result) return false;
       StoreResult(id, result);
       if (m_tree != nullptr) m_tree->AddRegionId(regions->GetSourceHashID(), id);
+      if (!created) HoldAncestorsOf(id, *result, pins);
       CountRequest(created ? RequestCounters::kCreated : RequestCounters::kAdopted);
     } else {
       CountRequest(RequestCounters::kOwn);

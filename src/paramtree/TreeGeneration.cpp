@@ -15,8 +15,8 @@ const std::string* FindGeneratedModeHash(const void* recordOrList) { return Gene
 
 namespace {
 
-// Builds a node below `parent` and offers it to the tree. A refused node (the tree takes
-// it out of its parent's child list) is dropped; the result is then null.
+// Builds a node below `parent` and offers it to the tree, which links it to `parent` when
+// it accepts it. A refused node is dropped; the result is then null.
 template <class Node, class... Args>
 Node* AddNode(QZParameterTree* tree, typename Node::ParentType* parent, const Args&... args) {
   Node* node = new Node(tree, parent, args...);
@@ -172,7 +172,8 @@ void GenerateRegionImageParamTreeByModes(
     const std::vector<QZVP_TextFilterModeStruct>& textFilterModes,
     const std::vector<QZVP_LineExtractionModeStruct>& lineExtractionModes) {
   auto* candidates = dynamic_cast<PN_CandidateROIs*>(regionNode);
-  if (tree == nullptr || candidates == nullptr || candidates->GetTree() != tree) return;
+  // A finished tree is read by other threads: it is never changed, not even its end type.
+  if (tree == nullptr || tree->IsFinished() || candidates == nullptr || candidates->GetTree() != tree) return;
   const std::string regionNodeId = candidates->GetGlobalHash();
   if (regionNodeId.empty()) return;
   tree->SetEndNodeType(tav::DUST_LINE_SEGMENTS);

@@ -75,7 +75,7 @@ TEST(NodeIdentity, ScalingDownValueIsAppendedToTheKeyWithoutSeparator) {
   PN_ColourImageAfterScalingDown zero(tree.get(), &fitted, 0);
   EXPECT_EQ(minusOne.GetSingleModeHash(), Hash("ColourImageAfterScalingDown_SingleModeHash-1"));
   EXPECT_EQ(zero.GetSingleModeHash(), Hash("ColourImageAfterScalingDown_SingleModeHash0"));
-  EXPECT_EQ(fitted.GetChildren().GetCount(), 2);
+  EXPECT_EQ(fitted.GetChildren().GetCount(), 0);  // nodes join their parent when their tree takes them
   EXPECT_EQ(minusOne.GetPreviousNode(), &fitted);
   EXPECT_EQ(source.GetPreviousNode(), nullptr);
 }
@@ -129,12 +129,13 @@ TEST(TreeMaps, RefusedIdsLeaveTheExistingNodeAlone) {
   EXPECT_EQ(t.tree->GetUserCustomNode(tav::DUST_CONTOURS), nullptr);
 }
 
-TEST(TreeMaps, NodeRefusedByItsTreeLeavesItsParentsChildList) {
+TEST(TreeMaps, NodeRefusedByItsTreeNeverJoinsItsParentsChildList) {
   HandTree t;
   const int children = t.gray->GetChildren().GetCount();
   QZRef<ParameterNodeBase> duplicate(new PN_GrayscaleImageTransformed(t.tree.get(), t.gray, ChainModes().transform));
-  EXPECT_EQ(t.gray->GetChildren().GetCount(), children + 1);
+  EXPECT_EQ(t.gray->GetChildren().GetCount(), children);
   EXPECT_FALSE(t.tree->PushBackNode(duplicate->GetGlobalHash(), duplicate));
+  EXPECT_EQ(t.gray->GetChildren().GetCount(), children);
   duplicate.reset();
   ASSERT_EQ(t.gray->GetChildren().GetCount(), children);
   tav::CParameterTreeNodeArray listed;

@@ -19,7 +19,7 @@ class HolderNode : public ParameterNodeBase {
  public:
   using ParameterNodeBase::ParameterNodeBase;
   void Keep(const std::string& key, const QZRef<DW_Base>& result) {
-    std::lock_guard<std::mutex> lock(m_dataMutex);
+    MutexLock lock(m_dataMutex);
     if (m_dataMap.Find(key) == nullptr) StoreResult(key, result);
   }
 };

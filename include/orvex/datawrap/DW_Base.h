@@ -24,7 +24,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <orvex/foundation/Mutex.h>
 #include <string>
 #include <vector>
 
@@ -110,12 +110,12 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   // dataMutex guards the template's stage object, the extra inputs, the required-data
   // flag and the transform. Taken after node locks; a wrap takes its parent's (and its
   // extra inputs') dataMutex inside its own, never the other way round.
-  mutable std::mutex dataMutex;
+  mutable Mutex dataMutex;
 
  private:
   // The link mutex: guards the links and ids below, of every wrap. An unordered leaf:
   // nothing is taken while it is held.
-  static std::mutex s_linkMutex;
+  static Mutex s_linkMutex;
 
   DW_Base* parentData ORVEX_GUARDED_BY(s_linkMutex);
   DataWrapArray childData ORVEX_GUARDED_BY(s_linkMutex);

@@ -33,12 +33,12 @@ class DW_BaseTemplate : public DW_Base {
   // `generate` is true and there is none; null when there is none.
   DP* GetData(bool generate) {
     {
-      std::lock_guard<std::mutex> lock(dataMutex);
+      MutexLock lock(dataMutex);
       if (stageData || !generate) return stageData.get();
     }
     if (HasParent()) PrepareRequiredData();
     GenerateDataIfEmpty();
-    std::lock_guard<std::mutex> lock(dataMutex);
+    MutexLock lock(dataMutex);
     return stageData.get();
   }
 
@@ -47,7 +47,7 @@ class DW_BaseTemplate : public DW_Base {
   // them would be wrong for every tree that shares it.
   void GenerateDataIfEmpty() {
     std::vector<QZRef<DW_Base>> spentInputs;  // released after the lock
-    std::lock_guard<std::mutex> lock(dataMutex);
+    MutexLock lock(dataMutex);
     if (!stageData && ExtraInputsReady()) {
       m_spentInputs = &spentInputs;
       CreateData(true);
@@ -59,7 +59,7 @@ class DW_BaseTemplate : public DW_Base {
 
   int64_t GetComputeNanoseconds() const override {
     if constexpr (std::is_base_of<DP_CommonBase, DP>::value) {
-      std::lock_guard<std::mutex> lock(dataMutex);
+      MutexLock lock(dataMutex);
       return stageData ? stageData->GetOwnComputeNanoseconds() : 0;
     } else {
       return 0;
@@ -67,7 +67,7 @@ class DW_BaseTemplate : public DW_Base {
   }
 
   bool IsDataExist() const {
-    std::lock_guard<std::mutex> lock(dataMutex);
+    MutexLock lock(dataMutex);
     return static_cast<bool>(stageData);
   }
 
@@ -140,7 +140,7 @@ class DW_ImageTemplate : public DW_BaseTemplate<DP, Parent> {
       if (image == nullptr) return -1;
       QZRef<DP> stage;
       {
-        std::lock_guard<std::mutex> lock(this->dataMutex);
+        MutexLock lock(this->dataMutex);
         stage = this->stageData;
       }
       if (stage) *image = stage->GetResultAsImageData();
@@ -151,7 +151,7 @@ class DW_ImageTemplate : public DW_BaseTemplate<DP, Parent> {
   // Replacing a result with caller data is not supported.
   int CreateDataAsImageData(int, int, int, core::ImagePixelFormat, core::CImageData**) override {
     return ReturnOrFail(-1, [&] {
-      std::lock_guard<std::mutex> lock(this->dataMutex);
+      MutexLock lock(this->dataMutex);
       return -1;
     });
   }

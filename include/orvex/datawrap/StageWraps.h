@@ -13,7 +13,7 @@
 #include <orvex/stages/StageTable.h>
 
 #include <cstddef>
-#include <mutex>
+#include <orvex/foundation/Mutex.h>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -107,19 +107,19 @@ class ORVEX_EXPORT DW_Stage
   // hash id, no result.
   explicit DW_Stage(const DW_Stage* other) : modeRecord(other->modeRecord) {
     this->Clone(other);
-    std::lock_guard<std::mutex> lock(other->dataMutex);
+    MutexLock lock(other->dataMutex);
     m_inputs = other->m_inputs;
   }
 
   // Attaches the extra inputs together, unless the processing stage exists already: the
   // node does it when it hands the wrap out.
   void SetExtraInputs(const InputTuple& inputs) {
-    std::lock_guard<std::mutex> lock(this->dataMutex);
+    MutexLock lock(this->dataMutex);
     AttachInputs(inputs, kEveryInput);
   }
   template <int Input>
   void SetExtraInput(stages::WrapOf<Input>* input) {
-    std::lock_guard<std::mutex> lock(this->dataMutex);
+    MutexLock lock(this->dataMutex);
     this->AttachExtraInput(std::get<wraps::IndexOfInput<Input>(typename Row::Inputs{})>(m_inputs), input);
   }
 
@@ -234,7 +234,7 @@ class ORVEX_EXPORT DW_Stage
   void ReadyInput() {
     std::tuple_element_t<I, InputTuple> input;
     {
-      std::lock_guard<std::mutex> lock(this->dataMutex);
+      MutexLock lock(this->dataMutex);
       input = std::get<I>(m_inputs);
     }
     if (input) input->GetData(true);

@@ -7,8 +7,10 @@
 //
 // Threads: every operation may be called from any thread once the tree is built (keep
 // tree construction apart from them). The read operations take no lock and change
-// nothing; the counter operations, AddSourceData and RemoveSameSourceData take the group's
-// mutex, so a release never drops what another requester of the same image counts.
+// nothing. The counters live with the tree, so every group over one tree counts with the
+// same ones; the counter operations and RemoveSameSourceData take their mutex, so a
+// release never drops what another requester of the same image counts, through this
+// group or another over the same tree.
 #ifndef ORVEX_LOADER_PARAMTREEGROUP_H
 #define ORVEX_LOADER_PARAMTREEGROUP_H
 
@@ -18,7 +20,8 @@
 #include <orvex/tav/Interfaces.h>
 
 #include <map>
-#include <mutex>
+#include <memory>
+#include <orvex/foundation/Mutex.h>
 #include <string>
 #include <vector>
 
@@ -53,7 +56,9 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
   const ParamNodeArray& GetRegionNodes() const;
   // Adds a source image through the root node and raises its counters (first the
   // counters, then the image); false, counters and `hashOut` (65 bytes) as before, when
-  // the root refuses the image (see PN_SourceImage::AddData).
+  // the root refuses the image (see PN_SourceImage::AddData). The caller keeps its
+  // matrix and may refill it once the call returns (with the next frame, say): an image
+  // new to the process is kept as a copy, so nothing cached under an id ever changes.
   bool AddSourceData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,
                      const StageRequestMap& savedTypes);
   // AddSourceData on several groups with one hash of the image: the image is hashed
@@ -88,11 +93,9 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
                            const StageRequestMap& savedTypes);
 
   QZRef<QZParameterTree> m_tree;
-  // m_mutex guards m_savedTypeCounters and orders the drop of an image's results against
-  // the counter changes for it; taken after the loader's mutex, before each counter's
-  // own mutex and the node locks.
-  mutable std::mutex m_mutex;
-  std::map<std::string, StageTypeCounter> m_savedTypeCounters ORVEX_GUARDED_BY(m_mutex);
+  // The tree's counters; a group without tree counts with counters of its own.
+  std::unique_ptr<SourceStageCounters> m_ownCounters;
+  SourceStageCounters* m_counters;
   // What GetRegionNodes answers without a tree.
   const ParamNodeArray m_noRegionNodes{};
 };

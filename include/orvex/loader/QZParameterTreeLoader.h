@@ -16,7 +16,7 @@
 #include <orvex/paramtree/QZParameterTree.h>
 
 #include <map>
-#include <mutex>
+#include <orvex/foundation/Mutex.h>
 #include <string>
 
 namespace orvex {
@@ -39,12 +39,15 @@ class ORVEX_EXPORT QZParameterTreeLoader {
   QZParameterTreeLoader& operator=(const QZParameterTreeLoader&) = delete;
 
   // Runs the callback under the loader's mutex and returns what it returned; the mutex is
-  // released also when the callback throws. A null callback gives an empty handle.
+  // released also when the callback throws. A null callback gives an empty handle. The
+  // trees in the cache and the returned group's tree are finished afterwards: they take
+  // no more nodes (see QZParameterTree).
   QZRef<ParamTreeGroup> InitParameterTreeGroup(void* host, ParamTreeGroupCallback callback, const char* name);
   // The tree cached under `name`, built from the parameters (whole-image part) when there
   // is none yet; empty for an empty name or null parameters.
   QZRef<QZParameterTree> CreateParameterTree(const std::string& name, QZ_ImageParameter* parameters);
-  // Grows the region part below one candidate-regions node of `tree`.
+  // Grows the region part below one candidate-regions node of `tree`; nothing on a
+  // finished tree.
   void ExtandRegionPart(QZParameterTree* tree, ParameterNodeBase* regionNode, QZ_ImageParameter* parameters);
   // What a registration callback usually does: the tree for `name` (CreateParameterTree),
   // a region part below each of its candidate-regions nodes, and a group of it kept in
@@ -68,7 +71,7 @@ class ORVEX_EXPORT QZParameterTreeLoader {
   // below under it, UpdateTreeGroups empties them under it. The outermost lock of the
   // library. (The maps are not annotated as guarded: the host fills them from its
   // callback, and builds trees outside it while no other thread uses the loader.)
-  std::mutex m_mutex;
+  OutermostMutex m_mutex;
   std::map<std::string, QZRef<ParamTreeGroup>> m_groupPool;
   std::map<std::string, QZRef<QZParameterTree>> m_treeCache;
 };

@@ -16,7 +16,7 @@
 #include <orvex/paramtree/StageTypeCounter.h>
 #include <orvex/tav/Enums.h>
 
-#include <mutex>
+#include <orvex/foundation/Mutex.h>
 #include <set>
 #include <string>
 #include <string_view>
@@ -87,7 +87,7 @@ class ORVEX_EXPORT DataUnitManager {
   // m_mutex guards the fields below and the table fields of the results this table owns.
   // Taken inside node locks, never around one; inside it only lazy results are built
   // (wrap and leaf locks). Nothing is freed while it is held.
-  mutable std::mutex m_mutex;
+  mutable Mutex m_mutex;
   Map m_totalDataMap ORVEX_GUARDED_BY(m_mutex);
   // The text FindEntry looks up, kept to spare an allocation per lookup.
   std::string m_probe ORVEX_GUARDED_BY(m_mutex);
@@ -103,7 +103,7 @@ class ORVEX_EXPORT DataUnitManager {
 template <class Make>
 QZRef<DW_Base> DataUnitManager::FindOrAdd(std::string_view dataHashId, tav::DataUnitStageType stage, Make make,
                                           bool* created, QZRef<DW_Base>* displaced) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   *created = false;
   Map::iterator entry = FindEntry(dataHashId);
   if (entry != m_totalDataMap.end() && entry->second && entry->second->GetStageType() == stage) return entry->second;

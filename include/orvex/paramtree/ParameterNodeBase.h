@@ -20,7 +20,7 @@
 #include <orvex/paramtree/RequestCounters.h>
 #include <orvex/tav/Interfaces.h>
 
-#include <mutex>
+#include <orvex/foundation/Mutex.h>
 #include <string>
 #include <vector>
 
@@ -47,11 +47,10 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   // and the table of results; *created is borrowed like every other unit.
   int CreateDataUnitAs(const tav::CDataUnit* model, tav::CDataUnit** created) override;
 
-  // Appends a child; no check.
+  // Appends a child; no check. Allocates only when ReserveChild did not make room.
   void AddChildNode(ParameterNodeBase* child);
-  // Takes the latest entry of `child` out of the child list: undoes the entry of a node
-  // that its tree refused, so that no child list keeps a node that is gone.
-  void RemoveChildNode(ParameterNodeBase* child);
+  // Makes room in the child list for one more child, so AddChildNode cannot fail.
+  void ReserveChild();
   // Forms the node's layer, reference and global hashes from the parent's and its own
   // single-mode hash; nothing without parent or single-mode hash.
   void CommonFillAllHashId();
@@ -95,6 +94,16 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   QZRef<DW_Base> AddNonexistentData(const std::string& key, QZRef<DW_Base> data);
   // Keeps `result` under `key` in the node's store.
   void StoreResult(const std::string& key, const QZRef<DW_Base>& result) ORVEX_REQUIRES(m_dataMutex);
+  // For a result this node adopted (`key` its data key): makes the ancestor nodes hold
+  // the results it stands on (its parent, the parent's parent, ...) up to the first that
+  // holds a result for that input already. So a tree holds the whole chain of every
+  // result it holds, and the parents of what a group counts live while it counts them,
+  // whichever group made them. The pins taken go to `pins`, released by the caller
+  // after its locks. Called under this node's lock (ancestor locks come after it).
+  void HoldAncestorsOf(const std::string& key, const DW_Base& result, std::vector<QZRef<DW_Base>>& pins)
+      ORVEX_REQUIRES(m_dataMutex);
+  // Keeps `result` under `key` unless the node holds a result for `key`; whether it did.
+  bool HoldIfAbsent(const std::string& key, const QZRef<DW_Base>& result);
 
   // Whether the stage makes its results from its parent's (false for the nodes whose
   // results are handed in from outside).
@@ -122,7 +131,7 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   DataUnitManager* m_table;
   // m_dataMutex guards m_dataMap. Lock order: a node's lock before its ancestors', the
   // table's and data-wrap locks.
-  mutable std::mutex m_dataMutex;
+  mutable Mutex m_dataMutex;
   NodeResultStore m_dataMap ORVEX_GUARDED_BY(m_dataMutex);
 };
 

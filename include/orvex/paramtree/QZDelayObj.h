@@ -17,11 +17,9 @@ class QZDelayObj : public ParameterNodeBase {
 
   // A node without parent.
   explicit QZDelayObj(QZParameterTree* tree) : ParameterNodeBase(tree) {}
-  // A node below `parent`, entered in the parent's child list at once.
-  QZDelayObj(QZParameterTree* tree, P* parent) : ParameterNodeBase(tree) {
-    m_parent = parent;
-    if (parent != nullptr) parent->AddChildNode(this);
-  }
+  // A node below `parent`. It joins the parent's child list when its tree accepts it
+  // (QZParameterTree::PushBackNode), so a node the tree refuses is never seen there.
+  QZDelayObj(QZParameterTree* tree, P* parent) : ParameterNodeBase(tree) { m_parent = parent; }
 
   // The result for `key` (own, shared, or with `calc` a new lazy one); empty when there
   // is none. Thread-safe.

@@ -4,7 +4,10 @@
 // Ownership: the id map holds the only owning count of every node; the other maps hold
 // plain pointers. Threads: the maps are filled while the tree is built and only read
 // afterwards; the region ids by source have a lock of their own because region colour
-// image nodes add to them concurrently.
+// image nodes add to them concurrently. Once the loader has handed out a group over the
+// tree, the tree is finished: it takes no more nodes, so that registering its name again
+// (which extends the cached tree as the first registration did) changes nothing that
+// other threads read.
 #ifndef ORVEX_PARAMTREE_QZPARAMETERTREE_H
 #define ORVEX_PARAMTREE_QZPARAMETERTREE_H
 
@@ -15,9 +18,10 @@
 #include <orvex/paramtree/ParameterNodeBase.h>
 
 #include <array>
+#include <atomic>
 #include <deque>
 #include <map>
-#include <mutex>
+#include <orvex/foundation/Mutex.h>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -40,9 +44,13 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   QZParameterTree(const QZParameterTree&) = delete;
   QZParameterTree& operator=(const QZParameterTree&) = delete;
 
-  // Keeps `node` under `id`; false, nothing kept, for an empty or taken id. A refused
-  // node is taken out of its parent's child list again, so it can be released safely.
+  // Keeps `node` under `id` and enters it in its parent's child list; false, nothing
+  // kept or linked, for an empty or taken id or a finished tree. All or nothing when
+  // memory runs out.
   bool PushBackNode(const std::string& id, QZRef<ParameterNodeBase> node);
+  // Marks the tree finished (the loader does, once a group over it is handed out).
+  void MarkFinished() { m_finished.store(true, std::memory_order_release); }
+  bool IsFinished() const { return m_finished.load(std::memory_order_acquire); }
   QZRef<ParameterNodeBase> FindTreeNodeFromMapByID(const std::string& id) const;
   // Makes room for `more` nodes, for builders that know how many will come.
   void ReserveNodes(size_t more);
@@ -80,6 +88,9 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
                          DroppedResults& dropped);
   // The table of results the tree's nodes share their results through.
   DataUnitManager* GetTable() const { return m_table; }
+  // The counters of the stages still needed per source image, shared by every group over
+  // the tree.
+  SourceStageCounters& GetSourceCounters() { return m_sourceCounters; }
   // Number of source images whose region ids the tree keeps.
   int GetRegionIdSourceCount() const;
 
@@ -87,7 +98,7 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   DataUnitManager* m_table;
   // m_regionIdsMutex guards m_regionIdsBySource; taken inside node locks, an unordered
   // leaf: nothing is taken while it is held.
-  mutable std::mutex m_regionIdsMutex;
+  mutable Mutex m_regionIdsMutex;
   std::map<std::string, std::vector<std::string>> m_regionIdsBySource ORVEX_GUARDED_BY(m_regionIdsMutex);
   int m_saveUnitType;
   tav::DataUnitStageType m_endNodeType;
@@ -108,6 +119,8 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   std::array<std::vector<ParameterNodeBase*>, kStageSlots> m_nodesByStage;
   // What FindNodesOfStage answers for a stage without list.
   const ParamNodeArray m_noNodes{};
+  std::atomic<bool> m_finished{false};
+  SourceStageCounters m_sourceCounters;
 };
 
 }  // namespace orvex

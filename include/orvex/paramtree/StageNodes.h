@@ -5,8 +5,8 @@
 // construction, makes its lazy result on top of its parent's (CalcData) and fetches the
 // extra inputs its wrap needs from its ancestors (SetRequiredData), all as the stage's
 // row says. The source node and the region colour image node take their results from the
-// host (AddData) and have classes of their own, below. Construction enters a node in its
-// parent's child list; the tree generation registers it with the tree.
+// host (AddData) and have classes of their own, below. Construction records the parent;
+// the tree generation offers the node to the tree, which links it below the parent.
 #ifndef ORVEX_PARAMTREE_STAGENODES_H
 #define ORVEX_PARAMTREE_STAGENODES_H
 
@@ -164,10 +164,13 @@ class ORVEX_EXPORT PN_SourceImage : public QZDelayObj<DW_SourceImage, PN_NoneNod
   // The hash id AddData gives the image (it computes it into the matrix); empty when the
   // image would be refused for its size or id.
   static std::string HashIdOfImage(QZRef<QZMatrix>& image);
-  // AddData for an image whose id HashIdOfImage gave already.
+  // AddData for an image whose id HashIdOfImage gave already. A new result keeps a copy
+  // of the pixels: the caller may refill its matrix afterwards.
   bool AddHashedData(QZRef<QZMatrix>& image, const std::string& id, int sourceImageArg1, int sourceImageArg2);
 
  private:
+  // Whether this node or the table has a result under the image id.
+  bool IsKnown(const std::string& id);
   bool ComputesResults() const override { return false; }
 };
 

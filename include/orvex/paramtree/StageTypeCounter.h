@@ -8,8 +8,10 @@
 #include <orvex/foundation/ThreadAnnotations.h>
 #include <orvex/tav/Enums.h>
 
+#include <orvex/foundation/Mutex.h>
+
 #include <map>
-#include <mutex>
+#include <string>
 
 namespace orvex {
 
@@ -37,9 +39,41 @@ class ORVEX_EXPORT StageTypeCounter {
 
  private:
   // m_countMutex guards m_typeCounts; an unordered leaf: nothing is taken while it is held.
-  mutable std::mutex m_countMutex;
+  mutable Mutex m_countMutex;
   // An entry exists only while its count is at least 1.
   std::map<tav::DataUnitStageType, int> m_typeCounts ORVEX_GUARDED_BY(m_countMutex);
+};
+
+// The counters of every source image of one tree. The tree keeps them, so every group
+// over the tree counts with the same ones: a release through one group never drops what
+// another group over the same tree still counts.
+//
+// Threads: every operation takes m_mutex, which orders the drop of an image's results
+// (WithCounterOf) against the counter changes for it. Taken after the loader's mutex,
+// before the counters' own mutexes and the node locks.
+class ORVEX_EXPORT SourceStageCounters {
+ public:
+  SourceStageCounters() = default;
+  SourceStageCounters(const SourceStageCounters&) = delete;
+  SourceStageCounters& operator=(const SourceStageCounters&) = delete;
+
+  // Adds one request for the image; an empty request adds no entry. All or nothing when
+  // memory runs out.
+  void Plus(const std::string& sourceHash, const StageRequestMap& request);
+  // Withdraws one request; the entry goes with its last count.
+  void Minus(const std::string& sourceHash, const StageRequestMap& request);
+  bool Has(const std::string& sourceHash) const;
+  // Runs `work` with the image's counter (null when it has none) under the mutex.
+  template <class Work>
+  void WithCounterOf(const std::string& sourceHash, Work work) const {
+    MutexLock lock(m_mutex);
+    const auto found = m_counters.find(sourceHash);
+    work(found != m_counters.end() ? &found->second : nullptr);
+  }
+
+ private:
+  mutable Mutex m_mutex;
+  std::map<std::string, StageTypeCounter> m_counters ORVEX_GUARDED_BY(m_mutex);
 };
 
 }  // namespace orvex

@@ -5,7 +5,7 @@ namespace orvex {
 QZLog QZLog::m_instance;
 
 void QZLog::Configure(QZLogSink sink, void* context, int maxLevel, int modes) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   m_sink = sink;
   m_context = context;
   m_maxLevel = maxLevel;
@@ -13,7 +13,7 @@ void QZLog::Configure(QZLogSink sink, void* context, int maxLevel, int modes) {
 }
 
 bool QZLog::AllowLogging(int level, int mode) const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   return m_sink != nullptr && level <= m_maxLevel && (m_modes & mode) != 0;
 }
 
@@ -26,7 +26,7 @@ void QZLog::WriteFuncEndLog(int level, const char* label, int elapsedMs) {
 }
 
 void QZLog::Write(QZLogRecord::Kind kind, int level, const char* label, int elapsedMs) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   if (m_sink == nullptr || level > m_maxLevel) return;
   m_sink(m_context, QZLogRecord{kind, level, label != nullptr ? label : "", elapsedMs});
 }

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <vector>
 
 namespace orvex {
@@ -221,6 +222,14 @@ QZMatrix::QZMatrix(int rows, int cols, int type, int fillValue, bool fill) : m_m
 
 QZMatrix::QZMatrix(const cv::Mat& mat) : m_mat(mat) {}
 
+QZMatrix* QZMatrix::CopyOwnPixels() const {
+  std::unique_ptr<QZMatrix> copy(new QZMatrix(m_mat.clone()));
+  std::string id = GetHashID();
+  MutexLock lock(copy->m_hashMutex);
+  copy->m_hashId.swap(id);
+  return copy.release();
+}
+
 bool QZMatrix::Invert() {
   if (m_mat.empty() || m_mat.rows != m_mat.cols || (m_mat.depth() != CV_64F && m_mat.depth() != CV_32F)) return false;
   cv::Mat inverse;
@@ -230,7 +239,7 @@ bool QZMatrix::Invert() {
 }
 
 bool QZMatrix::CalcHashID() {
-  std::lock_guard<std::mutex> lock(m_hashMutex);
+  MutexLock lock(m_hashMutex);
   m_hashId.clear();
   if (m_mat.empty() || m_mat.dims != 2) return false;
   if (HashFunction replacement = g_hashReplacement.load(std::memory_order_acquire)) {
@@ -281,12 +290,12 @@ void QZMatrix::SetHashFunctionForTesting(HashFunction replacement) {
 }
 
 std::string QZMatrix::GetHashID() const {
-  std::lock_guard<std::mutex> lock(m_hashMutex);
+  MutexLock lock(m_hashMutex);
   return m_hashId;
 }
 
 int QZMatrix::GetHashIDLength() const {
-  std::lock_guard<std::mutex> lock(m_hashMutex);
+  MutexLock lock(m_hashMutex);
   return static_cast<int>(m_hashId.size());
 }
 
@@ -299,7 +308,7 @@ bool QZMatrix::GetMatrixByBuffer(const unsigned char* bytes, int width, int heig
   }
   target->m_mat.release();
   {
-    std::lock_guard<std::mutex> lock(target->m_hashMutex);
+    MutexLock lock(target->m_hashMutex);
     target->m_hashId.clear();
   }
   const int checked = CheckBuffer(bytes, width, height, stride, format, mode, usage);

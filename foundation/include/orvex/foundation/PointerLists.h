@@ -28,6 +28,13 @@ class PointerList {
   void Reserve(int capacity) {
     if (capacity > GetCapacity()) MallocCapacity(capacity);
   }
+  // Makes room for `capacity` elements in a block of this list's own, so that push_back
+  // does not allocate until the list holds that many.
+  void ReserveUnshared(int capacity) {
+    if (capacity > GetCapacity() || (m_storage && m_storage->GetRefCount() > 1)) {
+      MallocCapacity(capacity > GetCapacity() ? capacity : GetCapacity());
+    }
+  }
   // REQUIRES: 0 <= i < GetCount().
   T operator[](int i) const { return m_storage->GetBlock()[i]; }
 
@@ -94,12 +101,6 @@ class ParamNodeArray : public PointerList<ParameterNodeBase*> {
 
   // REQUIRES: 0 <= i < GetCount().
   ParameterNodeBase* GetParameterNodeBase(int i) const { return (*this)[i]; }
-  // Removes the latest entry of p, keeping the order of the others; copies are unaffected.
-  void EraseLatest(ParameterNodeBase* p) {
-    for (int i = m_count - 1; i >= 0; --i) {
-      if ((*this)[i] == p) return EraseAt(i);
-    }
-  }
 };
 
 }  // namespace orvex

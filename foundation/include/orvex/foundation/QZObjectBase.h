@@ -8,6 +8,7 @@
 #define ORVEX_FOUNDATION_QZOBJECTBASE_H
 
 #include <orvex/foundation/Export.h>
+#include <orvex/foundation/Mutex.h>
 
 namespace orvex {
 
@@ -24,7 +25,8 @@ constexpr int kReleaseWithoutCount = 4711;
 class ORVEX_EXPORT QZObjectBase {
  public:
   QZObjectBase() : m_refCount(0) {}
-  virtual ~QZObjectBase() = default;
+  // In checking builds, aborts when the object is freed under a library lock.
+  virtual ~QZObjectBase() { ExpectNoLibraryLockHeld("a counted object is freed"); }
 
   // A copy is a new object: it starts uncounted, and assignment leaves counts alone.
   QZObjectBase(const QZObjectBase&) : m_refCount(0) {}

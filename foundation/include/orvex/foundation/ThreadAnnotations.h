@@ -22,5 +22,9 @@
 #define ORVEX_ACQUIRED_AFTER(...) ORVEX_THREAD_ANNOTATION(acquired_after(__VA_ARGS__))
 #define ORVEX_ACQUIRED_BEFORE(...) ORVEX_THREAD_ANNOTATION(acquired_before(__VA_ARGS__))
 #define ORVEX_NO_THREAD_SAFETY_ANALYSIS ORVEX_THREAD_ANNOTATION(no_thread_safety_analysis)
+#define ORVEX_CAPABILITY(x) ORVEX_THREAD_ANNOTATION(capability(x))
+#define ORVEX_SCOPED_CAPABILITY ORVEX_THREAD_ANNOTATION(scoped_lockable)
+#define ORVEX_ACQUIRE(...) ORVEX_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
+#define ORVEX_RELEASE(...) ORVEX_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 
 #endif

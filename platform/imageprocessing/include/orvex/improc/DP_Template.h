@@ -27,7 +27,7 @@
 #include <cstdint>
 #include <exception>
 #include <initializer_list>
-#include <mutex>
+#include <orvex/foundation/Mutex.h>
 #include <utility>
 #include <vector>
 
@@ -150,18 +150,18 @@ class DP_Template : public DP_CommonBase {
   // logged and leaves no result.
   QZRef<Data> GetPrimaryData(bool generate) {
     {
-      std::lock_guard<std::mutex> lock(primaryDataMutex);
+      MutexLock lock(primaryDataMutex);
       if (primaryData || !generate) return primaryData;
     }
     // The inputs are readied without this stage's lock, so they may ask their own inputs.
     PrepareInputData();
-    std::lock_guard<std::mutex> lock(primaryDataMutex);
+    MutexLock lock(primaryDataMutex);
     if (!primaryData && !primaryDataAttempted) ComputeOnce();
     return primaryData;
   }
 
   core::CImageData* GetResultAsImageData() override {
-    std::lock_guard<std::mutex> lock(primaryDataMutex);
+    MutexLock lock(primaryDataMutex);
     if (!primaryData) return nullptr;
     if (!resultViewReady) {
       const cv::Mat* image = ResultImageOf(*primaryData);
@@ -171,7 +171,7 @@ class DP_Template : public DP_CommonBase {
   }
 
   QZMatrix* GetTransformMatFromSourceImage() override {
-    std::lock_guard<std::mutex> lock(primaryDataMutex);
+    MutexLock lock(primaryDataMutex);
     return transformFromSource.get();
   }
 
@@ -204,7 +204,7 @@ class DP_Template : public DP_CommonBase {
   QZRef<Input> input;
   // primaryDataMutex guards the fields below; taken after the data wrap's lock and before
   // the mutexes of the input and linked stages.
-  std::mutex primaryDataMutex;
+  Mutex primaryDataMutex;
   QZRef<Data> primaryData ORVEX_GUARDED_BY(primaryDataMutex);
   bool primaryDataAttempted ORVEX_GUARDED_BY(primaryDataMutex) = false;
   QZRef<QZMatrix> transformFromSource ORVEX_GUARDED_BY(primaryDataMutex);

@@ -10,7 +10,7 @@
 #include <orvex/foundation/ThreadAnnotations.h>
 #include <orvex/improc/Enums.h>
 
-#include <mutex>
+#include <orvex/foundation/Mutex.h>
 
 namespace orvex {
 
@@ -44,7 +44,7 @@ class ORVEX_EXPORT QZLog {
 
   // m_mutex guards the four fields below; an unordered leaf: the sink runs under it and
   // must take no library lock.
-  mutable std::mutex m_mutex;
+  mutable Mutex m_mutex;
   QZLogSink m_sink ORVEX_GUARDED_BY(m_mutex) = nullptr;
   void* m_context ORVEX_GUARDED_BY(m_mutex) = nullptr;
   int m_maxLevel ORVEX_GUARDED_BY(m_mutex) = 0;

@@ -16,7 +16,7 @@
 #include <opencv2/core.hpp>
 
 #include <cstdint>
-#include <mutex>
+#include <orvex/foundation/Mutex.h>
 #include <string>
 
 namespace orvex {
@@ -45,6 +45,10 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
   QZMatrix(int rows, int cols, int type, int fillValue, bool fill);
   // Shares the pixels of `mat` (cv::Mat counts its own data).
   explicit QZMatrix(const cv::Mat& mat);
+
+  // A new, uncounted matrix with a copy of these pixels (in one continuous block) and
+  // this hash id: pixels of its own, which nobody else can change.
+  QZMatrix* CopyOwnPixels() const;
 
   cv::Mat& GetMat() { return m_mat; }
   const cv::Mat& GetMat() const { return m_mat; }
@@ -92,7 +96,7 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
  private:
   cv::Mat m_mat;
   // m_hashMutex guards m_hashId; an unordered leaf: nothing is taken while it is held.
-  mutable std::mutex m_hashMutex;
+  mutable Mutex m_hashMutex;
   std::string m_hashId ORVEX_GUARDED_BY(m_hashMutex);
 };
 
