@@ -31,6 +31,7 @@ DW_Base::DW_Base(const DW_Base* futureParent) : DW_Base() {
 }
 
 DW_Base::~DW_Base() {
+  ExpectNoLibraryLockHeld("a result is freed");
   g_liveWraps.fetch_sub(1, std::memory_order_relaxed);
   MutexLock lock(s_linkMutex);
   for (int i = 0; i < childData.GetCount(); ++i) childData[i]->parentData = nullptr;
@@ -98,8 +99,9 @@ void DW_Base::RemoveParentData() {
 void DW_Base::LinkToParent(DW_Base* parent) {
   if (parent == nullptr) return;
   MutexLock lock(s_linkMutex);
-  parentData = parent;
+  // In the parent's list first: a link the parent does not know of could dangle.
   parent->childData.push_back(this);
+  parentData = parent;
 }
 
 void DW_Base::LinkAsChildOf(DW_Base* parent) {
@@ -128,9 +130,9 @@ void DW_Base::Clone(const DW_Base* source) {
   // The clone points at the source's parent without being its child; the parent keeps it
   // in a list of its own so that its destruction leaves the clone without a parent.
   MutexLock lock(s_linkMutex);
+  if (source->parentData != nullptr) source->parentData->cloneData.push_back(this);
   parentData = source->parentData;
   isClone = parentData != nullptr;
-  if (isClone) parentData->cloneData.push_back(this);
 }
 
 QZRef<DW_Base> DW_Base::GetParentPinned() const {

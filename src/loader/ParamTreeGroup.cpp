@@ -15,6 +15,7 @@ ParamTreeGroup::ParamTreeGroup(QZRef<QZParameterTree> tree)
       m_counters(m_tree ? &m_tree->GetSourceCounters() : m_ownCounters.get()) {}
 
 ParamTreeGroup::~ParamTreeGroup() {
+  ExpectNoLibraryLockHeld("a tree group is freed");
   m_counters = nullptr;
   m_tree.reset();
 }
@@ -65,7 +66,7 @@ int ParamTreeGroup::GetDataUnits(tav::DataUnitStageType stage, const char* sourc
     std::vector<tav::CDataUnit*> collected;
     for (int i = 0; i < list.GetCount(); ++i) {
       tav::CDataUnitArray nodeUnits;
-      list[i]->GetDataUnits(sourceImageHashId, &nodeUnits);
+      if (list[i]->GetDataUnits(sourceImageHashId, &nodeUnits) != 0) return -1;
       for (int j = 0; j < nodeUnits.GetCount(); ++j) collected.push_back(const_cast<tav::CDataUnit*>(nodeUnits.GetDataUnit(j)));
     }
     units->SetCount(static_cast<int>(collected.size()));
@@ -92,12 +93,25 @@ bool ParamTreeGroup::AddSourceDataToGroups(const std::vector<ParamTreeGroup*>& g
   }
   const std::string id = PN_SourceImage::HashIdOfImage(image);
   if (id.empty()) return false;
-  for (size_t added = 0; added < groups.size(); ++added) {
-    if (groups[added]->AddHashedSourceData(image, id, sourceImageArg1, sourceImageArg2, savedTypes)) continue;
+  // Undoes the groups before `added` when one refuses the image or runs out of memory.
+  const auto undo = [&](size_t added) {
     for (size_t undone = 0; undone < added; ++undone) {
       groups[undone]->MinusSavedTypeCount(id, savedTypes);
       groups[undone]->RemoveSameSourceData(id);
     }
+  };
+  for (size_t added = 0; added < groups.size(); ++added) {
+    bool accepted = false;
+    try {
+      accepted = groups[added]->AddHashedSourceData(image, id, sourceImageArg1, sourceImageArg2, savedTypes);
+    } catch (...) {
+      // The failing group lowered its counters again; what it entered goes as in a release.
+      undo(added);
+      groups[added]->RemoveSameSourceData(id);
+      throw;
+    }
+    if (accepted) continue;
+    undo(added);
     return false;
   }
   if (hashOut != nullptr) std::copy(id.c_str(), id.c_str() + id.size() + 1, hashOut);
@@ -111,9 +125,15 @@ bool ParamTreeGroup::AddHashedSourceData(QZRef<QZMatrix>& image, const std::stri
   // The counters go up before the image is added: a release of the same image running
   // meanwhile then keeps what this requester needs, or drops it before it is added again.
   PlusSavedTypeCount(id, savedTypes);
-  if (root->AddHashedData(image, id, sourceImageArg1, sourceImageArg2)) return true;
-  MinusSavedTypeCount(id, savedTypes);
-  return false;
+  bool added = false;
+  try {
+    added = root->AddHashedData(image, id, sourceImageArg1, sourceImageArg2);
+  } catch (...) {
+    MinusSavedTypeCount(id, savedTypes);
+    throw;
+  }
+  if (!added) MinusSavedTypeCount(id, savedTypes);
+  return added;
 }
 
 std::vector<std::string> ParamTreeGroup::AddCandidateRegions(const std::string& sourceHash) {

@@ -17,6 +17,25 @@ DataUnitManager::Map::iterator DataUnitManager::FindEntry(std::string_view id) {
 void DataUnitManager::Enter(Map::iterator entry, bool nodeWillHold) {
   DW_Base* result = entry->second.get();
   if (result == nullptr) return;
+  if (result->m_table.load(std::memory_order_acquire) == this && result->m_tableEntries > 0) {
+    // Held under one more key: every purge looks at each of its keys. Both keys are in
+    // the set before anything else changes.
+    std::set<std::string>::iterator firstKey;
+    bool firstInserted = false;
+    if (result->m_tableKey != nullptr) std::tie(firstKey, firstInserted) = m_multiKeys.insert(*result->m_tableKey);
+    try {
+      m_multiKeys.insert(entry->first);
+    } catch (...) {
+      if (firstInserted) m_multiKeys.erase(firstKey);
+      throw;
+    }
+    if (result->m_tableKey != nullptr) {
+      UnlistUnheld(result);
+      result->m_tableKey = nullptr;
+    }
+    ++result->m_tableEntries;
+    return;
+  }
   DataUnitManager* owner = nullptr;
   if (!result->m_table.compare_exchange_strong(owner, this, std::memory_order_acq_rel) && owner != this) {
     // Another table owns the result and keeps its bookkeeping: this one looks at the
@@ -24,18 +43,9 @@ void DataUnitManager::Enter(Map::iterator entry, bool nodeWillHold) {
     m_foreignKeys.insert(entry->first);
     return;
   }
-  if (++result->m_tableEntries == 1) {
-    result->m_tableKey = &entry->first;
-    if (!nodeWillHold && result->m_nodeHolders.load(std::memory_order_acquire) == 0) ListUnheld(result);
-    return;
-  }
-  // Held under several keys: every purge looks at each of them.
-  if (result->m_tableKey != nullptr) {
-    m_multiKeys.insert(*result->m_tableKey);
-    UnlistUnheld(result);
-    result->m_tableKey = nullptr;
-  }
-  m_multiKeys.insert(entry->first);
+  result->m_tableEntries = 1;
+  result->m_tableKey = &entry->first;
+  if (!nodeWillHold && result->m_nodeHolders.load(std::memory_order_acquire) == 0) ListUnheld(result);
 }
 
 void DataUnitManager::Leave(Map::iterator entry) { LeaveOf(entry->second.get(), entry->first); }
@@ -52,19 +62,53 @@ void DataUnitManager::LeaveOf(DW_Base* result, const std::string& key) {
   if (--result->m_tableEntries == 0) result->m_table.store(nullptr, std::memory_order_release);
 }
 
+DataUnitManager::Map::iterator DataUnitManager::Put(std::string_view id, const QZRef<DW_Base>& value, bool nodeWillHold,
+                                                    QZRef<DW_Base>* replaced) {
+  Map::iterator entry = FindEntry(id);
+  if (entry == m_totalDataMap.end()) {
+    entry = m_totalDataMap.emplace(std::string(id), value).first;
+    try {
+      Enter(entry, nodeWillHold);
+    } catch (...) {
+      m_totalDataMap.erase(entry);  // the caller still holds `value`: nothing is freed here
+      throw;
+    }
+    return entry;
+  }
+  Leave(entry);
+  *replaced = std::move(entry->second);
+  entry->second = value;
+  try {
+    Enter(entry, nodeWillHold);
+  } catch (...) {
+    // The old result takes its place again; should that fail too, the entry goes.
+    entry->second = *replaced;
+    try {
+      Enter(entry, false);
+    } catch (...) {
+      m_totalDataMap.erase(entry);
+    }
+    throw;
+  }
+  return entry;
+}
+
 void DataUnitManager::ListUnheld(DW_Base* result) {
-  if (result->m_unheldSlot >= 0) return;
-  result->m_unheldSlot = static_cast<int>(m_unheld.size());
-  m_unheld.push_back(result);
+  if (result->m_unheldListed) return;
+  result->m_unheldListed = true;
+  result->m_unheldPrevious = nullptr;
+  result->m_unheldNext = m_unheld;
+  if (m_unheld != nullptr) m_unheld->m_unheldPrevious = result;
+  m_unheld = result;
 }
 
 void DataUnitManager::UnlistUnheld(DW_Base* result) {
-  const int slot = result->m_unheldSlot;
-  if (slot < 0) return;
-  m_unheld[slot] = m_unheld.back();
-  m_unheld[slot]->m_unheldSlot = slot;
-  m_unheld.pop_back();
-  result->m_unheldSlot = -1;
+  if (!result->m_unheldListed) return;
+  if (result->m_unheldPrevious != nullptr) result->m_unheldPrevious->m_unheldNext = result->m_unheldNext;
+  else m_unheld = result->m_unheldNext;
+  if (result->m_unheldNext != nullptr) result->m_unheldNext->m_unheldPrevious = result->m_unheldPrevious;
+  result->m_unheldPrevious = result->m_unheldNext = nullptr;
+  result->m_unheldListed = false;
 }
 
 bool DataUnitManager::EraseIfSole(Map::iterator entry, QZGraveyard& erased) {
@@ -76,40 +120,44 @@ bool DataUnitManager::EraseIfSole(Map::iterator entry, QZGraveyard& erased) {
   return true;
 }
 
-void DataUnitManager::NoteResultsWithoutNodeHolder(const std::vector<QZRef<DW_Base>>& results) {
+void DataUnitManager::NoteResultWithoutNodeHolder(DW_Base* result) noexcept {
   MutexLock lock(m_mutex);
-  for (const QZRef<DW_Base>& result : results) {
-    DW_Base* wrap = result.get();
-    if (wrap->m_table.load(std::memory_order_acquire) == this && wrap->m_tableKey != nullptr &&
-        wrap->m_nodeHolders.load(std::memory_order_acquire) == 0) {
-      ListUnheld(wrap);
-    }
+  ListIfUnheld(result);
+}
+
+void DataUnitManager::ListIfUnheld(DW_Base* result) noexcept {
+  if (result->m_table.load(std::memory_order_acquire) == this && result->m_tableKey != nullptr &&
+      result->m_nodeHolders.load(std::memory_order_acquire) == 0) {
+    ListUnheld(result);
   }
+}
+
+void DataUnitManager::NoteResultsWithoutNodeHolder(const std::vector<QZRef<DW_Base>>& results) noexcept {
+  MutexLock lock(m_mutex);
+  for (const QZRef<DW_Base>& result : results) ListIfUnheld(result.get());
+}
+
+void DataUnitManager::NoteResultsWithoutNodeHolder(
+    const std::unordered_map<std::string, QZRef<DW_Base>>& results) noexcept {
+  MutexLock lock(m_mutex);
+  for (const auto& result : results) ListIfUnheld(result.second.get());
 }
 
 void DataUnitManager::AddToTotalDataMap(const std::string& dataHashId, QZRef<DW_Base> data) {
   QZRef<DW_Base> replaced;  // released after the lock, so a replaced result dies outside it
   MutexLock lock(m_mutex);
-  Map::iterator entry = m_totalDataMap.find(dataHashId);
-  if (entry == m_totalDataMap.end()) {
-    entry = m_totalDataMap.emplace(dataHashId, std::move(data)).first;
-  } else {
-    Leave(entry);
-    replaced = std::move(entry->second);
-    entry->second = std::move(data);
-  }
-  Enter(entry, false);
+  Put(dataHashId, data, false, &replaced);
 }
 
 bool DataUnitManager::AddToTotalDataMapIfAbsent(const std::string& dataHashId, QZRef<DW_Base> data,
                                                 QZRef<DW_Base>* existing) {
   MutexLock lock(m_mutex);
-  const auto entry = m_totalDataMap.try_emplace(dataHashId, std::move(data));
-  if (!entry.second) {
-    if (existing != nullptr) *existing = entry.first->second;
+  const Map::iterator found = m_totalDataMap.find(dataHashId);
+  if (found != m_totalDataMap.end()) {
+    if (existing != nullptr) *existing = found->second;
     return false;
   }
-  Enter(entry.first, false);
+  Put(dataHashId, data, false, nullptr);
   return true;
 }
 
@@ -133,23 +181,21 @@ bool DataUnitManager::UpdateTotalDataMap() {
   QZGraveyard erased;  // destroyed after the lock
   MutexLock lock(m_mutex);
   bool any = false;
-  for (size_t i = 0; i < m_unheld.size();) {
-    DW_Base* result = m_unheld[i];
+  for (DW_Base* result = m_unheld; result != nullptr;) {
+    DW_Base* next = result->m_unheldNext;
     if (result->m_nodeHolders.load(std::memory_order_acquire) > 0) {
       UnlistUnheld(result);  // a node took it up again; its last node lists it anew
-      continue;
+    } else if (EraseIfSole(m_totalDataMap.find(*result->m_tableKey), erased)) {
+      any = true;
     }
-    if (EraseIfSole(m_totalDataMap.find(*result->m_tableKey), erased)) {
-      any = true;  // its slot now holds the list's last entry
-      continue;
-    }
-    ++i;
+    result = next;
   }
-  std::vector<std::string> multiKeys(m_multiKeys.begin(), m_multiKeys.end());
-  multiKeys.insert(multiKeys.end(), m_foreignKeys.begin(), m_foreignKeys.end());
-  for (const std::string& key : multiKeys) {
-    auto found = m_totalDataMap.find(key);
-    if (found != m_totalDataMap.end() && EraseIfSole(found, erased)) any = true;
+  // Erasing an entry takes its key out of its set: step past it first.
+  for (std::set<std::string>* keys : {&m_multiKeys, &m_foreignKeys}) {
+    for (auto key = keys->begin(); key != keys->end();) {
+      const auto found = m_totalDataMap.find(*key++);
+      if (found != m_totalDataMap.end() && EraseIfSole(found, erased)) any = true;
+    }
   }
   return any;
 }

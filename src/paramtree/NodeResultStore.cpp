@@ -6,7 +6,7 @@
 
 namespace orvex {
 
-void DroppedResults::Release() {
+void DroppedResults::Release() noexcept {
   if (m_results.empty()) return;
   if (m_table != nullptr) m_table->NoteResultsWithoutNodeHolder(m_results);
   std::vector<QZRef<DW_Base>> results;
@@ -27,21 +27,46 @@ const QZRef<DW_Base>* NodeResultStore::Find(const std::string& key) const {
 
 void NodeResultStore::Insert(const std::string& key, const QZRef<DW_Base>& result) {
   if (!m_entries) m_entries.reset(new Entries);
-  const auto entry = m_entries->byKey.emplace(key, result).first;
-  result->m_nodeHolders.fetch_add(1, std::memory_order_acq_rel);
   const std::string& source = result->SourceHashIdText();
-  if (entry->first != source) m_entries->otherKeysBySource[source].push_back(&entry->first);
+  // The index by source gets its room before the result is entered, so that a failed
+  // allocation never leaves a result that no release of its source would find.
+  std::vector<const std::string*>* otherKeys = nullptr;
+  bool newList = false;
+  if (key != source) {
+    auto list = m_entries->otherKeysBySource.try_emplace(source);
+    otherKeys = &list.first->second;
+    newList = list.second;
+    try {
+      otherKeys->reserve(otherKeys->size() + 1);
+    } catch (...) {
+      if (newList) m_entries->otherKeysBySource.erase(list.first);
+      throw;
+    }
+  }
+  std::unordered_map<std::string, QZRef<DW_Base>>::iterator entry;
+  try {
+    entry = m_entries->byKey.emplace(key, result).first;
+  } catch (...) {
+    if (newList) m_entries->otherKeysBySource.erase(source);
+    throw;
+  }
+  result->m_nodeHolders.fetch_add(1, std::memory_order_acq_rel);
+  if (otherKeys != nullptr) otherKeys->push_back(&entry->first);
   else ++m_entries->keyedBySource;
 }
 
-void NodeResultStore::Take(std::unordered_map<std::string, QZRef<DW_Base>>::iterator entry, DroppedResults& dropped) {
+void NodeResultStore::Take(std::unordered_map<std::string, QZRef<DW_Base>>::iterator entry,
+                           DroppedResults& dropped) noexcept {
   entry->second->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
-  dropped.Add(std::move(entry->second));
-  m_entries->byKey.erase(entry);
+  dropped.Add(entry->second);
+  m_entries->byKey.erase(entry);  // the count `dropped` took keeps the result alive
 }
 
 void NodeResultStore::TakeSource(const std::string& sourceImageHashId, DroppedResults& dropped) {
   if (sourceImageHashId.empty() || !m_entries) return;
+  const auto others = m_entries->otherKeysBySource.find(sourceImageHashId);
+  // Room for every result taken, before the first is taken.
+  dropped.Reserve(1 + (others != m_entries->otherKeysBySource.end() ? others->second.size() : 0));
   if (m_entries->keyedBySource > 0) {
     const auto own = m_entries->byKey.find(sourceImageHashId);
     if (own != m_entries->byKey.end() && own->second->SourceHashIdText() == sourceImageHashId) {
@@ -49,17 +74,16 @@ void NodeResultStore::TakeSource(const std::string& sourceImageHashId, DroppedRe
       --m_entries->keyedBySource;
     }
   }
-  const auto others = m_entries->otherKeysBySource.find(sourceImageHashId);
   if (others == m_entries->otherKeysBySource.end()) return;
   for (const std::string* key : others->second) Take(m_entries->byKey.find(*key), dropped);
   m_entries->otherKeysBySource.erase(others);
 }
 
-void NodeResultStore::TakeAll(DroppedResults& dropped) {
+void NodeResultStore::LetGoOfAll(DataUnitManager* table) noexcept {
   if (!m_entries) return;
-  while (!m_entries->byKey.empty()) Take(m_entries->byKey.begin(), dropped);
-  m_entries->otherKeysBySource.clear();
-  m_entries->keyedBySource = 0;
+  for (auto& entry : m_entries->byKey) entry.second->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+  if (table != nullptr) table->NoteResultsWithoutNodeHolder(m_entries->byKey);
+  m_entries.reset();
 }
 
 std::vector<DW_Base*> NodeResultStore::ResultsOfSource(const std::string& sourceImageHashId) const {

@@ -62,15 +62,19 @@ ParameterNodeBase::ParameterNodeBase(QZParameterTree* tree)
 int ParameterNodeBase::GetLiveCount() { return g_liveNodes.load(std::memory_order_relaxed); }
 
 ParameterNodeBase::~ParameterNodeBase() {
+  ExpectNoLibraryLockHeld("a parameter node is freed");
   g_liveNodes.fetch_sub(1, std::memory_order_relaxed);
-  DroppedResults results(m_table);  // released after the lock
-  MutexLock lock(m_dataMutex);
-  m_dataMap.TakeAll(results);
+  NodeResultStore results;
+  {
+    MutexLock lock(m_dataMutex);
+    m_dataMap.Swap(results);
+  }
+  results.LetGoOfAll(m_table);  // after the lock, without allocating
 }
 
 void ParameterNodeBase::AddChildNode(ParameterNodeBase* child) { m_children.push_back(child); }
 
-void ParameterNodeBase::ReserveChild() { m_children.ReserveUnshared(m_children.GetCount() + 1); }
+void ParameterNodeBase::ReserveChild() { m_children.MakeRoomForOneMore(); }
 
 void ParameterNodeBase::CommonFillAllHashId() {
   if (m_parent == nullptr || m_singleModeHash.empty()) return;
@@ -108,10 +112,14 @@ bool ParameterNodeBase::CalcDataHashId(const std::string& key, char* out) const 
 }
 
 QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc, bool setRequired) {
-  QZRef<DW_Base> displaced;  // a table entry of another stage this result replaces, released after the lock
-  std::vector<QZRef<DW_Base>> pins;  // ancestors' results pinned while they are held, released after the lock
-  MutexLock lock(m_dataMutex);
+  // Every handle is declared before the lock, so that whatever it drops, also when an
+  // allocation fails half-way, is freed after the lock.
   QZRef<DW_Base> result;
+  QZRef<DW_Base> parentResult;
+  QZRef<DW_Base> made;
+  DataUnitManager::Leftovers leftovers;
+  std::vector<QZRef<DW_Base>> pins;  // ancestors' results pinned while they are held
+  MutexLock lock(m_dataMutex);
   if (const QZRef<DW_Base>* own = m_dataMap.Find(key)) {
     result = *own;
     CountRequest(RequestCounters::kOwn);
@@ -119,38 +127,37 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
     char buffer[kHashIdBufferSize];
     const bool shared = CalcDataHashId(key, buffer);
     const std::string_view dataHashId(buffer, shared ? std::strlen(buffer) : 0);
-    if (shared && m_table != nullptr) {
-      QZRef<DW_Base> found;
-      if (m_table->GetFromTotalDataMap(dataHashId, found) && found && found->GetStageType() == m_stageType) {
-        result = found;
+    if (shared && m_table != nullptr && m_table->GetFromTotalDataMap(dataHashId, result)) {
+      if (result && result->GetStageType() == m_stageType) {
         CountRequest(RequestCounters::kAdopted);
         HoldAncestorsOf(key, *result, pins);
+      } else {
+        pins.push_back(std::move(result));
       }
     }
+    bool created = false;
     if (!result && calc && ComputesResults() && m_parent != nullptr) {
       // The parent's result first, with this node's lock held (node locks go towards the
       // root); then the table is asked again and filled in one step, because another
       // tree's node may have made this result meanwhile.
-      QZRef<DW_Base> parentResult = m_parent->GetDataBase(key, true, true);
+      parentResult = m_parent->GetDataBase(key, true, true);
       if (parentResult) {
-        bool created = true;
+        const auto make = [&] {
+          made = CalcData(key, parentResult.get());
+          if (made && shared) made->SetDataHashID(buffer);
+          if (made) made->LinkAsChildOf(parentResult.get());
+          return made;
+        };
         if (shared && m_table != nullptr) {
-          result = m_table->FindOrAdd(dataHashId, m_stageType, [&] {
-            QZRef<DW_Base> made = CalcData(key, parentResult.get());
-            if (made) {
-              made->SetDataHashID(buffer);
-              made->LinkAsChildOf(parentResult.get());
-            }
-            return made;
-          }, &created, &displaced);
+          result = m_table->FindOrAdd(dataHashId, m_stageType, make, &created, leftovers);
         } else {
-          result = CalcData(key, parentResult.get());
-          if (result) result->LinkAsChildOf(parentResult.get());
+          result = make();
+          created = true;
         }
         if (result) CountRequest(created ? RequestCounters::kCreated : RequestCounters::kAdopted);
       }
     }
-    if (result) StoreResult(key, result);
+    if (result) StoreNewResult(key, result, created);
   }
   if (result && setRequired) SetRequiredData(key, result.get());
   return result;
@@ -158,6 +165,17 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
 
 void ParameterNodeBase::StoreResult(const std::string& key, const QZRef<DW_Base>& result) {
   m_dataMap.Insert(key, result);
+}
+
+void ParameterNodeBase::StoreNewResult(const std::string& key, const QZRef<DW_Base>& result, bool created) {
+  try {
+    StoreResult(key, result);
+  } catch (...) {
+    // The table took a new result for this node to hold: now that no node does, the next
+    // purge may drop it.
+    if (created && m_table != nullptr) m_table->NoteResultWithoutNodeHolder(result.get());
+    throw;
+  }
 }
 
 void ParameterNodeBase::HoldAncestorsOf(const std::string& key, const DW_Base& result, std::vector<QZRef<DW_Base>>& pins) {

@@ -2,6 +2,8 @@
 // the purge of a source image's results.
 #include <orvex/paramtree/QZParameterTree.h>
 
+#include <orvex/foundation/RoomForOneMore.h>
+
 namespace orvex {
 
 namespace {
@@ -18,6 +20,7 @@ QZParameterTree::QZParameterTree(tav::DataUnitStageType endNodeType, DataUnitMan
       m_rootNode(nullptr) {}
 
 QZParameterTree::~QZParameterTree() {
+  ExpectNoLibraryLockHeld("a parameter tree is freed");
   // The nodes go last taken first: children before their parents, in an order close to
   // the one they were made in.
   m_nodesById.clear();
@@ -36,8 +39,8 @@ bool QZParameterTree::PushBackNode(const std::string& id, QZRef<ParameterNodeBas
   if (id.empty() || m_nodesById.count(id) != 0 || stage < 0 || stage >= kStageSlots) return false;
   // Room first, so that nothing is changed when an allocation fails.
   std::vector<ParameterNodeBase*>& stageNodes = m_nodesByStage[stage];
-  stageNodes.reserve(stageNodes.size() + 1);
-  m_ownedNodes.reserve(m_ownedNodes.size() + 1);
+  MakeRoomForOneMore(stageNodes);
+  MakeRoomForOneMore(m_ownedNodes);
   ParameterNodeBase* parent = node->GetParent();
   if (parent != nullptr) parent->ReserveChild();
   // The node's own id text is the key whenever it is the id (as the generation offers it).

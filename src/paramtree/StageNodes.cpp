@@ -83,22 +83,24 @@ bool PN_SourceImage::AddHashedData(QZRef<QZMatrix>& image, const std::string& id
   // change with it.
   QZRef<QZMatrix> ownPixels;
   if (!IsKnown(id)) ownPixels.reset(image->CopyOwnPixels());
+  // Handles declared before the lock: what they drop is freed after it.
+  QZRef<DW_Base> made;
+  QZRef<DW_Base> result;
+  DataUnitManager::Leftovers leftovers;
   const auto make = [&] {
     if (!ownPixels) ownPixels.reset(image->CopyOwnPixels());
-    QZRef<DW_Base> source(new DW_SourceImage(ownPixels, sourceImageArg1, sourceImageArg2));
-    source->SetDataHashID(id);
-    source->SetSourceHashID(id);
-    return source;
+    made.reset(new DW_SourceImage(ownPixels, sourceImageArg1, sourceImageArg2));
+    made->SetDataHashID(id);
+    made->SetSourceHashID(id);
+    return made;
   };
-  QZRef<DW_Base> displaced;  // released after the lock
   MutexLock lock(m_dataMutex);
   const QZRef<DW_Base>* own = m_dataMap.Find(id);
-  QZRef<DW_Base> result;
   bool created = false;
   if (own != nullptr) {
     result = *own;
   } else if (m_table != nullptr) {
-    result = m_table->FindOrAdd(id, m_stageType, make, &created, &displaced);
+    result = m_table->FindOrAdd(id, m_stageType, make, &created, leftovers);
   } else {
     result = make();
     created = true;
@@ -114,8 +116,8 @@ bool PN_SourceImage::AddHashedData(QZRef<QZMatrix>& image, const std::string& id
       return false;
     }
   }
+  if (own == nullptr) StoreNewResult(id, result, created);
   CountRequest(own != nullptr ? RequestCounters::kOwn : created ? RequestCounters::kCreated : RequestCounters::kAdopted);
-  if (own == nullptr) StoreResult(id, result);
   return true;
 }
 
@@ -125,17 +127,25 @@ bool PN_ROIColourImage::AddData(DW_CandidateROIs* regions, const QZ_Quad& quad, 
   const std::string id = DW_ROIColourImage::RegionHashId(regions, region);
   if (id.empty()) return false;
   {
-    const auto make = [&] { return QZRef<DW_Base>(new DW_ROIColourImage(regions, quad)); };
-    QZRef<DW_Base> displaced;          // released after the lock
-    std::vector<QZRef<DW_Base>> pins;  // released after the lock
+    // Handles declared before the lock: what they drop is freed after it.
+    QZRef<DW_Base> made;
+    QZRef<DW_Base> result;
+    DataUnitManager::Leftovers leftovers;
+    std::vector<QZRef<DW_Base>> pins;
+    const auto make = [&] {
+      made.reset(new DW_ROIColourImage(regions, quad));
+      return made;
+    };
     MutexLock lock(m_dataMutex);
     if (m_dataMap.Find(id) == nullptr) {
+      // The region's id is recorded first, so that nothing can fail between entering the
+      // result in the table and keeping it (an id recorded for nothing goes with the release).
+      if (m_tree != nullptr) m_tree->AddRegionId(regions->GetSourceHashID(), id);
       // Another tree may hold this region already: its result is adopted, never replaced.
       bool created = true;
-      QZRef<DW_Base> result = m_table != nullptr ? m_table->FindOrAdd(id, m_stageType, make, &created, &displaced) : make();
+      result = m_table != nullptr ? m_table->FindOrAdd(id, m_stageType, make, &created, leftovers) : make();
       if (!result) return false;
-      StoreResult(id, result);
-      if (m_tree != nullptr) m_tree->AddRegionId(regions->GetSourceHashID(), id);
+      StoreNewResult(id, result, created);
       if (!created) HoldAncestorsOf(id, *result, pins);
       CountRequest(created ? RequestCounters::kCreated : RequestCounters::kAdopted);
     } else {

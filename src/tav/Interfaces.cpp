@@ -21,12 +21,12 @@ int CDataUnit::CreateDataAsQuadrilateralArray(int, CTAV_QuadrilateralArray**) { 
 
 CParameterTreeNodeArray::CParameterTreeNodeArray() : m_count(0), m_block(nullptr) {}
 CParameterTreeNodeArray::~CParameterTreeNodeArray() { delete[] m_block; }
-// The old block is gone before the new one is asked for, so a failed allocation leaves no block.
+// The new block is made first: when that fails, the array is as it was.
 void CParameterTreeNodeArray::SetCount(int count) {
-  m_count = count;
+  CParameterTreeNode** block = count > 0 ? new CParameterTreeNode*[count]() : nullptr;
   delete[] m_block;
-  m_block = nullptr;
-  if (count > 0) m_block = new CParameterTreeNode*[count];
+  m_block = block;
+  m_count = count;
 }
 int CParameterTreeNodeArray::GetCount() const { return m_count; }
 const CParameterTreeNode* CParameterTreeNodeArray::GetParameterTreeNode(int i) const { return m_block[i]; }
@@ -36,10 +36,10 @@ void CParameterTreeNodeArray::Free() { SetCount(0); }
 CDataUnitArray::CDataUnitArray() : m_count(0), m_block(nullptr) {}
 CDataUnitArray::~CDataUnitArray() { delete[] m_block; }
 void CDataUnitArray::SetCount(int count) {
-  m_count = count;
+  CDataUnit** block = count > 0 ? new CDataUnit*[count]() : nullptr;
   delete[] m_block;
-  m_block = nullptr;
-  if (count > 0) m_block = new CDataUnit*[count];
+  m_block = block;
+  m_count = count;
 }
 int CDataUnitArray::GetCount() const { return m_count; }
 const CDataUnit* CDataUnitArray::GetDataUnit(int i) const { return m_block[i]; }

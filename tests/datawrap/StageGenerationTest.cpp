@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <exception>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -128,6 +130,46 @@ TEST_F(StageGeneration, StageThatProducedNothingIsNotRunAgain) {
   core::CImageData* image = &sentinel;
   EXPECT_EQ(fitted->GetDataAsImageData(&image), 0);
   EXPECT_EQ(image, nullptr);  // the stage reports no image
+}
+
+// A stage that shows its input, and whose first computations run out of memory or are
+// refused by OpenCV, as a stage does when an allocation fails or its input is refused.
+class FailingFirstStage : public DP_InputStage<QZMatrix, DP_SourceImage, DPK_SIZE_FITTING_IMAGE> {
+ public:
+  FailingFirstStage(DP_SourceImage* input, std::vector<std::exception_ptr> failures)
+      : DP_InputStage(input), m_failures(std::move(failures)) {}
+
+ private:
+  void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) override {
+    ++computations;
+    // A result made before the failure, which the failure must not leave behind.
+    primaryData = InputData();
+    KeepInputTransform();
+    if (computations <= static_cast<int>(m_failures.size())) std::rethrow_exception(m_failures[computations - 1]);
+  }
+
+ public:
+  int computations = 0;
+
+ private:
+  std::vector<std::exception_ptr> m_failures;
+};
+
+TEST_F(StageGeneration, AComputationThatThrewIsTriedAgainByTheNextRequest) {
+  QZRef<DP_SourceImage> source(new DP_SourceImage(QZRef<QZMatrix>(new QZMatrix(page)), 0, 0));
+  QZRef<FailingFirstStage> stage(new FailingFirstStage(
+      source.get(), {std::make_exception_ptr(std::bad_alloc()), std::make_exception_ptr(cv::Exception())}));
+  EXPECT_THROW(stage->GetPrimaryData(true), std::bad_alloc);
+  EXPECT_FALSE(stage->GetPrimaryData(false));
+  EXPECT_FALSE(stage->IsComputed());
+  EXPECT_FALSE(stage->GetPrimaryData(true)) << "OpenCV's refusal is logged, with no result";
+  EXPECT_FALSE(stage->IsComputed());
+  QZRef<QZMatrix> fitted = stage->GetPrimaryData(true);
+  ASSERT_TRUE(fitted);
+  EXPECT_EQ(fitted->GetMat().size(), page.size());
+  EXPECT_NE(stage->GetTransformMatFromSourceImage(), nullptr);
+  EXPECT_TRUE(stage->GetPrimaryData(true));
+  EXPECT_EQ(stage->computations, 3);
 }
 
 TEST_F(StageGeneration, StageOnMissingInputComputesNothing) {

@@ -134,11 +134,14 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   // The table that owns it (the first to list it; null while none lists it), set and
   // cleared under that table's mutex. Guarded by the owner's mutex: the key it holds it
   // under (while it holds it under one key only), the number of its entries holding it,
-  // and its place in its list of entries no node holds (-1: not listed).
+  // and its links in the owner's list of entries no node holds (a list through the
+  // results themselves, so that listing one never allocates).
   std::atomic<DataUnitManager*> m_table{nullptr};
   const std::string* m_tableKey = nullptr;
   int m_tableEntries = 0;
-  int m_unheldSlot = -1;
+  bool m_unheldListed = false;
+  DW_Base* m_unheldPrevious = nullptr;
+  DW_Base* m_unheldNext = nullptr;
 };
 
 }  // namespace orvex

@@ -30,11 +30,12 @@ class DW_BaseTemplate : public DW_Base {
   DW_BaseTemplate() = default;
 
   // The stage object (borrowed: valid while this wrap lives), generated first when
-  // `generate` is true and there is none; null when there is none.
+  // `generate` is true and it has not run to completion (a run that threw is run again);
+  // null when there is none.
   DP* GetData(bool generate) {
     {
       MutexLock lock(dataMutex);
-      if (stageData || !generate) return stageData.get();
+      if (!generate || m_settled) return stageData.get();
     }
     if (HasParent()) PrepareRequiredData();
     GenerateDataIfEmpty();
@@ -42,19 +43,21 @@ class DW_BaseTemplate : public DW_Base {
     return stageData.get();
   }
 
-  // Creates and runs the stage object unless there is one, then takes its transform. A
-  // wrap whose extra inputs are not attached yet creates nothing: a result made without
-  // them would be wrong for every tree that shares it.
+  // Creates the stage object unless there is one and runs it unless it has run, then
+  // takes its transform. A wrap whose extra inputs are not attached yet creates nothing:
+  // a result made without them would be wrong for every tree that shares it.
   void GenerateDataIfEmpty() {
     std::vector<QZRef<DW_Base>> spentInputs;  // released after the lock
     MutexLock lock(dataMutex);
     if (!stageData && ExtraInputsReady()) {
-      m_spentInputs = &spentInputs;
+      SpentInputsDuring creating(*this, spentInputs);
       CreateData(true);
-      m_spentInputs = nullptr;
+    } else if (stageData && !m_settled) {
+      stageData->GetPrimaryData(true);
     }
-    if (!stageData) return;
+    if (!stageData || m_settled || !stageData->IsComputed()) return;
     if (const QZMatrix* transform = stageData->GetTransformMatFromSourceImage()) StoreTransform(*transform);
+    m_settled = true;
   }
 
   int64_t GetComputeNanoseconds() const override {
@@ -113,18 +116,37 @@ class DW_BaseTemplate : public DW_Base {
     QZRef<Parent> parent = GetParentData();
     return parent ? QZRef<DP>(parent->GetData(false)) : QZRef<DP>();
   }
-  // Stores `stage` and, when asked, runs it.
+  // Stores `stage` and, when asked, runs it (after the extra inputs are let go, so that a
+  // run that throws leaves the wrap as a finished creation whose run is tried again).
   void InstallStage(const QZRef<DP>& stage, bool generate) ORVEX_REQUIRES(dataMutex) {
     if (!stage) return;
     stageData = stage;
+    LetGoOfExtraInputs();
     if (generate) stage->GetPrimaryData(true);
   }
+  // Lets go of every extra input once the new stage object has them.
+  virtual void LetGoOfExtraInputs() ORVEX_REQUIRES(dataMutex) {}
 
   QZRef<DP> stageData ORVEX_GUARDED_BY(dataMutex);
 
  private:
+  // Points m_spentInputs at `spent` while CreateData runs, also when it throws.
+  class SpentInputsDuring {
+   public:
+    SpentInputsDuring(DW_BaseTemplate& wrap, std::vector<QZRef<DW_Base>>& spent) ORVEX_REQUIRES(wrap.dataMutex)
+        : m_wrap(wrap) {
+      m_wrap.m_spentInputs = &spent;
+    }
+    ~SpentInputsDuring() ORVEX_NO_THREAD_SAFETY_ANALYSIS { m_wrap.m_spentInputs = nullptr; }
+
+   private:
+    DW_BaseTemplate& m_wrap;
+  };
+
   // While CreateData runs: where the spent extra inputs go.
   std::vector<QZRef<DW_Base>>* m_spentInputs ORVEX_GUARDED_BY(dataMutex) = nullptr;
+  // The stage object has run to completion and its transform is taken.
+  bool m_settled ORVEX_GUARDED_BY(dataMutex) = false;
 };
 
 // A wrap whose result is an image.

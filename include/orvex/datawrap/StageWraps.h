@@ -183,9 +183,10 @@ class ORVEX_EXPORT DW_Stage
       LinkInputs(*stage, kEveryInput);
       StageLinked(*stage);
       this->InstallStage(stage, generate);
-      LetGoOfInputs(kEveryInput);
     }
   }
+
+  void LetGoOfExtraInputs() ORVEX_REQUIRES(this->dataMutex) override { LetGoOfInputs(kEveryInput); }
 
   QZRef<Processing> NewStage() const {
     if constexpr (kHasParameters) {

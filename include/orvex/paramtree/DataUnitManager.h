@@ -42,15 +42,22 @@ class ORVEX_EXPORT DataUnitManager {
   bool AddToTotalDataMapIfAbsent(const std::string& dataHashId, QZRef<DW_Base> data, QZRef<DW_Base>* existing = nullptr);
   // The entry under `dataHashId` in `out` (one more count); false, `out` untouched, when absent.
   bool GetFromTotalDataMap(std::string_view dataHashId, QZRef<DW_Base>& out);
+  // What FindOrAdd lets go of, for the caller to release after its own locks: the result
+  // it made (also when entering it failed) and an entry of another stage it replaced.
+  struct Leftovers {
+    QZRef<DW_Base> made;
+    QZRef<DW_Base> displaced;
+  };
   // Find-or-register in one step under the table's mutex, for a node that keeps the
   // result it gets: the entry under `dataHashId` when it is a result of `stage`; otherwise
   // what `make()` returns, entered under the id (replacing an entry of another stage)
   // unless it is empty. `make` runs under the mutex, so it must only build a lazy result
-  // and take no node or table lock. *created says whether the result is new; a replaced
-  // entry's count goes to *displaced, for the caller to release after its own locks.
+  // and take no node or table lock. *created says whether the result is new. A node that
+  // then fails to keep a new result calls NoteResultWithoutNodeHolder. All or nothing
+  // when memory runs out.
   template <class Make>
   QZRef<DW_Base> FindOrAdd(std::string_view dataHashId, tav::DataUnitStageType stage, Make make, bool* created,
-                           QZRef<DW_Base>* displaced);
+                           Leftovers& leftovers);
   // Erases the entry when only the table holds it; returns whether it did.
   bool UpdateDataInTotalDataMap(const std::string& dataHashId);
   // Erases every entry that only the table holds; returns whether any went. An erased
@@ -63,8 +70,11 @@ class ORVEX_EXPORT DataUnitManager {
   int GetDataMapSize() const;
 
   // For node stores: of these results, which they still hold, those that no node holds
-  // any more become candidates of the next purge.
-  void NoteResultsWithoutNodeHolder(const std::vector<QZRef<DW_Base>>& results);
+  // any more become candidates of the next purge. Never throws.
+  void NoteResultsWithoutNodeHolder(const std::vector<QZRef<DW_Base>>& results) noexcept;
+  void NoteResultsWithoutNodeHolder(const std::unordered_map<std::string, QZRef<DW_Base>>& results) noexcept;
+  void NoteResultWithoutNodeHolder(DW_Base* result) noexcept;
+
 
   // How the requests of the nodes that share their results through this table were answered.
   RequestCounters& Requests() { return m_requests; }
@@ -75,12 +85,19 @@ class ORVEX_EXPORT DataUnitManager {
   // The entry under `id`, looked up without building a string.
   Map::iterator FindEntry(std::string_view id) ORVEX_REQUIRES(m_mutex);
   // Bookkeeping when an entry starts to hold its result, and before it lets go of it.
+  // Enter changes nothing when it throws (no memory for a key of the sets below).
   void Enter(Map::iterator entry, bool nodeWillHold) ORVEX_REQUIRES(m_mutex);
+  // Puts `value` under `id` (a new entry, or replacing the entry's result, whose count
+  // goes to *replaced) with its bookkeeping: all or nothing.
+  Map::iterator Put(std::string_view id, const QZRef<DW_Base>& value, bool nodeWillHold, QZRef<DW_Base>* replaced)
+      ORVEX_REQUIRES(m_mutex);
   void Leave(Map::iterator entry) ORVEX_REQUIRES(m_mutex);
   void LeaveOf(DW_Base* result, const std::string& key) ORVEX_REQUIRES(m_mutex);
   // Lists a result of this table as held by no node, or takes it off that list.
   void ListUnheld(DW_Base* result) ORVEX_REQUIRES(m_mutex);
   void UnlistUnheld(DW_Base* result) ORVEX_REQUIRES(m_mutex);
+  // Lists a result of this table that no node holds; nothing for any other.
+  void ListIfUnheld(DW_Base* result) noexcept ORVEX_REQUIRES(m_mutex);
   // Erases `entry` when only the table holds its result.
   bool EraseIfSole(Map::iterator entry, QZGraveyard& erased) ORVEX_REQUIRES(m_mutex);
 
@@ -91,8 +108,8 @@ class ORVEX_EXPORT DataUnitManager {
   Map m_totalDataMap ORVEX_GUARDED_BY(m_mutex);
   // The text FindEntry looks up, kept to spare an allocation per lookup.
   std::string m_probe ORVEX_GUARDED_BY(m_mutex);
-  // The entries of owned results no node holds (each result knows its slot).
-  std::vector<DW_Base*> m_unheld ORVEX_GUARDED_BY(m_mutex);
+  // The first of the owned results no node holds, linked through the results.
+  DW_Base* m_unheld ORVEX_GUARDED_BY(m_mutex) = nullptr;
   // Entries every purge looks at: results this table holds under more than one key, and
   // (m_foreignKeys) results another table owns.
   std::set<std::string> m_multiKeys ORVEX_GUARDED_BY(m_mutex);
@@ -102,23 +119,16 @@ class ORVEX_EXPORT DataUnitManager {
 
 template <class Make>
 QZRef<DW_Base> DataUnitManager::FindOrAdd(std::string_view dataHashId, tav::DataUnitStageType stage, Make make,
-                                          bool* created, QZRef<DW_Base>* displaced) {
+                                          bool* created, Leftovers& leftovers) {
   MutexLock lock(m_mutex);
   *created = false;
   Map::iterator entry = FindEntry(dataHashId);
   if (entry != m_totalDataMap.end() && entry->second && entry->second->GetStageType() == stage) return entry->second;
-  QZRef<DW_Base> made = make();
-  if (!made) return made;
+  leftovers.made = make();
+  if (!leftovers.made) return QZRef<DW_Base>();
+  Put(dataHashId, leftovers.made, true, &leftovers.displaced);
   *created = true;
-  if (entry == m_totalDataMap.end()) {
-    entry = m_totalDataMap.emplace(std::string(dataHashId), made).first;
-  } else {
-    Leave(entry);
-    *displaced = std::move(entry->second);
-    entry->second = made;
-  }
-  Enter(entry, true);
-  return made;
+  return leftovers.made;
 }
 
 }  // namespace orvex

@@ -31,8 +31,11 @@ class ORVEX_EXPORT DroppedResults {
   DroppedResults(const DroppedResults&) = delete;
   DroppedResults& operator=(const DroppedResults&) = delete;
 
-  void Add(QZRef<DW_Base> result) { m_results.push_back(std::move(result)); }
-  void Release();
+  // Makes room for `more` results, so that as many Add calls cannot fail.
+  void Reserve(size_t more) { m_results.reserve(m_results.size() + more); }
+  // Takes one count of `result`. REQUIRES: room made by Reserve.
+  void Add(const QZRef<DW_Base>& result) noexcept { m_results.push_back(result); }
+  void Release() noexcept;
   size_t Count() const { return m_results.size(); }
 
  private:
@@ -50,18 +53,24 @@ class ORVEX_EXPORT NodeResultStore {
   // The result under `key`, or null.
   const QZRef<DW_Base>* Find(const std::string& key) const;
   // Keeps `result` under `key`. REQUIRES: no result under `key` yet, `result` not empty.
+  // All or nothing when memory runs out.
   void Insert(const std::string& key, const QZRef<DW_Base>& result);
   // Takes every result of that source image, whatever its key.
   void TakeSource(const std::string& sourceImageHashId, DroppedResults& dropped);
-  // Takes every result.
-  void TakeAll(DroppedResults& dropped);
+  // Exchanges the results of two stores.
+  void Swap(NodeResultStore& other) noexcept { m_entries.swap(other.m_entries); }
+  // Lets go of every result at once, telling `table` (if any) which no node holds any
+  // more; for a store nobody else reaches. Never allocates; call it outside every lock.
+  void LetGoOfAll(DataUnitManager* table) noexcept;
   // The results of that source image, in key order.
   std::vector<DW_Base*> ResultsOfSource(const std::string& sourceImageHashId) const;
   int Size() const { return m_entries ? static_cast<int>(m_entries->byKey.size()) : 0; }
 
+  typedef std::unordered_map<std::string, QZRef<DW_Base>> ResultsByKey;
+
  private:
   struct Entries {
-    std::unordered_map<std::string, QZRef<DW_Base>> byKey;
+    ResultsByKey byKey;
     // For the results whose key is not their source id (region results, copies): their
     // keys (in byKey, whose keys stay put) by source id. Whole-image results are found
     // under their source id directly.
@@ -70,8 +79,8 @@ class ORVEX_EXPORT NodeResultStore {
     // that look-up, which misses the cache once many images are in flight.
     size_t keyedBySource = 0;
   };
-  // Erases `entry` and hands its result to `dropped`.
-  void Take(std::unordered_map<std::string, QZRef<DW_Base>>::iterator entry, DroppedResults& dropped);
+  // Erases `entry` and hands its result to `dropped`. REQUIRES: room in `dropped`.
+  void Take(std::unordered_map<std::string, QZRef<DW_Base>>::iterator entry, DroppedResults& dropped) noexcept;
 
   // Made with the first result: most nodes of a large tree hold none at a time.
   std::unique_ptr<Entries> m_entries;

@@ -94,6 +94,9 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   QZRef<DW_Base> AddNonexistentData(const std::string& key, QZRef<DW_Base> data);
   // Keeps `result` under `key` in the node's store.
   void StoreResult(const std::string& key, const QZRef<DW_Base>& result) ORVEX_REQUIRES(m_dataMutex);
+  // The same for a result just found or entered in the table (`created`: entered for this
+  // node); when keeping it fails, the table learns that no node holds a result it entered.
+  void StoreNewResult(const std::string& key, const QZRef<DW_Base>& result, bool created) ORVEX_REQUIRES(m_dataMutex);
   // For a result this node adopted (`key` its data key): makes the ancestor nodes hold
   // the results it stands on (its parent, the parent's parent, ...) up to the first that
   // holds a result for that input already. So a tree holds the whole chain of every

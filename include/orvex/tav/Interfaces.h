@@ -111,8 +111,9 @@ class ORVEX_EXPORT CParameterTreeNodeArray {
   CParameterTreeNodeArray(const CParameterTreeNodeArray&) = delete;
   CParameterTreeNodeArray& operator=(const CParameterTreeNodeArray&) = delete;
 
-  // Frees the block and, for count > 0, allocates one of `count` unset elements that
-  // the filler writes next.
+  // For count > 0, a new block of `count` null elements that the filler writes next,
+  // replacing the old block; a count of 0 or less leaves no block. The new block is made
+  // before the old one goes, so when that fails the array is as it was.
   void SetCount(int count);
   int GetCount() const;
   // REQUIRES: 0 <= i < GetCount().
@@ -134,6 +135,7 @@ class ORVEX_EXPORT CDataUnitArray {
   CDataUnitArray(const CDataUnitArray&) = delete;
   CDataUnitArray& operator=(const CDataUnitArray&) = delete;
 
+  // As CParameterTreeNodeArray::SetCount.
   void SetCount(int count);
   int GetCount() const;
   // REQUIRES: 0 <= i < GetCount().

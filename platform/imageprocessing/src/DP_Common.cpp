@@ -24,6 +24,7 @@ DP_CommonBase::DP_CommonBase(DP_StageKind kind) : m_kind(kind) {
 }
 
 DP_CommonBase::~DP_CommonBase() {
+  ExpectNoLibraryLockHeld("a stage object is freed");
   g_liveStages[m_kind].fetch_sub(1, std::memory_order_relaxed);
   g_liveResultBytes.fetch_sub(m_resultBytes, std::memory_order_relaxed);
 }

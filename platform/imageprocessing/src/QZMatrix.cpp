@@ -222,6 +222,8 @@ QZMatrix::QZMatrix(int rows, int cols, int type, int fillValue, bool fill) : m_m
 
 QZMatrix::QZMatrix(const cv::Mat& mat) : m_mat(mat) {}
 
+QZMatrix::~QZMatrix() { ExpectNoLibraryLockHeld("a matrix is freed"); }
+
 QZMatrix* QZMatrix::CopyOwnPixels() const {
   std::unique_ptr<QZMatrix> copy(new QZMatrix(m_mat.clone()));
   std::string id = GetHashID();

@@ -1,8 +1,13 @@
 // The library's mutex: a std::mutex that clang's thread-safety analysis knows as a
 // capability (so ORVEX_GUARDED_BY, ORVEX_REQUIRES and the lock order are checked with
 // any standard library), and that in checking builds (ORVEX_CHECK_HELD_LOCKS, set for the
-// sanitizer builds) counts the library locks each thread holds. Counted objects assert
-// in their destructor that the count is 0: nothing is freed while a library lock is held.
+// sanitizer builds) counts the library locks each thread holds. The counted objects that
+// matter (results, stage objects, matrices, nodes, trees, groups) assert in their
+// destructor that the count is 0: nothing is freed while a library lock is held. Two
+// exceptions: the blocks of pointer lists are plain storage and may go anywhere; and
+// while an exception unwinds (no memory), the half-made objects of the failed call go
+// with the locks of its callers still held, which is safe since no container lists
+// them and their destructors take only the wrap link mutex, a leaf.
 // The loader's mutex is the one exception: it is the outermost lock, nothing it guards
 // is taken by a destructor, and trees and groups are built and dropped under it.
 #ifndef ORVEX_FOUNDATION_MUTEX_H
@@ -13,6 +18,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <mutex>
 
 namespace orvex {
@@ -25,10 +31,11 @@ ORVEX_EXPORT inline int& HeldLibraryLocks() noexcept {
   return held;
 }
 
-// In checking builds, aborts naming `what` when this thread holds a library lock.
+// In checking builds, aborts naming `what` when this thread holds a library lock and is
+// not unwinding an exception.
 inline void ExpectNoLibraryLockHeld(const char* what) noexcept {
 #ifdef ORVEX_CHECK_HELD_LOCKS
-  if (HeldLibraryLocks() != 0) {
+  if (HeldLibraryLocks() != 0 && std::uncaught_exceptions() == 0) {
     std::fprintf(stderr, "orvex: %s while this thread holds %d library lock(s)\n", what, HeldLibraryLocks());
     std::abort();
   }

@@ -28,17 +28,9 @@ class PointerList {
   void Reserve(int capacity) {
     if (capacity > GetCapacity()) MallocCapacity(capacity);
   }
-  // Makes room for `capacity` elements in a block of this list's own, so that push_back
-  // does not allocate until the list holds that many.
-  void ReserveUnshared(int capacity) {
-    if (capacity > GetCapacity() || (m_storage && m_storage->GetRefCount() > 1)) {
-      MallocCapacity(capacity > GetCapacity() ? capacity : GetCapacity());
-    }
-  }
-  // REQUIRES: 0 <= i < GetCount().
-  T operator[](int i) const { return m_storage->GetBlock()[i]; }
-
-  void push_back(T p) {
+  // Makes room for one more element in a block of this list's own, so that the next
+  // push_back cannot fail.
+  void MakeRoomForOneMore() {
     const int capacity = GetCapacity();
     if (capacity <= m_count) {
       // Growth rule: double up to 32 slots, then 4 more at a time (2, 4, ..., 32, 36, 40, ...).
@@ -48,6 +40,12 @@ class PointerList {
       // A block shared with a copy is never written in place: the copy's slots stay its own.
       MallocCapacity(capacity);
     }
+  }
+  // REQUIRES: 0 <= i < GetCount().
+  T operator[](int i) const { return m_storage->GetBlock()[i]; }
+
+  void push_back(T p) {
+    MakeRoomForOneMore();
     m_storage->GetBlock()[m_count] = p;
     ++m_count;
   }

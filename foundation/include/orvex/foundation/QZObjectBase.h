@@ -8,7 +8,6 @@
 #define ORVEX_FOUNDATION_QZOBJECTBASE_H
 
 #include <orvex/foundation/Export.h>
-#include <orvex/foundation/Mutex.h>
 
 namespace orvex {
 
@@ -25,8 +24,7 @@ constexpr int kReleaseWithoutCount = 4711;
 class ORVEX_EXPORT QZObjectBase {
  public:
   QZObjectBase() : m_refCount(0) {}
-  // In checking builds, aborts when the object is freed under a library lock.
-  virtual ~QZObjectBase() { ExpectNoLibraryLockHeld("a counted object is freed"); }
+  virtual ~QZObjectBase() = default;
 
   // A copy is a new object: it starts uncounted, and assignment leaves counts alone.
   QZObjectBase(const QZObjectBase&) : m_refCount(0) {}

@@ -14,6 +14,7 @@
 #define ORVEX_FOUNDATION_QZREF_H
 
 #include <orvex/foundation/QZObjectBase.h>
+#include <orvex/foundation/RoomForOneMore.h>
 
 #include <cstddef>
 #include <type_traits>
@@ -98,7 +99,10 @@ class QZGraveyard {
   QZGraveyard(const QZGraveyard&) = delete;
   QZGraveyard& operator=(const QZGraveyard&) = delete;
 
-  void Bury(QZObjectBase* object) { m_objects.push_back(object); }
+  // Makes room for one more object, so that the next Bury cannot fail.
+  void MakeRoom() { MakeRoomForOneMore(m_objects); }
+  // Takes `object` for destruction. REQUIRES: MakeRoom since the last Bury.
+  void Bury(QZObjectBase* object) noexcept { m_objects.push_back(object); }
   // Destroys the buried objects now.
   void Clear() {
     std::vector<QZObjectBase*> objects;
@@ -113,7 +117,10 @@ class QZGraveyard {
 
 template <class T>
 bool QZRef<T>::ClaimIfSole(QZGraveyard& graveyard) {
-  if (m_ptr == nullptr || !Base(m_ptr)->TryClaimSoleCount()) return false;
+  if (m_ptr == nullptr) return false;
+  // Room first: a claimed object must reach the graveyard, or nothing would ever free it.
+  graveyard.MakeRoom();
+  if (!Base(m_ptr)->TryClaimSoleCount()) return false;
   graveyard.Bury(Base(m_ptr));
   m_ptr = nullptr;
   return true;

@@ -3,8 +3,9 @@
 // A stage object is counted (QZRef). It holds its input stage and any linked stages
 // through counted references, so it stays correct even when the data wraps that made
 // those inputs are gone. Its result (primaryData) is computed at most once, under the
-// stage's own mutex, the first time GetPrimaryData(true) is asked; a computation that
-// produced nothing is not retried. All public operations are thread-safe.
+// stage's own mutex, the first time GetPrimaryData(true) is asked; a computation that ran
+// and produced nothing is not retried, one that failed by an exception is (the next
+// request computes again). All public operations are thread-safe.
 //
 // Lock order: a stage holds its own primaryDataMutex while it computes and takes the
 // mutexes of its input and linked stages (always earlier stages) only briefly inside.
@@ -14,6 +15,7 @@
 #include <orvex/foundation/Export.h>
 #include <orvex/core/CImageData.h>
 #include <orvex/foundation/ModeRecordTypes.h>
+#include <orvex/foundation/Mutex.h>
 #include <orvex/foundation/QZRef.h>
 #include <orvex/foundation/ThreadAnnotations.h>
 #include <orvex/improc/QZLog.h>
@@ -27,7 +29,7 @@
 #include <cstdint>
 #include <exception>
 #include <initializer_list>
-#include <orvex/foundation/Mutex.h>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -42,6 +44,7 @@ enum DP_StageKind : int;
 class DP_NoneData : public QZObjectBase {
  public:
   QZRef<DP_NoneData> GetPrimaryData(bool) { return QZRef<DP_NoneData>(); }
+  bool IsComputed() { return true; }
   QZMatrix* GetTransformMatFromSourceImage() { return nullptr; }
 };
 
@@ -145,19 +148,27 @@ class DP_Template : public DP_CommonBase {
 
   DP_Template(DP_StageKind kind, Input* input) : DP_CommonBase(kind), input(input) {}
 
-  // The result, computed first when `generate` is true and it has not been attempted.
-  // A computation that throws (no memory for a result, OpenCV refusing its input) is
-  // logged and leaves no result.
+  // The result, computed first when `generate` is true and no computation has completed.
+  // A computation that throws leaves no result and is not remembered: an allocation
+  // failure reaches the caller, any other exception (OpenCV refusing its input) is logged;
+  // either way the next request computes again.
   QZRef<Data> GetPrimaryData(bool generate) {
     {
       MutexLock lock(primaryDataMutex);
-      if (primaryData || !generate) return primaryData;
+      if (primaryData || primaryDataAttempted || !generate) return primaryData;
     }
     // The inputs are readied without this stage's lock, so they may ask their own inputs.
     PrepareInputData();
+    Discarded discarded;  // what a failed computation left, freed after the lock
     MutexLock lock(primaryDataMutex);
-    if (!primaryData && !primaryDataAttempted) ComputeOnce();
+    if (!primaryData && !primaryDataAttempted) ComputeOnce(discarded);
     return primaryData;
+  }
+
+  // Whether a computation has completed (with or without a result).
+  bool IsComputed() {
+    MutexLock lock(primaryDataMutex);
+    return primaryDataAttempted;
   }
 
   core::CImageData* GetResultAsImageData() override {
@@ -212,15 +223,23 @@ class DP_Template : public DP_CommonBase {
   bool resultViewReady ORVEX_GUARDED_BY(primaryDataMutex) = false;
 
  private:
+  // What a computation that threw had made so far.
+  struct Discarded {
+    QZRef<Data> data;
+    QZRef<QZMatrix> transform;
+  };
+
   // Runs the computation, counts it and its result's bytes.
-  void ComputeOnce() ORVEX_REQUIRES(primaryDataMutex) {
+  void ComputeOnce(Discarded& discarded) ORVEX_REQUIRES(primaryDataMutex) {
     const auto start = std::chrono::steady_clock::now();
     try {
       ComputePrimaryData();
     } catch (const std::exception& failure) {
-      primaryData.reset();
-      transformFromSource.reset();
+      discarded.data = std::move(primaryData);
+      discarded.transform = std::move(transformFromSource);
+      if (dynamic_cast<const std::bad_alloc*>(&failure) != nullptr) throw;
       QZLog::m_instance.WriteMessage(1, failure.what());
+      return;
     }
     primaryDataAttempted = true;
     CountComputation(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());

@@ -40,6 +40,7 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
 
   // An empty matrix.
   QZMatrix();
+  ~QZMatrix() override;
   // A rows x cols matrix of the OpenCV element type `type` (6 is CV_64FC1); when
   // `fill` is true every element is set to `fillValue`.
   QZMatrix(int rows, int cols, int type, int fillValue, bool fill);
