@@ -8,7 +8,7 @@
 // what else is thread-safe. The library's locks, outermost first (a thread holding one
 // only ever takes locks further down the list):
 //   1. a loader's mutex (registration and clean-up of tree groups);
-//   2. a tree group's mutex;
+//   2. a tree's counters mutex (shared by every group over that tree);
 //   3. parameter-node locks, a node before its ancestors;
 //   4. a table's mutex (under which new lazy results are built, taking only the locks below);
 //   5. data-wrap locks, a wrap before its parent and its extra inputs;

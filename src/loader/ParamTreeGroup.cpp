@@ -82,17 +82,38 @@ const ParamNodeArray& ParamTreeGroup::GetRegionNodes() const {
 
 bool ParamTreeGroup::AddSourceData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,
                                    const StageRequestMap& savedTypes) {
-  return AddSourceDataToGroups({this}, image, sourceImageArg1, sourceImageArg2, hashOut, savedTypes);
+  return AddToGroups({this}, image, false, sourceImageArg1, sourceImageArg2, hashOut, savedTypes);
+}
+
+bool ParamTreeGroup::AddSourceData(QZRef<QZMatrix>&& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,
+                                   const StageRequestMap& savedTypes) {
+  QZRef<QZMatrix> handedOver(std::move(image));
+  return AddToGroups({this}, handedOver, true, sourceImageArg1, sourceImageArg2, hashOut, savedTypes);
 }
 
 bool ParamTreeGroup::AddSourceDataToGroups(const std::vector<ParamTreeGroup*>& groups, QZRef<QZMatrix>& image,
                                            int sourceImageArg1, int sourceImageArg2, char* hashOut,
                                            const StageRequestMap& savedTypes) {
+  return AddToGroups(groups, image, false, sourceImageArg1, sourceImageArg2, hashOut, savedTypes);
+}
+
+bool ParamTreeGroup::AddSourceDataToGroups(const std::vector<ParamTreeGroup*>& groups, QZRef<QZMatrix>&& image,
+                                           int sourceImageArg1, int sourceImageArg2, char* hashOut,
+                                           const StageRequestMap& savedTypes) {
+  QZRef<QZMatrix> handedOver(std::move(image));
+  return AddToGroups(groups, handedOver, true, sourceImageArg1, sourceImageArg2, hashOut, savedTypes);
+}
+
+bool ParamTreeGroup::AddToGroups(const std::vector<ParamTreeGroup*>& groups, QZRef<QZMatrix>& image, bool handedOver,
+                                 int sourceImageArg1, int sourceImageArg2, char* hashOut,
+                                 const StageRequestMap& savedTypes) {
   for (ParamTreeGroup* group : groups) {
     if (group == nullptr || !group->m_tree || group->m_tree->GetRootNode() == nullptr) return false;
   }
   const std::string id = PN_SourceImage::HashIdOfImage(image);
   if (id.empty()) return false;
+  // The source result whose pixels were compared with the image (or made from it) already.
+  const DW_Base* checked = nullptr;
   // Undoes the groups before `added` when one refuses the image or runs out of memory.
   const auto undo = [&](size_t added) {
     for (size_t undone = 0; undone < added; ++undone) {
@@ -103,7 +124,8 @@ bool ParamTreeGroup::AddSourceDataToGroups(const std::vector<ParamTreeGroup*>& g
   for (size_t added = 0; added < groups.size(); ++added) {
     bool accepted = false;
     try {
-      accepted = groups[added]->AddHashedSourceData(image, id, sourceImageArg1, sourceImageArg2, savedTypes);
+      accepted = groups[added]->AddHashedSourceData(image, handedOver, id, sourceImageArg1, sourceImageArg2, savedTypes,
+                                                    &checked);
     } catch (...) {
       // The failing group lowered its counters again; what it entered goes as in a release.
       undo(added);
@@ -118,8 +140,9 @@ bool ParamTreeGroup::AddSourceDataToGroups(const std::vector<ParamTreeGroup*>& g
   return true;
 }
 
-bool ParamTreeGroup::AddHashedSourceData(QZRef<QZMatrix>& image, const std::string& id, int sourceImageArg1,
-                                         int sourceImageArg2, const StageRequestMap& savedTypes) {
+bool ParamTreeGroup::AddHashedSourceData(QZRef<QZMatrix>& image, bool handedOver, const std::string& id,
+                                         int sourceImageArg1, int sourceImageArg2, const StageRequestMap& savedTypes,
+                                         const DW_Base** checked) {
   // The root of every generated tree is its source node.
   auto* root = static_cast<PN_SourceImage*>(const_cast<ParameterNodeBase*>(m_tree->GetRootNode()));
   // The counters go up before the image is added: a release of the same image running
@@ -127,7 +150,7 @@ bool ParamTreeGroup::AddHashedSourceData(QZRef<QZMatrix>& image, const std::stri
   PlusSavedTypeCount(id, savedTypes);
   bool added = false;
   try {
-    added = root->AddHashedData(image, id, sourceImageArg1, sourceImageArg2);
+    added = root->AddHashedData(image, id, sourceImageArg1, sourceImageArg2, handedOver, checked);
   } catch (...) {
     MinusSavedTypeCount(id, savedTypes);
     throw;

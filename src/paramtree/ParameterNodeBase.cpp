@@ -118,7 +118,7 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
   QZRef<DW_Base> parentResult;
   QZRef<DW_Base> made;
   DataUnitManager::Leftovers leftovers;
-  std::vector<QZRef<DW_Base>> pins;  // ancestors' results pinned while they are held
+  ChainPins pins;  // ancestors' results pinned while they are held
   MutexLock lock(m_dataMutex);
   if (const QZRef<DW_Base>* own = m_dataMap.Find(key)) {
     result = *own;
@@ -132,7 +132,7 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
         CountRequest(RequestCounters::kAdopted);
         HoldAncestorsOf(key, *result, pins);
       } else {
-        pins.push_back(std::move(result));
+        pins.Add(std::move(result));  // another stage's result under the id: not this node's
       }
     }
     bool created = false;
@@ -178,26 +178,24 @@ void ParameterNodeBase::StoreNewResult(const std::string& key, const QZRef<DW_Ba
   }
 }
 
-void ParameterNodeBase::HoldAncestorsOf(const std::string& key, const DW_Base& result, std::vector<QZRef<DW_Base>>& pins) {
-  // Room for a pin per stage of the chain, so that no pin is dropped here when memory runs out.
-  pins.reserve(pins.size() + stages::kLastStage + 1);
-  QZRef<DW_Base> parent = result.GetParentPinned();
-  for (ParameterNodeBase* node = m_parent; node != nullptr && parent; node = node->m_parent) {
+void ParameterNodeBase::HoldAncestorsOf(const std::string& key, const DW_Base& result, ChainPins& pins) {
+  const DW_Base* child = &result;
+  for (ParameterNodeBase* node = m_parent; node != nullptr; node = node->m_parent) {
     // Whole-image nodes hold their results under the source image's id.
     const bool region = stages::IsRegionStage(static_cast<int>(node->m_stageType));
-    const bool held = node->HoldIfAbsent(region ? key : parent->SourceHashIdText(), parent);
-    QZRef<DW_Base> next = held ? parent->GetParentPinned() : QZRef<DW_Base>();
-    pins.push_back(std::move(parent));
-    parent = std::move(next);
+    QZRef<DW_Base> parent = node->HoldParentOf(region ? key : child->SourceHashIdText(), *child);
+    if (!parent) return;
+    child = parent.get();
+    pins.Add(std::move(parent));
   }
-  if (parent) pins.push_back(std::move(parent));
 }
 
-bool ParameterNodeBase::HoldIfAbsent(const std::string& key, const QZRef<DW_Base>& result) {
+QZRef<DW_Base> ParameterNodeBase::HoldParentOf(const std::string& key, const DW_Base& child) {
   MutexLock lock(m_dataMutex);
-  if (key.empty() || m_dataMap.Find(key) != nullptr) return false;
-  StoreResult(key, result);
-  return true;
+  if (key.empty() || m_dataMap.Find(key) != nullptr) return QZRef<DW_Base>();
+  QZRef<DW_Base> parent = child.GetParentPinned();
+  if (parent) StoreResult(key, parent);
+  return parent;
 }
 
 QZRef<DW_Base> ParameterNodeBase::AddNonexistentData(const std::string& key, QZRef<DW_Base> data) {

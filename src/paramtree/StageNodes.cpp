@@ -25,6 +25,7 @@ bool SamePixels(const QZMatrix& a, const QZMatrix& b) {
   const cv::Mat& x = a.GetMat();
   const cv::Mat& y = b.GetMat();
   if (x.rows != y.rows || x.cols != y.cols || x.type() != y.type()) return false;
+  if (x.data == y.data && x.step == y.step) return true;  // the very same pixels
   const size_t rowBytes = x.cols * x.elemSize();
   for (int r = 0; r < x.rows; ++r)
     if (std::memcmp(x.ptr(r), y.ptr(r), rowBytes) != 0) return false;
@@ -77,12 +78,13 @@ bool PN_SourceImage::IsKnown(const std::string& id) {
 }
 
 bool PN_SourceImage::AddHashedData(QZRef<QZMatrix>& image, const std::string& id, int sourceImageArg1,
-                                   int sourceImageArg2) {
+                                   int sourceImageArg2, bool handedOver, const DW_Base** checked) {
   // A new source result keeps pixels of its own, copied before any lock is taken: the
   // host may refill its matrix with the next frame, and nothing cached under this id may
-  // change with it.
+  // change with it. A matrix handed over that shares its pixels with nobody is its own.
   QZRef<QZMatrix> ownPixels;
-  if (!IsKnown(id)) ownPixels.reset(image->CopyOwnPixels());
+  if (handedOver && image->GetRefCount() == 1 && image->HoldsItsPixelsAlone()) ownPixels = image;
+  else if (!IsKnown(id)) ownPixels.reset(image->CopyOwnPixels());
   // Handles declared before the lock: what they drop is freed after it.
   QZRef<DW_Base> made;
   QZRef<DW_Base> result;
@@ -108,7 +110,8 @@ bool PN_SourceImage::AddHashedData(QZRef<QZMatrix>& image, const std::string& id
   if (!created) {
     // An equal id with other pixels is a hash collision: never hand out another image's results.
     const auto* source = static_cast<const DW_SourceImage*>(result.get());
-    if (!IsSourceOf(result, *image)) return false;
+    const bool compared = checked != nullptr && *checked == result.get();
+    if (!compared && !IsSourceOf(result, *image)) return false;
     if (source->GetSourceImageArg1() != sourceImageArg1 || source->GetSourceImageArg2() != sourceImageArg2) {
       // Results made with other size limits would be handed out as if made with these.
       QZLog::m_instance.WriteMessage(1, "PN_SourceImage::AddData: refused, the image was added before with other "
@@ -117,6 +120,7 @@ bool PN_SourceImage::AddHashedData(QZRef<QZMatrix>& image, const std::string& id
     }
   }
   if (own == nullptr) StoreNewResult(id, result, created);
+  if (checked != nullptr) *checked = result.get();
   CountRequest(own != nullptr ? RequestCounters::kOwn : created ? RequestCounters::kCreated : RequestCounters::kAdopted);
   return true;
 }
@@ -131,7 +135,7 @@ bool PN_ROIColourImage::AddData(DW_CandidateROIs* regions, const QZ_Quad& quad, 
     QZRef<DW_Base> made;
     QZRef<DW_Base> result;
     DataUnitManager::Leftovers leftovers;
-    std::vector<QZRef<DW_Base>> pins;
+    ChainPins pins;
     const auto make = [&] {
       made.reset(new DW_ROIColourImage(regions, quad));
       return made;

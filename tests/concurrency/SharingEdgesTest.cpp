@@ -296,5 +296,37 @@ TEST_F(SharingEdges, RefillingTheHostsMatrixWithTheNextFrameChangesNoCachedResul
   Release(*group, idB, keep);
 }
 
+// The matrix a group's source result keeps for an image.
+const QZMatrix* KeptMatrix(const ParamTreeGroup& group, const std::string& id) {
+  tav::CDataUnit* unit = nullptr;
+  EXPECT_EQ(group.GetDataUnit(id.c_str(), &unit), 0);
+  const auto* source = dynamic_cast<const DW_SourceImage*>(unit);
+  return source != nullptr ? source->GetSourceImage().get() : nullptr;
+}
+
+TEST_F(SharingEdges, AMatrixHandedOverIsKeptAsItIsUnlessItsPixelsAreShared) {
+  QZRef<ParamTreeGroup> group = Register("", &m_parameters);
+  const StageRequestMap keep = EveryStage();
+  const cv::Mat page = testing::DrawBarPage(cv::Size(160, 120));
+
+  QZRef<QZMatrix> own(new QZMatrix(page.clone()));
+  const QZMatrix* ownAddress = own.get();
+  char id[kHashIdBufferSize] = "";
+  ASSERT_TRUE(group->AddSourceData(std::move(own), 0, 0, id, keep));
+  EXPECT_FALSE(own);
+  EXPECT_EQ(KeptMatrix(*group, id), ownAddress) << "nobody else had the pixels: no copy";
+  Release(*group, id, keep);
+
+  // The caller still has a cv::Mat of the pixels (it may write them): the library copies.
+  cv::Mat callers = page.clone();
+  QZRef<QZMatrix> shared(new QZMatrix(callers));
+  const QZMatrix* sharedAddress = shared.get();
+  ASSERT_TRUE(group->AddSourceData(std::move(shared), 0, 0, id, keep));
+  ASSERT_NE(KeptMatrix(*group, id), nullptr);
+  EXPECT_NE(KeptMatrix(*group, id), sharedAddress);
+  EXPECT_NE(KeptMatrix(*group, id)->GetMat().data, callers.data);
+  Release(*group, id, keep);
+}
+
 }  // namespace
 }  // namespace orvex

@@ -61,12 +61,19 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
   // new to the process is kept as a copy, so nothing cached under an id ever changes.
   bool AddSourceData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,
                      const StageRequestMap& savedTypes);
+  // The same for a matrix the caller hands over (std::move): when nothing else shares its
+  // pixels, the library keeps it as it is instead of a copy.
+  bool AddSourceData(QZRef<QZMatrix>&& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,
+                     const StageRequestMap& savedTypes);
   // AddSourceData on several groups with one hash of the image: the image is hashed
   // once per call (never an id remembered from an earlier call, so a host may refill one
   // matrix with the next frame), and the groups that share its result skip the pixel
   // comparison. All or nothing: when a group refuses the image, the groups before it are
   // released again and the call answers false.
   static bool AddSourceDataToGroups(const std::vector<ParamTreeGroup*>& groups, QZRef<QZMatrix>& image,
+                                    int sourceImageArg1, int sourceImageArg2, char* hashOut,
+                                    const StageRequestMap& savedTypes);
+  static bool AddSourceDataToGroups(const std::vector<ParamTreeGroup*>& groups, QZRef<QZMatrix>&& image,
                                     int sourceImageArg1, int sourceImageArg2, char* hashOut,
                                     const StageRequestMap& savedTypes);
   // Adds every candidate region that the tree's candidate-regions nodes find in the
@@ -88,9 +95,12 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
   static bool TransIntToDataUnitStageType(int value, tav::DataUnitStageType& stage);
 
  private:
+  // AddSourceDataToGroups, the matrix handed over or not.
+  static bool AddToGroups(const std::vector<ParamTreeGroup*>& groups, QZRef<QZMatrix>& image, bool handedOver,
+                          int sourceImageArg1, int sourceImageArg2, char* hashOut, const StageRequestMap& savedTypes);
   // AddSourceData for an image whose id is known.
-  bool AddHashedSourceData(QZRef<QZMatrix>& image, const std::string& id, int sourceImageArg1, int sourceImageArg2,
-                           const StageRequestMap& savedTypes);
+  bool AddHashedSourceData(QZRef<QZMatrix>& image, bool handedOver, const std::string& id, int sourceImageArg1,
+                           int sourceImageArg2, const StageRequestMap& savedTypes, const DW_Base** checked);
 
   QZRef<QZParameterTree> m_tree;
   // The tree's counters; a group without tree counts with counters of its own.

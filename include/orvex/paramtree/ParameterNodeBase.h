@@ -13,14 +13,17 @@
 
 #include <orvex/datawrap/DW_Base.h>
 #include <orvex/foundation/Export.h>
+#include <orvex/foundation/Mutex.h>
 #include <orvex/foundation/PointerLists.h>
 #include <orvex/foundation/QZRef.h>
 #include <orvex/foundation/ThreadAnnotations.h>
 #include <orvex/paramtree/NodeResultStore.h>
 #include <orvex/paramtree/RequestCounters.h>
+#include <orvex/stages/StageRow.h>
 #include <orvex/tav/Interfaces.h>
 
-#include <orvex/foundation/Mutex.h>
+#include <array>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -97,16 +100,25 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   // The same for a result just found or entered in the table (`created`: entered for this
   // node); when keeping it fails, the table learns that no node holds a result it entered.
   void StoreNewResult(const std::string& key, const QZRef<DW_Base>& result, bool created) ORVEX_REQUIRES(m_dataMutex);
+  // Results of a chain pinned while nodes take them up, released by the caller after its
+  // locks; room for a whole chain, so taking a pin never allocates.
+  class ChainPins {
+   public:
+    void Add(QZRef<DW_Base>&& pin) noexcept { m_pins[m_count++] = std::move(pin); }
+
+   private:
+    std::array<QZRef<DW_Base>, stages::kLastStage + 1> m_pins;
+    std::size_t m_count = 0;
+  };
   // For a result this node adopted (`key` its data key): makes the ancestor nodes hold
   // the results it stands on (its parent, the parent's parent, ...) up to the first that
   // holds a result for that input already. So a tree holds the whole chain of every
   // result it holds, and the parents of what a group counts live while it counts them,
-  // whichever group made them. The pins taken go to `pins`, released by the caller
-  // after its locks. Called under this node's lock (ancestor locks come after it).
-  void HoldAncestorsOf(const std::string& key, const DW_Base& result, std::vector<QZRef<DW_Base>>& pins)
-      ORVEX_REQUIRES(m_dataMutex);
-  // Keeps `result` under `key` unless the node holds a result for `key`; whether it did.
-  bool HoldIfAbsent(const std::string& key, const QZRef<DW_Base>& result);
+  // whichever group made them. Called under this node's lock (ancestor locks come after).
+  void HoldAncestorsOf(const std::string& key, const DW_Base& result, ChainPins& pins) ORVEX_REQUIRES(m_dataMutex);
+  // Unless the node holds a result for `key`: keeps `child`'s parent result under `key`
+  // and returns it pinned; otherwise (or without a parent) an empty handle.
+  QZRef<DW_Base> HoldParentOf(const std::string& key, const DW_Base& child);
 
   // Whether the stage makes its results from its parent's (false for the nodes whose
   // results are handed in from outside).

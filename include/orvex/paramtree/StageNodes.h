@@ -165,8 +165,13 @@ class ORVEX_EXPORT PN_SourceImage : public QZDelayObj<DW_SourceImage, PN_NoneNod
   // image would be refused for its size or id.
   static std::string HashIdOfImage(QZRef<QZMatrix>& image);
   // AddData for an image whose id HashIdOfImage gave already. A new result keeps a copy
-  // of the pixels: the caller may refill its matrix afterwards.
-  bool AddHashedData(QZRef<QZMatrix>& image, const std::string& id, int sourceImageArg1, int sourceImageArg2);
+  // of the pixels, since the caller may refill its matrix afterwards; when the caller
+  // hands the matrix over (`handedOver`) and nothing else shares its pixels, the result
+  // keeps the matrix itself.
+  // `checked` is a result already compared with these pixels (null: none); on success it
+  // is this node's result, so a caller adding one image to several trees compares once.
+  bool AddHashedData(QZRef<QZMatrix>& image, const std::string& id, int sourceImageArg1, int sourceImageArg2,
+                     bool handedOver = false, const DW_Base** checked = nullptr);
 
  private:
   // Whether this node or the table has a result under the image id.

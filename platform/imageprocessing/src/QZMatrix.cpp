@@ -222,6 +222,10 @@ QZMatrix::QZMatrix(int rows, int cols, int type, int fillValue, bool fill) : m_m
 
 QZMatrix::QZMatrix(const cv::Mat& mat) : m_mat(mat) {}
 
+bool QZMatrix::HoldsItsPixelsAlone() const {
+  return m_mat.u != nullptr && CV_XADD(&m_mat.u->refcount, 0) == 1;
+}
+
 QZMatrix::~QZMatrix() { ExpectNoLibraryLockHeld("a matrix is freed"); }
 
 QZMatrix* QZMatrix::CopyOwnPixels() const {

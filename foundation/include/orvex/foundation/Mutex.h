@@ -1,7 +1,8 @@
 // The library's mutex: a std::mutex that clang's thread-safety analysis knows as a
 // capability (so ORVEX_GUARDED_BY, ORVEX_REQUIRES and the lock order are checked with
 // any standard library), and that in checking builds (ORVEX_CHECK_HELD_LOCKS, set for the
-// sanitizer builds) counts the library locks each thread holds. The counted objects that
+// sanitizer builds, and for a host only together with the libraries it links) counts the
+// library locks each thread holds. The counted objects that
 // matter (results, stage objects, matrices, nodes, trees, groups) assert in their
 // destructor that the count is 0: nothing is freed while a library lock is held. Two
 // exceptions: the blocks of pointer lists are plain storage and may go anywhere; and
@@ -62,19 +63,23 @@ class ORVEX_CAPABILITY("mutex") Mutex {
  protected:
   // A mutex left out of the per-thread count (the outermost lock).
   struct Uncounted {};
+#ifdef ORVEX_CHECK_HELD_LOCKS
   explicit Mutex(Uncounted) : m_counted(false) {}
+#else
+  explicit Mutex(Uncounted) {}
+#endif
 
  private:
-  void Count(int change) noexcept {
 #ifdef ORVEX_CHECK_HELD_LOCKS
+  void Count(int change) noexcept {
     if (m_counted) HeldLibraryLocks() += change;
-#else
-    (void)change;
-#endif
   }
+  bool m_counted = true;
+#else
+  void Count(int) noexcept {}
+#endif
 
   std::mutex m_mutex;
-  bool m_counted = true;
 };
 
 // The outermost lock of the library (a loader's): not counted, since building and

@@ -50,6 +50,9 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
   // A new, uncounted matrix with a copy of these pixels (in one continuous block) and
   // this hash id: pixels of its own, which nobody else can change.
   QZMatrix* CopyOwnPixels() const;
+  // Whether no other matrix or cv::Mat shares these pixels (and they are not a caller's
+  // buffer that OpenCV does not own).
+  bool HoldsItsPixelsAlone() const;
 
   cv::Mat& GetMat() { return m_mat; }
   const cv::Mat& GetMat() const { return m_mat; }
