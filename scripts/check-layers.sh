@@ -6,6 +6,7 @@
 #  then libOrvexStagecache, subsystem by subsystem (include/orvex/<name> and src/<name>):
 #    3 tav  4 hashing  5 modes  6 stages  7 datawrap  8 paramtree  9 loader
 #   10 api: the C functions and the host header (include/*.h, src/api)
+#   11 hostkit: libOrvexHostKit, what hosts share above the library (hostkit/)
 # A file may include headers of its own layer and of the layers below it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,7 +16,7 @@ layer_of_folder() {
   case "$1" in
     foundation) echo 0 ;; core) echo 1 ;; improc) echo 2 ;;
     tav) echo 3 ;; hashing) echo 4 ;; modes) echo 5 ;; stages) echo 6 ;;
-    datawrap) echo 7 ;; paramtree) echo 8 ;; loader) echo 9 ;; api) echo 10 ;;
+    datawrap) echo 7 ;; paramtree) echo 8 ;; loader) echo 9 ;; api) echo 10 ;; hostkit) echo 11 ;;
     *) echo "" ;;
   esac
 }
@@ -28,6 +29,7 @@ layer_of_file() {
     include/*) echo 10 ;;
     platform/core/*) echo 1 ;;
     platform/imageprocessing/*) echo 2 ;;
+    hostkit/*) echo 11 ;;
     src/*/*) layer_of_folder "$(echo "$1" | cut -d/ -f2)" ;;
     *) echo "" ;;
   esac
@@ -63,7 +65,7 @@ while IFS= read -r file; do
       violations=$((violations + 1))
     fi
   done < <(grep -E '^[[:space:]]*#[[:space:]]*include' "$file" || true)
-done < <(git ls-files 'foundation/*' 'include/*' 'src/*' 'platform/*' | grep -E '\.(h|hpp|c|cpp)$')
+done < <(git ls-files 'foundation/*' 'include/*' 'src/*' 'platform/*' 'hostkit/*' | grep -E '\.(h|hpp|c|cpp)$')
 
 if [ "$violations" -gt 0 ]; then
   echo "$violations include(s) run from a lower layer to a higher one"

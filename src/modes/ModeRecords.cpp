@@ -1,6 +1,8 @@
 // Canonical texts of the mode records.
 #include <orvex/modes/ModeRecords.h>
 
+#include <orvex/modes/ModeLiterals.h>
+
 #include <charconv>
 #include <cstddef>
 
@@ -8,65 +10,18 @@ namespace orvex {
 
 namespace {
 
-struct LiteralEntry {
-  int32_t value;
-  const char* text;
-};
-
-template <size_t N>
-const char* LiteralOf(const LiteralEntry (&table)[N], int32_t value) {
-  for (const LiteralEntry& entry : table)
-    if (entry.value == value) return entry.text;
-  return nullptr;
-}
-
-constexpr LiteralEntry kColourConversionLiterals[] = {
-    {CICM_SKIP, "[CICM_SKIP]"}, {CICM_GENERAL, "[CICM_GENERAL]"}, {CICM_HSV, "[CICM_HSV]"}, {CICM_REV, "[CICM_REV]"}};
-constexpr LiteralEntry kChannelLiterals[] = {
-    {QZVP_H_CHANNEL, "[QZVP_H_CHANNEL]"}, {QZVP_S_CHANNEL, "[QZVP_S_CHANNEL]"}, {QZVP_V_CHANNEL, "[QZVP_V_CHANNEL]"}};
-constexpr LiteralEntry kGrayscaleTransformationLiterals[] = {{GTM_SKIP, "[GTM_SKIP]"},
-                                                        {GTM_INVERTED, "[GTM_INVERTED]"},
-                                                        {GTM_ORIGINAL, "[GTM_ORIGINAL]"},
-                                                        {GTM_AUTO, "[GTM_AUTO]"},
-                                                        {GTM_REV, "[GTM_REV]"}};
-constexpr LiteralEntry kRegionPredetectionLiterals[] = {{RPM_SKIP, "[RPM_SKIP]"},
-                                                   {RPM_AUTO, "[RPM_AUTO]"},
-                                                   {RPM_GENERAL, "[RPM_GENERAL]"},
-                                                   {RPM_GENERAL_RGB_CONTRAST, "[RPM_GENERAL_RGB_CONTRAST]"},
-                                                   {RPM_GENERAL_GRAY_CONTRAST, "[RPM_GENERAL_GRAY_CONTRAST]"},
-                                                   {RPM_GENERAL_HSV_CONTRAST, "[RPM_GENERAL_HSV_CONTRAST]"},
-                                                   {RPM_MANUAL_SPECIFICATION, "[RPM_MANUAL_SPECIFICATION]"},
-                                                   {RPM_REV, "[RPM_REV]"}};
-constexpr LiteralEntry kGrayscaleEnhancementLiterals[] = {{GEM_SKIP, "[GEM_SKIP]"},
-                                                     {GEM_AUTO, "[GEM_AUTO]"},
-                                                     {GEM_GENERAL, "[GEM_GENERAL]"},
-                                                     {GEM_GRAY_EQUALIZE, "[GEM_GRAY_EQUALIZE]"},
-                                                     {GEM_GRAY_SMOOTH, "[GEM_GRAY_SMOOTH]"},
-                                                     {GEM_SHARPEN_SMOOTH, "[GEM_SHARPEN_SMOOTH]"},
-                                                     {GEM_REV, "[GEM_REV]"}};
-constexpr LiteralEntry kBinarizationLiterals[] = {{BM_SKIP, "[BM_SKIP]"},
-                                             {BM_AUTO, "[BM_AUTO]"},
-                                             {BM_LOCAL_BLOCK, "[BM_LOCAL_BLOCK]"},
-                                             {BM_THRESHOLD, "[BM_THRESHOLD]"},
-                                             {BM_REV, "[BM_REV]"}};
-constexpr LiteralEntry kTextureDetectionLiterals[] = {{TDM_SKIP, "[TDM_SKIP]"},
-                                                 {TDM_AUTO, "[TDM_AUTO]"},
-                                                 {TDM_GENERAL_WIDTH_CONCENTRATION, "[TDM_GENERAL_WIDTH_CONCENTRATION]"},
-                                                 {TDM_REV, "[TDM_REV]"}};
-constexpr LiteralEntry kTextFilterLiterals[] = {
-    {TFM_SKIP, "[TFM_SKIP]"}, {TFM_AUTO, "[TFM_AUTO]"}, {TFM_GENERAL_CONTOUR, "[TFM_GENERAL_CONTOUR]"}, {TFM_REV, "[TFM_REV]"}};
-constexpr LiteralEntry kLineExtractionLiterals[] = {
-    {LEM_GENERAL, "[LEM_GENERAL]"}, {LEM_MARGIN_BASED, "[LEM_MARGIN_BASED]"}, {LEM_SKIP, "[LEM_SKIP]"}};
-
 // Builds a canonical text piece by piece.
 class CanonicalText {
  public:
   explicit CanonicalText(size_t expectedSize) { m_text.reserve(expectedSize); }
 
-  // The literal of `value` in `table`; a value without a literal adds nothing.
-  template <size_t N>
-  CanonicalText& Literal(const LiteralEntry (&table)[N], int32_t value) {
-    if (const char* text = LiteralOf(table, value)) m_text += text;
+  // The literal of `value` among `literals`, in brackets; a value without a literal adds nothing.
+  CanonicalText& Literal(const ModeLiteralList& literals, int32_t value) {
+    if (const char* name = literals.NameOf(value)) {
+      m_text += '[';
+      m_text += name;
+      m_text += ']';
+    }
     return *this;
   }
   CanonicalText& Number(int32_t value) {
@@ -107,8 +62,8 @@ class CanonicalText {
 
 std::string QZVP_ColourConversionModeStruct::ToString() const {
   return CanonicalText(64)
-      .Literal(kColourConversionLiterals, mode)
-      .Literal(kChannelLiterals, channel)
+      .Literal(ModeLiteralsOf<QZVP_ColourConversionModeStruct>(), mode)
+      .Literal(ChannelLiterals(), channel)
       .BracketedNumber(intArg1)
       .BracketedNumber(intArg2)
       .BracketedNumber(intArg3)
@@ -119,19 +74,19 @@ std::string QZVP_ColourConversionModeStruct::ToString() const {
 
 std::string QZVP_GrayscaleTransformationModeStruct::ToString() const {
   return CanonicalText(32)
-      .Literal(kGrayscaleTransformationLiterals, mode)
+      .Literal(ModeLiteralsOf<QZVP_GrayscaleTransformationModeStruct>(), mode)
       .BracketedText(textArg1)
       .BracketedText(textArg2)
       .Take();
 }
 
 std::string QZVP_LineExtractionModeStruct::ToString() const {
-  return CanonicalText(32).Literal(kLineExtractionLiterals, mode).BracketedText(textArg1).BracketedText(textArg2).Take();
+  return CanonicalText(32).Literal(ModeLiteralsOf<QZVP_LineExtractionModeStruct>(), mode).BracketedText(textArg1).BracketedText(textArg2).Take();
 }
 
 std::string QZVP_GrayscaleEnhancementModeStruct::ToString() const {
   return CanonicalText(64)
-      .Literal(kGrayscaleEnhancementLiterals, mode)
+      .Literal(ModeLiteralsOf<QZVP_GrayscaleEnhancementModeStruct>(), mode)
       .BracketedNumber(intArg2)
       .BracketedNumber(intArg3)
       .BracketedNumber(intArg4)
@@ -143,7 +98,7 @@ std::string QZVP_GrayscaleEnhancementModeStruct::ToString() const {
 
 std::string QZVP_BinarizationModeStruct::ToString() const {
   CanonicalText text(80);
-  text.Literal(kBinarizationLiterals, mode);
+  text.Literal(ModeLiteralsOf<QZVP_BinarizationModeStruct>(), mode);
   for (int32_t value : {intArg1, intArg2, intArg3, intArg4, intArg5, intArg6, intArg7, intArg8, intArg9, intArg10})
     text.BracketedNumber(value);
   return text.BracketedText(textArg1).BracketedText(textArg2).Take();
@@ -151,7 +106,7 @@ std::string QZVP_BinarizationModeStruct::ToString() const {
 
 std::string QZVP_TextureDetectionModeStruct::ToString() const {
   return CanonicalText(48)
-      .Literal(kTextureDetectionLiterals, mode)
+      .Literal(ModeLiteralsOf<QZVP_TextureDetectionModeStruct>(), mode)
       .BracketedNumber(intArg1)
       .BracketedText(textArg1)
       .BracketedText(textArg2)
@@ -160,7 +115,7 @@ std::string QZVP_TextureDetectionModeStruct::ToString() const {
 
 std::string QZVP_TextFilterModeStruct::ToString() const {
   return CanonicalText(48)
-      .Literal(kTextFilterLiterals, mode)
+      .Literal(ModeLiteralsOf<QZVP_TextFilterModeStruct>(), mode)
       .BracketedNumber(intArg1)
       .BracketedNumber(intArg2)
       .BracketedNumber(intArg3)
@@ -173,7 +128,7 @@ std::string QZVP_RegionPredetectionModeStruct::ToString() const {
   const size_t listNumbers = 5 * relativeRegions.size() + 3 * foreAndBackgroundColours.size() +
                              2 * (rangeList1.size() + rangeList2.size() + rangeList3.size());
   CanonicalText text(96 + 11 * listNumbers + textArg1.size() + textArg2.size() + textArg3.size());
-  text.Literal(kRegionPredetectionLiterals, mode).BracketedNumber(intArg1).BracketedNumber(intArg2).BracketedNumber(intArg3);
+  text.Literal(ModeLiteralsOf<QZVP_RegionPredetectionModeStruct>(), mode).BracketedNumber(intArg1).BracketedNumber(intArg2).BracketedNumber(intArg3);
   // List numbers run together with no brackets or separators.
   for (const RelativeBarcodeRegion& r : relativeRegions)
     text.Number(r.left).Number(r.top).Number(r.right).Number(r.regionMeasuredByPercentage).Number(r.bottom);

@@ -61,7 +61,7 @@ bool PN_SourceImage::AddData(QZRef<QZMatrix>& image, int sourceImageArg1, int so
 
 std::string PN_SourceImage::HashIdOfImage(QZRef<QZMatrix>& image) {
   if (!image) return std::string();
-  if (std::min(image->GetMat().rows, image->GetMat().cols) < 8) return std::string();
+  if (std::min(image->GetMat().rows, image->GetMat().cols) < kSmallestImageSide) return std::string();
   CalcQZMatrixHashID(*image);
   std::string id = image->GetHashID();
   if (id.size() > kHashIdBufferSize - 1) id.clear();

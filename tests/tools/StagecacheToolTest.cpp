@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -101,6 +103,16 @@ class StagecacheTool : public ::testing::Test {
     return path;
   }
 
+  // The built-in standard set under another name, to be changed by a test.
+  nlohmann::json StandardSet(const std::string& name) {
+    nlohmann::json set = nlohmann::json::parse(Tool("--print-default-params").out)["parameterSets"][0];
+    set["name"] = name;
+    return set;
+  }
+  fs::path WriteSets(const std::string& file, const std::vector<nlohmann::json>& sets) {
+    return Write(file, nlohmann::json{{"parameterSets", sets}}.dump());
+  }
+
   // A folder of drawn pages of different sizes, one of them twice, and a broken file.
   fs::path DrawnFolder(int pages) {
     const fs::path folder = m_dir / "pages";
@@ -132,25 +144,41 @@ TEST_F(StagecacheTool, DefaultRunReportsEveryStageSharesResultsAndWritesAComplet
   EXPECT_GT(summary["totals"]["reused"].get<int>(), 0);  // the two built-in sets overlap
   EXPECT_GT(summary["totals"]["computed"].get<int>(), 0);
   ASSERT_EQ(summary["images"].size(), 1u);
-  EXPECT_GT(summary["images"][0]["regions"].get<int>(), 0);
-  EXPECT_GT(summary["images"][0]["lineSegments"].get<int>(), 0);
+  ASSERT_EQ(summary["sets"], nlohmann::json({"standard", "fine"}));
+  const nlohmann::json& image = summary["images"][0];
+  ASSERT_EQ(image["sets"].size(), 2u);
+  for (const nlohmann::json& set : image["sets"]) {
+    EXPECT_GT(set["regions"].size(), 0u) << set["name"];
+    EXPECT_GT(set["lineSegments"].size(), 0u) << set["name"];
+  }
+  // The sets are told apart: the fine set finds more segments than the standard one.
+  EXPECT_GT(image["sets"][1]["lineSegments"].size(), image["sets"][0]["lineSegments"].size());
 
-  const std::string html = ReadFile(out / "index.html");
-  ASSERT_FALSE(html.empty());
-  EXPECT_NE(html.find("<svg"), std::string::npos);
+  // The front page links the image's page, which links its pictures; nothing else.
+  const std::string index = ReadFile(out / "index.html");
+  const std::string page = ReadFile(out / "images" / "1-built-in_scene.html");
+  ASSERT_FALSE(index.empty());
+  ASSERT_FALSE(page.empty());
+  EXPECT_NE(index.find("images/1-built-in_scene.html"), std::string::npos);
   int references = 0;
-  for (const std::string attribute : {"src=\"", "href=\""}) {
-    for (size_t at = html.find(attribute); at != std::string::npos; at = html.find(attribute, at + 1)) {
-      const size_t begin = at + attribute.size();
-      const std::string target = html.substr(begin, html.find('"', begin) - begin);
-      if (target.empty() || target[0] == '#') continue;                // a link within the page
-      if (target.rfind("http://www.w3.org", 0) == 0) continue;          // the SVG namespace, not a file
-      EXPECT_TRUE(fs::exists(out / target)) << target;
-      ++references;
+  for (const auto& [html, folder] : {std::make_pair(index, out), std::make_pair(page, out / "images")}) {
+    for (const std::string attribute : {"src=\"", "href=\""}) {
+      for (size_t at = html.find(attribute); at != std::string::npos; at = html.find(attribute, at + 1)) {
+        const size_t begin = at + attribute.size();
+        const std::string target = html.substr(begin, html.find('"', begin) - begin);
+        if (target.empty() || target[0] == '#') continue;                // a link within the page
+        if (target.rfind("http://www.w3.org", 0) == 0) continue;          // the SVG namespace, not a file
+        EXPECT_TRUE(fs::exists(folder / target)) << target;
+        ++references;
+      }
     }
+    EXPECT_EQ(html.find("https://"), std::string::npos);  // nothing from the network
   }
   EXPECT_GT(references, 20);
-  EXPECT_EQ(html.find("https://"), std::string::npos);  // nothing from the network
+  // Each set's overlay over the source, one group each, with its own counts.
+  EXPECT_EQ(Count(page, "data-set=\"standard\""), 2);  // in each of the two panels
+  EXPECT_EQ(Count(page, "<line "), 2 * static_cast<int>(image["sets"][0]["lineSegments"].size() + image["sets"][1]["lineSegments"].size()));
+  const std::string html = page;
   EXPECT_TRUE(fs::exists(out / "tree-1-standard.dot"));
   EXPECT_TRUE(fs::exists(out / "tree-2-fine.dot"));
 
@@ -165,7 +193,7 @@ TEST_F(StagecacheTool, DefaultRunReportsEveryStageSharesResultsAndWritesAComplet
   // Results that are no images are drawn too: regions, texture, contours and line segments.
   for (const std::string stage : {"8-", "18-", "22-", "23-"}) {
     int pictures = 0;
-    for (const auto& entry : fs::directory_iterator(out / "1-built-in_scene")) {
+    for (const auto& entry : fs::directory_iterator(out / "images" / "1-built-in_scene")) {
       if (entry.path().filename().string().rfind(stage, 0) != 0) continue;
       const cv::Mat picture = cv::imread(entry.path().string());
       ASSERT_FALSE(picture.empty()) << entry.path();
@@ -214,7 +242,29 @@ TEST_F(StagecacheTool, MalformedParameterFilesAreReportedWithTheirPlace) {
   const fs::path literal = Write("literal.json", R"({"parameterSets": [{"name": "x", "binarizationModes": [{"mode": "BM_FOO"}]}]})");
   run = Tool("--params " + literal.string());
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_NE(run.err.find("parameterSets[0].binarizationModes[0].mode: unknown literal 'BM_FOO'"), std::string::npos) << run.err;
+  // The file, the field, and the literals that would do.
+  EXPECT_NE(run.err.find(literal.string() + ": parameterSets[0].binarizationModes[0].mode: unknown literal 'BM_FOO'; one of "
+                         "BM_SKIP, BM_AUTO, BM_LOCAL_BLOCK, BM_THRESHOLD, BM_REV"), std::string::npos) << run.err;
+  EXPECT_EQ(Count(run.err, "\n"), 1) << "one line: " << run.err;
+
+  // A set whose tree would stop early: a list missing, only skips, or an unknown mode.
+  nlohmann::json missing = StandardSet("short");
+  missing.erase("lineExtractionModes");
+  run = Tool("--params " + WriteSets("missing.json", {missing}).string());
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("missing.json: parameterSets[0].lineExtractionModes: missing"), std::string::npos) << run.err;
+  nlohmann::json skips = StandardSet("skips");
+  skips["grayscaleEnhancementModes"] = {{{"mode", "GEM_SKIP"}}};
+  run = Tool("--params " + WriteSets("skips.json", {skips}).string());
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("parameterSets[0].grayscaleEnhancementModes: only skips: the tree would stop here"),
+            std::string::npos) << run.err;
+  nlohmann::json unknown = StandardSet("unknown");
+  unknown["regionPredetectionModes"][0]["mode"] = 12345;
+  run = Tool("--params " + WriteSets("unknown.json", {unknown}).string());
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("parameterSets[0].regionPredetectionModes[0].mode: 12345 is not a mode of this list; one of RPM_SKIP"),
+            std::string::npos) << run.err;
 
   const fs::path field = Write("field.json", R"({"parameterSets": [{"name": "x", "lineExtractionModes": [{"mode": 0, "intArg11": 3}]}]})");
   run = Tool("--params " + field.string());
@@ -250,7 +300,9 @@ TEST_F(StagecacheTool, HostileInputsAreRefusedWithTheirReasonAndTheRightExitCode
   }
 
   // A block size that would take all the memory: the field's path, exit 2.
-  const fs::path huge = Write("huge.json", R"({"parameterSets": [{"name": "x", "binarizationModes": [{"mode": "BM_LOCAL_BLOCK", "intArg1": 2147483647}]}]})");
+  nlohmann::json hugeSet = StandardSet("x");
+  hugeSet["binarizationModes"][0]["intArg1"] = 2147483647;
+  const fs::path huge = WriteSets("huge.json", {hugeSet});
   run = Tool("--params " + huge.string());
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.err.find("parameterSets[0].binarizationModes[0].intArg1: 2147483647 is out of range 0 .. 4095"),
@@ -261,7 +313,7 @@ TEST_F(StagecacheTool, HostileInputsAreRefusedWithTheirReasonAndTheRightExitCode
   ASSERT_TRUE(cv::imwrite(page.string(), orvex::testing::DrawBarPage(cv::Size(200, 150))));
   run = Tool("--quiet --max-pixels 10000 " + page.string());
   EXPECT_EQ(run.exitCode, 3);
-  EXPECT_NE(run.err.find("more pixels than the pixel limit"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("has 30000 pixels (200 x 150), more than the pixel limit of 10000"), std::string::npos) << run.err;
   EXPECT_EQ(Tool("--max-pixels 0").exitCode, 2);
   EXPECT_EQ(Tool("--max-pixels lots").exitCode, 2);
 
@@ -281,8 +333,7 @@ TEST_F(StagecacheTool, HostileInputsAreRefusedWithTheirReasonAndTheRightExitCode
 
 TEST_F(StagecacheTool, ReportFilesHaveUniqueShortEscapedNamesAndFailuresAreNamed) {
   const std::string longName(4096, 'n');
-  const fs::path params = Write("names.json", "{\"parameterSets\": [{\"name\": \"a b\"}, {\"name\": \"a_b\"}, {\"name\": \"q\\\"x\"}, "
-                                              "{\"name\": \"" + longName + "\"}]}");
+  const fs::path params = WriteSets("names.json", {StandardSet("a b"), StandardSet("a_b"), StandardSet("q\"x"), StandardSet(longName)});
   const fs::path out = m_dir / "report";
   ToolRun run = Tool("--quiet --params " + params.string() + " --out " + out.string());
   ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -304,16 +355,28 @@ TEST_F(StagecacheTool, ReportFilesHaveUniqueShortEscapedNamesAndFailuresAreNamed
   EXPECT_NE(run.err.find("cannot write " + (blocked / "index.html").string()), std::string::npos) << run.err;
 }
 
-TEST_F(StagecacheTool, BadOptionsGiveUsageAndPrintedDefaultsRunLikeTheBuiltInOnes) {
+TEST_F(StagecacheTool, BadOptionsSayWhatIsWrongInOneLineAndPrintedDefaultsRunLikeTheBuiltInOnes) {
   ToolRun run = Tool("--frobnicate");
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_NE(run.err.find("unknown option --frobnicate"), std::string::npos);
-  EXPECT_NE(run.err.find("usage: stagecache"), std::string::npos);
+  EXPECT_EQ(run.err, "stagecache: unknown option --frobnicate\nsee stagecache --help\n");
   EXPECT_EQ(Tool("--out").exitCode, 2);
+  // An option where a value belongs is a forgotten value, not a file named like an option.
+  const fs::path page = m_dir / "page.png";
+  ASSERT_TRUE(cv::imwrite(page.string(), orvex::testing::DrawBarPage(cv::Size(200, 150))));
+  run = Tool("--jsonl --quiet " + page.string());
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("--jsonl needs a value"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists("--quiet"));
+  // No images is said, and is no success.
+  fs::create_directories(m_dir / "empty");
+  run = Tool("--quiet " + (m_dir / "empty").string());
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_NE(run.err.find("no images"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
 
   run = Tool("--help");
   EXPECT_EQ(run.exitCode, 0);
-  for (const char* option : {"--params", "--print-default-params", "--json", "--out", "--quiet", "--help", "--jobs", "--shard", "--jsonl", "--max-pixels"})
+  for (const char* option : {"--params", "--print-default-params", "--json", "--out", "--pictures", "--quiet", "--help", "--jobs", "--shard", "--jsonl", "--max-pixels"})
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
 
   run = Tool("--print-default-params");
@@ -349,8 +412,10 @@ TEST_F(StagecacheTool, ResultsDoNotDependOnTheNumberOfJobs) {
   page.erase("image");
   copy.erase("image");
   EXPECT_EQ(page, copy);
-  EXPECT_FALSE(page["regions"].empty());
-  EXPECT_FALSE(page["lineSegments"].empty());
+  for (const nlohmann::json& set : page["sets"]) {
+    EXPECT_FALSE(set["regions"].empty()) << set["name"];
+    EXPECT_FALSE(set["lineSegments"].empty()) << set["name"];
+  }
   EXPECT_EQ(linesOfOne.at((folder / "broken.png").string())["skipped"].get<std::string>().rfind("is not a PNG or JPEG image", 0), 0u);
   // Progress names how many images are done, the rate and the time left.
   EXPECT_NE(three.err.find("[9/9]"), std::string::npos) << three.err;
@@ -381,6 +446,43 @@ TEST_F(StagecacheTool, ShardsOfAFolderTogetherGiveTheUnshardedResult) {
   EXPECT_EQ(Tool("--jobs 0").exitCode, 2);
 }
 
+TEST_F(StagecacheTool, ARunIntoAnEarlierReportLeavesNoStaleFilesAndPicturesGoToTheFirstImagesOnly) {
+  const fs::path folder = DrawnFolder(4);
+  const fs::path out = m_dir / "report";
+  fs::create_directories(out);
+  Write("report/notes.txt", "the user's own file");
+  ASSERT_EQ(Tool("--quiet --pictures all --out " + out.string() + " " + folder.string()).exitCode, 3);
+  const auto files = [&] {
+    std::set<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(out)) found.insert(fs::relative(entry.path(), out).string());
+    return found;
+  };
+  const std::set<std::string> all = files();
+  const auto pictures = [](const std::set<std::string>& names) {
+    return std::count_if(names.begin(), names.end(), [](const std::string& name) { return name.find(".png") != std::string::npos; });
+  };
+  EXPECT_GT(pictures(all), 100);
+
+  // The same folder, now for one page and its pictures only: the old pages and pictures go.
+  ASSERT_EQ(Tool("--quiet --pictures 0 --out " + out.string() + " " + (folder / "page-1.png").string()).exitCode, 0);
+  const std::set<std::string> after = files();
+  EXPECT_EQ(pictures(after), 0);
+  EXPECT_TRUE(after.count("notes.txt")) << "a file the report did not write stays";
+  EXPECT_TRUE(after.count("images/1-page-1_png.html"));
+  EXPECT_FALSE(after.count("images/1-page-0_png.html"));
+  EXPECT_FALSE(after.count("images/2-page-1_png.html"));
+  EXPECT_LT(after.size(), 12u);
+
+  // By default the first ten inputs get result pictures and drawn trees, the others not
+  // (the first input, broken.png, is skipped).
+  fs::remove_all(folder);
+  const fs::path many = DrawnFolder(11);
+  ASSERT_EQ(Tool("--quiet --out " + out.string() + " " + many.string()).exitCode, 3);
+  EXPECT_NE(ReadFile(out / "images/3-page-0_png.html").find("<div class=\"card"), std::string::npos);
+  EXPECT_EQ(ReadFile(out / "images/11-page-7_png.html").find("<div class=\"card"), std::string::npos);
+  EXPECT_NE(ReadFile(out / "images/11-page-7_png.html").find("--pictures"), std::string::npos);
+}
+
 TEST_F(StagecacheTool, TreesTooLargeToDrawLegiblyAreDrawnByStageAndSaySo) {
   // The built-in standard set with 12 binarizations and 3 colour conversions: 838 nodes.
   nlohmann::json sets = nlohmann::json::parse(Tool("--print-default-params").out);
@@ -409,7 +511,7 @@ TEST_F(StagecacheTool, TreesTooLargeToDrawLegiblyAreDrawnByStageAndSaySo) {
   for (const nlohmann::json& stage : summary["stages"]) nodes += stage["nodes"].get<int>();
   const int smallTrees = 23 + 32;  // the two built-in sets, drawn node by node
   ASSERT_GT(nodes - smallTrees, 300);
-  const std::string html = ReadFile(out / "index.html");
+  const std::string html = ReadFile(out / "images" / "1-page_png.html");
   EXPECT_NE(html.find("This tree has " + std::to_string(nodes - smallTrees) + " nodes, too many to draw legibly"),
             std::string::npos);
   EXPECT_EQ(Count(html, "class=\"node\""), smallTrees + 23);  // one box per stage for the big tree

@@ -2,6 +2,8 @@
 
 #include "Scene.h"
 
+#include <orvex/hostkit/ImageFiles.h>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -55,18 +57,13 @@ QZRef<QZMatrix> Load(const InputFile& input, std::string& reason) {
     return QZRef<QZMatrix>();
   }
   if (input.builtInScene) return QZRef<QZMatrix>(new QZMatrix(DrawDefaultScene()));
-  int error = 0;
-  QZRef<QZMatrix> image(QZMatrix::ReadQZMatrixFromFile(input.path.c_str(), &error, QZLM_COLOUR));
-  if (!image) {
-    reason = QZMatrix::ErrorText(error);
-  } else if (std::min(image->GetMat().rows, image->GetMat().cols) < 8) {
-    reason = "smaller than 8 x 8 pixels";
-    image = QZRef<QZMatrix>();
-  }
-  return image;
+  hostkit::ImageFile file;
+  if (!hostkit::ReadImageFile(input.path, &file, &reason)) return QZRef<QZMatrix>();
+  return hostkit::DecodeImageFile(file, &reason);
 }
 
-Outcome Work(GroupRegistry& registry, SameImageGate& gate, size_t index, const InputFile& input, const RunOptions& options) {
+Outcome Work(hostkit::SetGroups& sets, SameImageGate& gate, size_t index, const InputFile& input,
+             const BatchOptions& options) {
   Outcome outcome;
   outcome.index = index;
   outcome.name = input.path;
@@ -74,8 +71,13 @@ Outcome Work(GroupRegistry& registry, SameImageGate& gate, size_t index, const I
     QZRef<QZMatrix> image = Load(input, outcome.skipReason);
     if (!image) return outcome;
     const SameImageGate::Turn turn(gate, PN_SourceImage::HashIdOfImage(image));
-    outcome.view = ProcessImage(registry, index + 1, input.path, image, options);
-    outcome.processed = true;
+    RunOptions run = options.run;
+    run.pictures = index < options.pictureImages;
+    std::optional<ImageView> view = ProcessImage(sets, index + 1, input.path, std::move(image), run, &outcome.skipReason);
+    if (view) {
+      outcome.view = std::move(*view);
+      outcome.processed = true;
+    }
   } catch (const std::exception& error) {
     outcome.skipReason = std::string("failed: ") + error.what();
   }
@@ -84,7 +86,7 @@ Outcome Work(GroupRegistry& registry, SameImageGate& gate, size_t index, const I
 
 }  // namespace
 
-std::vector<Outcome> RunBatch(GroupRegistry& registry, const std::vector<InputFile>& inputs, const BatchOptions& options,
+std::vector<Outcome> RunBatch(hostkit::SetGroups& sets, const std::vector<InputFile>& inputs, const BatchOptions& options,
                               const OutcomeReady& ready) {
   std::vector<Outcome> outcomes(inputs.size());
   SameImageGate gate;
@@ -93,7 +95,7 @@ std::vector<Outcome> RunBatch(GroupRegistry& registry, const std::vector<InputFi
   size_t done = 0;
   auto worker = [&] {
     for (size_t i = next++; i < inputs.size(); i = next++) {
-      outcomes[i] = Work(registry, gate, i, inputs[i], options.run);
+      outcomes[i] = Work(sets, gate, i, inputs[i], options);
       std::lock_guard<std::mutex> lock(readyMutex);
       ready(outcomes[i], ++done);
     }

@@ -24,6 +24,7 @@ struct Outcome {
 struct BatchOptions {
   size_t jobs = 1;
   RunOptions run;
+  size_t pictureImages = 0;  // the first this many inputs get a picture of every result
 };
 
 // Called once per input as soon as it is done, one call at a time, with the number of
@@ -33,7 +34,7 @@ using OutcomeReady = std::function<void(const Outcome&, size_t done)>;
 // Reads and processes every input, `jobs` at a time; returns the outcomes in input order.
 // Images with equal pixels are never worked on at the same time, so each is computed
 // as it would be alone and the figures do not depend on the number of jobs.
-std::vector<Outcome> RunBatch(GroupRegistry& registry, const std::vector<InputFile>& inputs, const BatchOptions& options,
+std::vector<Outcome> RunBatch(orvex::hostkit::SetGroups& sets, const std::vector<InputFile>& inputs, const BatchOptions& options,
                               const OutcomeReady& ready);
 
 }  // namespace stagecache

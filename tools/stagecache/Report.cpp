@@ -2,10 +2,14 @@
 
 #include "TreeDrawing.h"
 
+#include <orvex/hostkit/ImageSummary.h>
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <map>
@@ -66,8 +70,6 @@ std::string Fixed(double value, int digits) {
 
 // Trees of more nodes are drawn by stage: one box per stage with its number of nodes.
 constexpr size_t kMostNodesDrawn = 300;
-// Images after this many get their overlay in the page, not their trees and cards.
-constexpr size_t kMostImagesDetailed = 50;
 
 const char kOwnColour[] = "#2f6fd0";
 const char kSharedColour[] = "#f08c00";
@@ -197,6 +199,177 @@ std::string SummaryTable(const Summary& summary) {
   return html.str();
 }
 
+
+const char kRegionCss[] = "#28c828";
+const char kLineCss[] = "#e61e1e";
+const char kManifest[] = "stagecache-report.files";
+
+// The style of every page of the report.
+const char kStyle[] =
+    "body{font-family:sans-serif;margin:24px;color:#222}table{border-collapse:collapse;margin:12px 0}"
+    "td,th{border:1px solid #ccc;padding:3px 8px;text-align:right}td:first-child,th:first-child{text-align:left}"
+    "td.name{text-align:left}"
+    ".legend span{display:inline-block;width:12px;height:12px;border-radius:3px;margin:0 4px 0 12px}"
+    ".tree-row{display:flex;gap:16px;align-items:flex-start;margin-bottom:16px}"
+    ".tree-box{overflow:auto;max-width:calc(100% - 380px);max-height:80vh;border:1px solid #ddd;padding:4px}"
+    ".tree-box svg a:hover polygon,.tree-box svg a:hover path{stroke:#000;stroke-width:2}"
+    ".details{width:360px;position:sticky;top:8px;font-size:12px}.details .card{display:none}"
+    ".details .card:target{display:block}.details:has(.card:target) .hint{display:none}.hint{color:#777}"
+    ".card{border:1px solid #ddd;padding:8px;background:#fafafa}.card.shared{border-color:#f08c00}"
+    ".card dl{margin:6px 0}.card dt{color:#777;margin-top:4px}.card dd{margin:0;word-break:break-all}"
+    ".card pre{white-space:pre-wrap;margin:0;font-size:11px}"
+    ".card img{max-width:160px;max-height:120px;margin:2px;border:1px solid #eee}"
+    ".panels{display:flex;gap:12px;flex-wrap:wrap}.panel{flex:1;min-width:320px;max-width:900px}"
+    ".panel svg{width:100%;height:auto;border:1px solid #ddd}.panel .set{display:none}"
+    ".panel[data-set] .set{display:none}.controls{margin:8px 0}";
+
+// Shows one set's overlay per panel; the second panel appears for a side-by-side view.
+const char kOverlayScript[] =
+    "<script>function showSet(panel,set){var p=document.getElementById(panel);"
+    "p.querySelectorAll('.set').forEach(function(g){g.style.display=g.dataset.set===set?'inline':'none';});"
+    "p.querySelector('.caption').textContent=set;}"
+    "function sideBySide(on){document.getElementById('p2').style.display=on?'block':'none';}</script>";
+
+std::string Coordinate(float value) { return Fixed(value, 1); }
+
+// One set's regions (green) and line segments (red), as an SVG group over the source.
+std::string OverlayGroup(const hostkit::SetFindings& set) {
+  std::ostringstream svg;
+  svg << "<g class=\"set\" data-set=\"" << Html(set.name) << "\">";
+  for (const Quad& quad : set.regions) {
+    svg << "<polygon fill=\"none\" stroke=\"" << kRegionCss << "\" stroke-width=\"3\" points=\"";
+    for (const cv::Point2f& corner : quad) svg << Coordinate(corner.x) << "," << Coordinate(corner.y) << " ";
+    svg << "\"/>";
+  }
+  for (const cv::Vec4f& s : set.lineSegments) {
+    svg << "<line stroke=\"" << kLineCss << "\" stroke-width=\"2\" x1=\"" << Coordinate(s[0]) << "\" y1=\""
+        << Coordinate(s[1]) << "\" x2=\"" << Coordinate(s[2]) << "\" y2=\"" << Coordinate(s[3]) << "\"/>";
+  }
+  svg << "</g>";
+  return svg.str();
+}
+
+// A panel showing the source with every set's overlay, one set visible at a time.
+std::string OverlayPanel(const ImageView& image, const std::string& id, size_t shownSet, bool hidden,
+                         const std::string& sourceLink) {
+  const hostkit::ImageSummary& summary = image.summary;
+  std::ostringstream html;
+  html << "<div class=\"panel\" id=\"" << id << "\"" << (hidden ? " style=\"display:none\"" : "") << "><div class=\"controls\">";
+  for (const hostkit::SetFindings& set : summary.sets) {
+    html << "<button onclick=\"showSet('" << id << "','" << Html(set.name) << "')\">" << Html(set.name) << " ("
+         << set.regions.size() << " regions, " << set.lineSegments.size() << " lines)</button> ";
+  }
+  html << "</div><b class=\"caption\">" << Html(summary.sets.empty() ? "" : summary.sets[shownSet].name) << "</b>"
+       << "<svg viewBox=\"0 0 " << summary.width << " " << summary.height << "\"><image href=\"" << Html(sourceLink)
+       << "\" width=\"" << summary.width << "\" height=\"" << summary.height << "\"/>";
+  for (size_t s = 0; s < summary.sets.size(); ++s) {
+    std::string group = OverlayGroup(summary.sets[s]);
+    if (s == shownSet) group.replace(group.find("<g "), 3, "<g style=\"display:inline\" ");
+    html << group;
+  }
+  html << "</svg></div>\n";
+  return html.str();
+}
+
+std::string PageFileOf(const ImageView& image) { return image.folder + ".html"; }
+
+// The page of one image: the overlays of every set, one at a time or two side by side,
+// and, for the images with result pictures, each set's tree with a card per node.
+std::string ImagePage(const ImageView& image, std::vector<std::unique_ptr<TreeDrawing>>& drawings) {
+  const hostkit::ImageSummary& summary = image.summary;
+  // The page lies beside the image's folder: its files are linked by the folder's name.
+  const std::string folderName = std::filesystem::path(image.folder).filename().string();
+  const std::string sourceLink = folderName + "/" + std::filesystem::path(image.sourceFile).filename().string();
+  std::ostringstream html;
+  html << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" << Html(summary.name) << "</title><style>"
+       << kStyle << "</style>" << kOverlayScript << "</head><body>\n<p><a href=\"../index.html\">all images</a></p>\n<h1>"
+       << Html(summary.name) << " (" << summary.width << " &times; " << summary.height << ")</h1>\n"
+       << "<p>Candidate regions (green) and line segments (red) of one parameter set at a time; "
+       << "<label><input type=\"checkbox\" onchange=\"sideBySide(this.checked)\"> two side by side</label></p>\n"
+       << "<div class=\"panels\">" << OverlayPanel(image, "p1", 0, false, sourceLink)
+       << OverlayPanel(image, "p2", summary.sets.size() > 1 ? 1 : 0, true, sourceLink) << "</div>\n";
+  if (!image.pictures) {
+    html << "<p>Result pictures and trees were written for the first images only (see --pictures).</p>\n";
+  }
+  for (size_t s = 0; image.pictures && s < image.sets.size(); ++s) {
+    const SetView& set = image.sets[s];
+    TreeDrawing* drawing = drawings[set.group].get();
+    const std::string anchor = "s" + std::to_string(s);
+    html << "<h2>Parameter set " << Html(set.name) << "</h2>\n<p class=\"legend\">" << set.nodes.size()
+         << " nodes:<span style=\"background:" << kOwnColour << "\"></span>own result<span style=\"background:"
+         << kSharedColour << "\"></span>result shared with another tree<span style=\"background:" << kIdleColour
+         << "\"></span>no result</p>\n";
+    if (drawing == nullptr || !drawing->Valid()) {
+      html << "<p>Graphviz could not lay out this tree; see its DOT file.</p>\n";
+      continue;
+    }
+    if (DrawnByStage(set)) {
+      html << "<p>This tree has " << set.nodes.size() << " nodes, too many to draw legibly: each box is one stage"
+           << " with the number of its nodes.</p>\n<div class=\"tree-row\"><div class=\"tree-box\">"
+           << TreeSvg(*drawing, set, anchor) << "</div></div>\n";
+      continue;
+    }
+    html << "<div class=\"tree-row\"><div class=\"tree-box\">" << TreeSvg(*drawing, set, anchor)
+         << "</div>\n<div class=\"details\"><p class=\"hint\">Click a node to see its id, its parameters, its"
+            " results and their compute time.</p>\n";
+    for (size_t n = 0; n < set.nodes.size(); ++n) {
+      NodeView node = set.nodes[n];
+      for (std::string& file : node.imageFiles) file = folderName + file.substr(image.folder.size());
+      html << NodeCard(node, anchor + "c" + std::to_string(n));
+    }
+    html << "</div></div>\n";
+  }
+  html << "</body></html>\n";
+  return html.str();
+}
+
+// The front page: the summary, each set's totals, and an index of the images.
+std::string IndexPage(const Summary& summary, const std::vector<ParameterSet>& sets, const std::vector<std::string>& dotFiles) {
+  std::ostringstream html;
+  html << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>stagecache report</title><style>" << kStyle
+       << "</style></head><body>\n<h1>stagecache report</h1>\n<h2>Summary</h2>\n" << SummaryTable(summary) << "\n<p>"
+       << summary.computedTotal << " results computed, " << summary.reusedTotal << " reused from another tree; wall time "
+       << Fixed(summary.wallSeconds, 3) << " s; peak memory " << Fixed(summary.peakMemoryMiB, 1) << " MiB.</p>\n";
+  std::vector<size_t> regions(sets.size()), lines(sets.size());
+  for (const ImageView& image : summary.images) {
+    for (size_t s = 0; s < image.summary.sets.size() && s < sets.size(); ++s) {
+      regions[s] += image.summary.sets[s].regions.size();
+      lines[s] += image.summary.sets[s].lineSegments.size();
+    }
+  }
+  html << "<h2>Parameter sets</h2>\n<table><tr><th>set</th><th>regions</th><th>line segments</th><th>tree</th></tr>";
+  for (size_t s = 0; s < sets.size(); ++s) {
+    html << "<tr><td>" << Html(sets[s].name) << "</td><td>" << regions[s] << "</td><td>" << lines[s] << "</td><td>";
+    if (s < dotFiles.size() && !dotFiles[s].empty()) html << "<a href=\"" << Html(dotFiles[s]) << "\">" << Html(dotFiles[s]) << "</a>";
+    html << "</td></tr>";
+  }
+  html << "</table>\n";
+  for (const std::string& skipped : summary.skipped) html << "<p>Skipped: " << Html(skipped) << "</p>\n";
+  html << "<h2>Images</h2>\n<table><tr><th>image</th><th>size</th>";
+  for (const ParameterSet& set : sets) html << "<th>" << Html(set.name) << ": regions / lines</th>";
+  html << "<th>seconds</th></tr>\n";
+  for (const ImageView& image : summary.images) {
+    const hostkit::ImageSummary& s = image.summary;
+    html << "<tr><td class=\"name\"><a href=\"" << Html(PageFileOf(image)) << "\">" << Html(s.name) << "</a></td><td>"
+         << s.width << " &times; " << s.height << "</td>";
+    for (const hostkit::SetFindings& set : s.sets) html << "<td>" << set.regions.size() << " / " << set.lineSegments.size() << "</td>";
+    html << "<td>" << Fixed(s.seconds, 3) << "</td></tr>\n";
+  }
+  html << "</table>\n</body></html>\n";
+  return html.str();
+}
+
+// Writes a text file of the report; false (the path added to `unwritten`) on failure.
+bool WriteText(const std::string& outDir, const std::string& file, const std::string& text,
+               std::vector<std::string>& written, std::vector<std::string>& unwritten) {
+  std::ofstream out(outDir + "/" + file, std::ios::binary);
+  out << text;
+  out.close();
+  if (out) written.push_back(file);
+  else unwritten.push_back(outDir + "/" + file);
+  return static_cast<bool>(out);
+}
+
 }  // namespace
 
 double LibraryOverheadPercent(const Summary& summary) {
@@ -207,13 +380,13 @@ double WallShareOutsideStagesPercent(const Summary& summary) {
   return summary.wallSeconds > 0 ? 100.0 * (summary.librarySeconds - summary.computeSeconds) / summary.wallSeconds : 0.0;
 }
 
-std::vector<StageRow> StageRows(const CacheStatistics& statistics, const GroupRegistry& registry) {
+std::vector<StageRow> StageRows(const CacheStatistics& statistics, const hostkit::SetGroups& sets) {
   std::vector<StageRow> rows;
   for (int stage = 1; stage <= kStageCount; ++stage) {
     const StageStatistics& s = statistics.stages[stage];
     StageRow row;
     row.stage = stage;
-    row.nodes = registry.NodeCount(stage);
+    row.nodes = NodeCount(sets, stage);
     row.results = s.createdResults;
     row.computed = s.computations;
     row.adopted = s.adoptedResults;
@@ -232,12 +405,23 @@ void PrintText(const Summary& summary, std::ostream& out) {
         << std::setw(7) << row.nodes << std::setw(9) << row.results << std::setw(10) << row.computed << std::setw(9)
         << row.adopted << std::setw(12) << Fixed(row.computeMs, 1) << "\n";
   }
-  out << "\nimages: " << summary.images.size() << " processed, " << summary.skipped.size() << " skipped\n"
+  out << "\nnodes: the stage's nodes over every set's tree; results: new results made; computed: stage\n"
+         "computations run; adopted: results a tree took over from another tree instead of computing\n"
+         "them; compute ms: time in the stage's computations, summed over the --jobs threads.\n";
+  for (size_t s = 0; s < summary.setNames.size(); ++s) {
+    size_t regions = 0, lines = 0;
+    for (const ImageView& image : summary.images) {
+      regions += image.summary.sets[s].regions.size();
+      lines += image.summary.sets[s].lineSegments.size();
+    }
+    out << "\nset " << summary.setNames[s] << ": " << regions << " candidate regions, " << lines << " line segments";
+  }
+  out << "\n\nimages: " << summary.images.size() << " processed, " << summary.skipped.size() << " skipped\n"
       << "results: " << summary.computedTotal << " computed, " << summary.reusedTotal << " reused from another tree\n"
-      << "wall time: " << Fixed(summary.wallSeconds, 3) << " s; in the library: " << Fixed(summary.librarySeconds, 3)
-      << " s, of which " << Fixed(LibraryOverheadPercent(summary), 1) << "% outside the processing stages ("
-      << Fixed(WallShareOutsideStagesPercent(summary), 1) << "% of the wall time); peak memory: "
-      << Fixed(summary.peakMemoryMiB, 1) << " MiB\n";
+      << "wall time: " << Fixed(summary.wallSeconds, 3) << " s; in the library (summed over threads): "
+      << Fixed(summary.librarySeconds, 3) << " s, of which " << Fixed(LibraryOverheadPercent(summary), 1)
+      << "% outside the processing stages (" << Fixed(WallShareOutsideStagesPercent(summary), 1)
+      << "% of the wall time); peak memory: " << Fixed(summary.peakMemoryMiB, 1) << " MiB\n";
 }
 
 void PrintJson(const Summary& summary, std::ostream& out) {
@@ -254,14 +438,10 @@ void PrintJson(const Summary& summary, std::ostream& out) {
   }
   nlohmann::json images = nlohmann::json::array();
   for (const ImageView& image : summary.images) {
-    images.push_back({{"name", image.name},
-                      {"width", image.width},
-                      {"height", image.height},
-                      {"regions", image.regions.size()},
-                      {"lineSegments", image.lineSegments.size()},
-                      {"seconds", image.seconds}});
+    images.push_back(nlohmann::json::parse(hostkit::SummaryJsonLine(image.summary)));
   }
   const nlohmann::json document = {
+      {"sets", summary.setNames},
       {"stages", stages},
       {"images", images},
       {"skipped", summary.skipped},
@@ -278,126 +458,58 @@ void PrintJson(const Summary& summary, std::ostream& out) {
   out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
-namespace {
-
-// Coordinates to a hundredth of a pixel keep the lines short.
-double Rounded(double value) { return std::round(value * 100.0) / 100.0; }
-
-}  // namespace
-
 std::string OutcomeJsonLine(const Outcome& outcome) {
-  nlohmann::ordered_json line = {{"image", outcome.name}};
-  if (!outcome.processed) {
-    line["skipped"] = outcome.skipReason;
-  } else {
-    const ImageView& image = outcome.view;
-    nlohmann::ordered_json stages = nlohmann::ordered_json::array();
-    for (const ImageStageFigures& figures : image.stages) {
-      stages.push_back({{"stage", figures.stage},
-                        {"name", GetStageName(figures.stage)},
-                        {"results", figures.results},
-                        {"holders", figures.holders},
-                        {"computeMs", Rounded(figures.computeMs)}});
-    }
-    nlohmann::ordered_json regions = nlohmann::ordered_json::array();
-    for (const Quad& quad : image.regions) {
-      nlohmann::ordered_json corners = nlohmann::ordered_json::array();
-      for (const cv::Point2f& corner : quad) corners.push_back({Rounded(corner.x), Rounded(corner.y)});
-      regions.push_back(corners);
-    }
-    nlohmann::ordered_json segments = nlohmann::ordered_json::array();
-    for (const cv::Vec4f& s : image.lineSegments)
-      segments.push_back({Rounded(s[0]), Rounded(s[1]), Rounded(s[2]), Rounded(s[3])});
-    line["imageId"] = image.imageId;
-    line["width"] = image.width;
-    line["height"] = image.height;
-    line["seconds"] = std::round(image.seconds * 1000.0) / 1000.0;
-    line["stages"] = stages;
-    line["regions"] = regions;
-    line["lineSegments"] = segments;
-  }
-  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  return outcome.processed ? hostkit::SummaryJsonLine(outcome.view.summary)
+                           : hostkit::SkippedJsonLine(outcome.name, outcome.skipReason);
 }
 
-std::vector<std::string> WriteReportFiles(const Summary& summary, const GroupRegistry& registry, const std::string& outDir) {
-  std::vector<std::string> unwritten;
-  for (const ImageView& image : summary.images) unwritten.insert(unwritten.end(), image.unwrittenFiles.begin(), image.unwrittenFiles.end());
-  std::vector<std::string> dotFiles;
-  std::vector<SetView> shapes(registry.Sets().size());
-  std::vector<std::unique_ptr<TreeDrawing>> drawings(registry.Sets().size());
-  for (size_t g = 0; g < registry.Sets().size(); ++g) {
-    if (!registry.Groups()[g]) continue;
-    shapes[g] = ShapeOfSet(registry.Sets()[g].name, *registry.Groups()[g]);
-    const std::string dot = NodeDot(shapes[g]);
-    const std::string file = DotFileName(g, shapes[g].name);
-    std::ofstream out(outDir + "/" + file);
-    out << dot;
-    out.close();
-    if (out) dotFiles.push_back(file);
-    else unwritten.push_back(outDir + "/" + file);
-    drawings[g] = std::make_unique<TreeDrawing>(DrawnByStage(shapes[g]) ? StageDot(shapes[g]) : dot);
+void ClearEarlierReport(const std::string& outDir) {
+  std::ifstream manifest(outDir + "/" + kManifest);
+  std::string file;
+  std::set<std::filesystem::path> folders;
+  while (std::getline(manifest, file)) {
+    // Only files of the report itself, by the names it gives them.
+    if (file.empty() || file.find("..") != std::string::npos || file[0] == '/') continue;
+    std::error_code error;
+    std::filesystem::remove(std::filesystem::path(outDir) / file, error);
+    for (std::filesystem::path folder = std::filesystem::path(file).parent_path(); !folder.empty(); folder = folder.parent_path())
+      folders.insert(folder);
   }
+  // Deepest first: a folder goes once its files are gone, and only when empty.
+  for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+    std::error_code error;
+    std::filesystem::remove(std::filesystem::path(outDir) / *folder, error);
+  }
+  std::error_code error;
+  std::filesystem::remove(std::filesystem::path(outDir) / kManifest, error);
+}
 
-  std::ofstream html(outDir + "/index.html");
-  html << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>stagecache report</title><style>"
-          "body{font-family:sans-serif;margin:24px;color:#222}table{border-collapse:collapse;margin:12px 0}"
-          "td,th{border:1px solid #ccc;padding:3px 8px;text-align:right}td:nth-child(2){text-align:left}"
-          ".legend span{display:inline-block;width:12px;height:12px;border-radius:3px;margin:0 4px 0 12px}"
-          ".tree-row{display:flex;gap:16px;align-items:flex-start;margin-bottom:16px}"
-          ".tree-box{overflow:auto;max-width:calc(100% - 380px);max-height:80vh;border:1px solid #ddd;padding:4px}"
-          ".tree-box svg a:hover polygon,.tree-box svg a:hover path{stroke:#000;stroke-width:2}"
-          ".details{width:360px;position:sticky;top:8px;font-size:12px}.details .card{display:none}"
-          ".details .card:target{display:block}.details:has(.card:target) .hint{display:none}.hint{color:#777}"
-          ".card{border:1px solid #ddd;padding:8px;background:#fafafa}.card.shared{border-color:" << kSharedColour << "}"
-          ".card dl{margin:6px 0}.card dt{color:#777;margin-top:4px}.card dd{margin:0;word-break:break-all}"
-          ".card pre{white-space:pre-wrap;margin:0;font-size:11px}"
-          ".card img{max-width:160px;max-height:120px;margin:2px;border:1px solid #eee}"
-          ".overlay{max-width:900px;width:100%}</style></head><body>\n";
-  html << "<h1>stagecache report</h1>\n<h2>Summary</h2>\n" << SummaryTable(summary) << "\n<p>"
-       << summary.computedTotal << " results computed, " << summary.reusedTotal << " reused from another tree; wall time "
-       << Fixed(summary.wallSeconds, 3) << " s; peak memory " << Fixed(summary.peakMemoryMiB, 1) << " MiB.</p>\n";
-  html << "<p>Parameter trees as DOT files:";
-  for (const std::string& file : dotFiles) html << " <a href=\"" << Html(file) << "\">" << Html(file) << "</a>";
-  html << "</p>\n";
-  for (const std::string& skipped : summary.skipped) html << "<p>Skipped: " << Html(skipped) << "</p>\n";
-  for (size_t i = 0; i < summary.images.size(); ++i) {
-    const ImageView& image = summary.images[i];
-    html << "<h2>" << Html(image.name) << " (" << image.width << " &times; " << image.height << ")</h2>\n<p>"
-         << image.regions.size() << " candidate regions (green) and " << image.lineSegments.size()
-         << " line segments (red) on the source:</p>\n<img class=\"overlay\" src=\"" << Html(image.overlayFile)
-         << "\" alt=\"regions and line segments\">\n";
-    if (i == kMostImagesDetailed) {
-      html << "<p>The trees of this image and the ones after it are left out to keep the page light.</p>\n";
-    }
-    if (i >= kMostImagesDetailed) continue;
-    for (size_t s = 0; s < image.sets.size(); ++s) {
-      const SetView& set = image.sets[s];
-      TreeDrawing* drawing = drawings[set.group].get();
-      const std::string anchor = "i" + std::to_string(i) + "s" + std::to_string(s);
-      html << "<h3>Parameter set " << Html(set.name) << "</h3>\n<p class=\"legend\">" << set.nodes.size()
-           << " nodes:<span style=\"background:" << kOwnColour << "\"></span>own result<span style=\"background:"
-           << kSharedColour << "\"></span>result shared with another tree<span style=\"background:" << kIdleColour
-           << "\"></span>no result</p>\n";
-      if (drawing == nullptr || !drawing->Valid()) {
-        html << "<p>Graphviz could not lay out this tree; see its DOT file.</p>\n";
-        continue;
-      }
-      if (DrawnByStage(set)) {
-        html << "<p>This tree has " << set.nodes.size() << " nodes, too many to draw legibly: each box is one stage"
-             << " with the number of its nodes.</p>\n<div class=\"tree-row\"><div class=\"tree-box\">"
-             << TreeSvg(*drawing, set, anchor) << "</div></div>\n";
-        continue;
-      }
-      html << "<div class=\"tree-row\"><div class=\"tree-box\">" << TreeSvg(*drawing, set, anchor)
-           << "</div>\n<div class=\"details\"><p class=\"hint\">Click a node to see its id, its parameters, its"
-              " results and their compute time.</p>\n";
-      for (size_t n = 0; n < set.nodes.size(); ++n) html << NodeCard(set.nodes[n], anchor + "c" + std::to_string(n));
-      html << "</div></div>\n";
-    }
+std::vector<std::string> WriteReportFiles(const Summary& summary, const hostkit::SetGroups& sets, const std::string& outDir) {
+  std::vector<std::string> unwritten;
+  std::vector<std::string> written;
+  for (const ImageView& image : summary.images) {
+    unwritten.insert(unwritten.end(), image.unwrittenFiles.begin(), image.unwrittenFiles.end());
+    written.insert(written.end(), image.writtenFiles.begin(), image.writtenFiles.end());
   }
-  html << "</body></html>\n";
-  html.close();
-  if (!html) unwritten.push_back(outDir + "/index.html");
+  std::vector<std::string> dotFiles(sets.Sets().size());
+  std::vector<std::unique_ptr<TreeDrawing>> drawings(sets.Sets().size());
+  bool anyPictures = false;
+  for (const ImageView& image : summary.images) anyPictures = anyPictures || image.pictures;
+  for (size_t g = 0; g < sets.Sets().size(); ++g) {
+    const SetView shape = ShapeOfSet(sets.Sets()[g].name, sets.Group(g));
+    const std::string dot = NodeDot(shape);
+    const std::string file = DotFileName(g, shape.name);
+    if (WriteText(outDir, file, dot, written, unwritten)) dotFiles[g] = file;
+    if (anyPictures) drawings[g] = std::make_unique<TreeDrawing>(DrawnByStage(shape) ? StageDot(shape) : dot);
+  }
+  for (const ImageView& image : summary.images) {
+    if (image.folder.empty()) continue;
+    WriteText(outDir, PageFileOf(image), ImagePage(image, drawings), written, unwritten);
+  }
+  WriteText(outDir, "index.html", IndexPage(summary, sets.Sets(), dotFiles), written, unwritten);
+  std::ostringstream manifest;
+  for (const std::string& file : written) manifest << file << "\n";
+  std::ofstream(outDir + "/" + kManifest, std::ios::binary) << manifest.str();
   return unwritten;
 }
 

@@ -1,5 +1,8 @@
-// What a run reports: the summary (text or JSON) and, with an output folder, the DOT
-// files of the trees and a self-contained index.html.
+// What a run reports: the summary (text or JSON), one JSON line per image, and, with an
+// output folder, a report that works from the file system: index.html (the summary, each
+// set's totals and an index of the images), a page per image with every set's overlay
+// (one at a time or two side by side), trees and result pictures for the first images,
+// and the DOT files of the trees.
 #ifndef ORVEX_TOOLS_STAGECACHE_REPORT_H
 #define ORVEX_TOOLS_STAGECACHE_REPORT_H
 
@@ -23,6 +26,7 @@ struct StageRow {
 };
 
 struct Summary {
+  std::vector<std::string> setNames;
   std::vector<StageRow> stages;
   std::vector<ImageView> images;
   std::vector<std::string> skipped;  // "path: reason"
@@ -35,7 +39,7 @@ struct Summary {
 };
 
 // Per-stage figures from the library's statistics and the trees' node counts.
-std::vector<StageRow> StageRows(const orvex::CacheStatistics& statistics, const GroupRegistry& registry);
+std::vector<StageRow> StageRows(const orvex::CacheStatistics& statistics, const orvex::hostkit::SetGroups& sets);
 
 // Share of the time inside the library not spent in the processing stages, in percent.
 double LibraryOverheadPercent(const Summary& summary);
@@ -44,14 +48,17 @@ double WallShareOutsideStagesPercent(const Summary& summary);
 
 void PrintText(const Summary& summary, std::ostream& out);
 void PrintJson(const Summary& summary, std::ostream& out);
-// One line of JSON for an input: a processed image with its per-stage figures, regions and
-// line segments (in source coordinates), or a skipped input with the reason.
+// One line of JSON for an input: a processed image (orvex::hostkit::SummaryJsonLine) or a
+// skipped input with the reason.
 std::string OutcomeJsonLine(const Outcome& outcome);
-// Writes a DOT file for every tree (tree-<number>-<set name, shortened>.dot) and
-// index.html into `outDir`: the summary and, for each image, the overlay and each tree
-// laid out by Graphviz with a card per node. Returns the files that could not be
-// written, with those ProcessImage could not write.
-std::vector<std::string> WriteReportFiles(const Summary& summary, const GroupRegistry& registry, const std::string& outDir);
+// Removes the files an earlier report in `outDir` wrote (as its list of files names them),
+// so that a run into the same folder leaves no stale files; other files stay.
+void ClearEarlierReport(const std::string& outDir);
+// Writes a DOT file for every tree (tree-<number>-<set name, shortened>.dot), a page per
+// image and index.html into `outDir`, and the list of every file the report wrote.
+// Returns the files that could not be written, with those ProcessImage could not write.
+std::vector<std::string> WriteReportFiles(const Summary& summary, const orvex::hostkit::SetGroups& sets,
+                                          const std::string& outDir);
 
 }  // namespace stagecache
 

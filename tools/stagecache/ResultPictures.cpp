@@ -105,16 +105,6 @@ cv::Mat DrawLineSegments(const tav::CDataUnit& unit) {
 
 }  // namespace
 
-cv::Mat PixelsOf(const tav::CDataUnit& unit) {
-  core::CImageData* image = nullptr;
-  if (unit.GetMediaType() != tav::DUMT_IMAGE || unit.GetDataAsImageData(&image) != 0 || image == nullptr) return cv::Mat();
-  const int type = image->GetImagePixelFormat() == core::IPF_GRAYSCALE_8 ? CV_8UC1
-                   : image->GetImagePixelFormat() == core::IPF_BGR_888   ? CV_8UC3
-                                                                          : CV_8UC4;
-  return cv::Mat(image->GetHeight(), image->GetWidth(), type, const_cast<unsigned char*>(image->GetBytes()),
-                 static_cast<size_t>(image->GetStride()));
-}
-
 cv::Mat PictureOf(const tav::CDataUnit& unit) {
   switch (unit.GetStageType()) {
     case tav::DUST_CANDIDATE_ROIS: return DrawCandidateRegions(unit);

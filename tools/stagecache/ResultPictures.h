@@ -4,6 +4,7 @@
 #define ORVEX_TOOLS_STAGECACHE_RESULTPICTURES_H
 
 #include <OrvexStagecacheHost.h>
+#include <orvex/hostkit/SetGroups.h>
 
 #include <opencv2/core.hpp>
 
@@ -13,9 +14,7 @@ namespace stagecache {
 inline const cv::Scalar kRegionColour(40, 200, 40);
 inline const cv::Scalar kLineColour(30, 30, 230);
 
-// The result's pixels (shared with the result: copy before it goes) when it is an image,
-// else an empty matrix.
-cv::Mat PixelsOf(const orvex::tav::CDataUnit& unit);
+using orvex::hostkit::PixelsOf;
 
 // A picture of the result: its pixels for an image result; candidate regions as
 // quadrilaterals over the colour image they were found in; texture detection as an

@@ -5,58 +5,43 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <set>
 
 namespace stagecache {
 
 using namespace orvex;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// The host's registration callback: the group of the set's tree with its region parts.
-QZRef<ParamTreeGroup> RegisterGroup(void* host, QZParameterTreeLoader* loader, const char* name) {
-  return loader->BuildTreeGroup(name, &static_cast<ParameterSet*>(host)->parameters);
-}
+// The longest side of the source picture the report draws the overlays on.
+constexpr int kSourcePictureSide = 1200;
 
-QZParameterTreeLoader* Loader() { return QZParameterTreeAndDataPool::GetInstance()->GetTreeLoader(); }
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-cv::Point2f Map(const cv::Mat& transform, const cv::Point2f& p) {
-  const double w = transform.at<double>(2, 0) * p.x + transform.at<double>(2, 1) * p.y + transform.at<double>(2, 2);
-  return cv::Point2f(static_cast<float>((transform.at<double>(0, 0) * p.x + transform.at<double>(0, 1) * p.y +
-                                         transform.at<double>(0, 2)) / w),
-                     static_cast<float>((transform.at<double>(1, 0) * p.x + transform.at<double>(1, 1) * p.y +
-                                         transform.at<double>(1, 2)) / w));
-}
-
-void GenerateLines(ParamTreeGroup& group, const std::vector<std::string>& regionIds) {
-  const std::vector<ParameterNodeBase*> lineNodes = group.GetTree()->GetAllNodesOfStage(tav::DUST_LINE_SEGMENTS);
-  for (ParameterNodeBase* node : lineNodes) {
-    for (const std::string& region : regionIds) {
-      if (QZRef<DW_LineSegments> lines = static_cast<PN_LineSegments*>(node)->GetData(region, true, true)) lines->GetData(true);
-    }
-  }
-}
-
-// Writes a PNG; false, the path added to `unwritten`, when it could not be written.
-bool WriteImage(const std::string& path, const cv::Mat& image, std::vector<std::string>* unwritten) {
+// Writes a picture (PNG, or JPEG by the name) into the output folder; false, the path
+// added to the image's unwritten files, when it could not be written.
+bool WriteImage(const std::string& outDir, const std::string& file, const cv::Mat& image, ImageView& view) {
   bool written = false;
   try {
-    written = cv::imwrite(path, image, {cv::IMWRITE_PNG_COMPRESSION, 1});
+    written = cv::imwrite(outDir + "/" + file, image, {cv::IMWRITE_PNG_COMPRESSION, 1, cv::IMWRITE_JPEG_QUALITY, 80});
   } catch (const cv::Exception&) {
     written = false;
   }
-  if (!written) unwritten->push_back(path);
+  if (written) view.writtenFiles.push_back(file);
+  else view.unwrittenFiles.push_back(outDir + "/" + file);
   return written;
 }
 
 // Names of the files of one image's result pictures, each written once.
 class ResultFiles {
  public:
-  ResultFiles(const std::string& outDir, const std::string& imageDir, std::vector<std::string>* unwritten)
-      : m_outDir(outDir), m_imageDir(imageDir), m_unwritten(unwritten) {}
+  ResultFiles(const std::string& outDir, ImageView& view) : m_outDir(outDir), m_view(view) {}
 
   // The file of the result's picture (written on first sight), relative to the output
   // folder; empty when it has none.
@@ -67,8 +52,8 @@ class ResultFiles {
     std::string file;
     const cv::Mat picture = id.empty() ? cv::Mat() : PictureOf(unit);
     if (!picture.empty()) {
-      file = m_imageDir + "/" + std::to_string(unit.GetStageType()) + "-" + id + ".png";
-      if (!WriteImage(m_outDir + "/" + file, picture, m_unwritten)) file.clear();
+      file = m_view.folder + "/" + std::to_string(unit.GetStageType()) + "-" + id + ".png";
+      if (!WriteImage(m_outDir, file, picture, m_view)) file.clear();
     }
     m_files[id] = file;
     return file;
@@ -76,109 +61,52 @@ class ResultFiles {
 
  private:
   std::string m_outDir;
-  std::string m_imageDir;
-  std::vector<std::string>* m_unwritten;
+  ImageView& m_view;
   std::map<std::string, std::string> m_files;
 };
 
-// The nodes of one tree with their results for the image; the compute time of every
-// result goes to `resultMs`.
-SetView ViewOfSet(const std::string& name, ParamTreeGroup& group, const std::string& imageId, ResultFiles* files,
-                  std::map<std::string, double>& resultMs) {
-  std::vector<const ParameterNodeBase*> nodes;
-  SetView view = ShapeOfSet(name, group, &nodes);
-  for (size_t n = 0; n < nodes.size(); ++n) {
-    NodeView& nodeView = view.nodes[n];
-    tav::CDataUnitArray units;
-    nodes[n]->GetDataUnits(imageId.c_str(), &units);
-    for (int i = 0; i < units.GetCount(); ++i) {
-      const tav::CDataUnit* unit = units.GetDataUnit(i);
-      const std::string id = unit->GetHashId() != nullptr ? unit->GetHashId() : "";
-      nodeView.resultIds.push_back(id);
-      const auto* wrap = dynamic_cast<const DW_Base*>(unit);
-      const double ms = wrap != nullptr ? wrap->GetComputeNanoseconds() / 1e6 : 0.0;
-      resultMs[id] = ms;
-      nodeView.computeMs += ms;
-      if (files != nullptr) {
-        const std::string file = files->FileOf(*unit);
-        if (!file.empty()) nodeView.imageFiles.push_back(file);
-      }
+// Every node of a set with its results for the image, a picture of each result written.
+SetView ViewOfSet(size_t set, const std::string& name, const hostkit::ImageInCache& image, ResultFiles& files) {
+  SetView view;
+  view.group = set;
+  view.name = name;
+  for (const hostkit::NodeResults& node : image.ResultsByNode(set)) {
+    NodeView nodeView;
+    nodeView.id = node.node->GetGlobalHash();
+    nodeView.parentId = node.node->GetParent() != nullptr ? node.node->GetParent()->GetGlobalHash() : "";
+    nodeView.stage = node.stage;
+    nodeView.parameters = node.node->GetSingleModeHash().substr(0, 8);
+    nodeView.parameterText = node.node->GetParameterText();
+    for (const DW_Base* result : node.results) {
+      nodeView.resultIds.push_back(result->GetDataHashID());
+      nodeView.computeMs += result->GetComputeNanoseconds() / 1e6;
+      const std::string file = files.FileOf(*result);
+      if (!file.empty()) nodeView.imageFiles.push_back(file);
     }
+    view.nodes.push_back(std::move(nodeView));
   }
   return view;
 }
 
-// The candidate regions and line segments of every tree, each distinct result once, in
-// source-image coordinates.
-void CollectRegionsAndLines(std::vector<QZRef<ParamTreeGroup>>& groups, const std::string& imageId, ImageView& view) {
-  std::set<std::string> seen;
-  for (QZRef<ParamTreeGroup>& group : groups) {
-    if (!group) continue;
-    for (ParameterNodeBase* node : group->GetTree()->GetAllNodesOfStage(tav::DUST_CANDIDATE_ROIS)) {
-      QZRef<DW_CandidateROIs> candidates = static_cast<PN_CandidateROIs*>(node)->GetData(imageId, false, false);
-      if (!candidates || candidates->GetData(false) == nullptr || !seen.insert(candidates->GetDataHashID()).second) continue;
-      QZRef<QZQuadList> quads = candidates->GetData(false)->GetPrimaryData(false);
-      const cv::Mat toSource = candidates->GetTransMatInvertToSourceImage()->GetMat();
-      for (const QZ_Quad& quad : quads ? quads->quads : std::vector<QZ_Quad>()) {
-        Quad corners;
-        for (int i = 0; i < 4; ++i) corners[i] = Map(toSource, quad.GetPoint(i));
-        view.regions.push_back(corners);
-      }
-    }
-    for (ParameterNodeBase* node : group->GetTree()->GetAllNodesOfStage(tav::DUST_LINE_SEGMENTS)) {
-      tav::CDataUnitArray units;
-      node->GetDataUnits(imageId.c_str(), &units);
-      for (int i = 0; i < units.GetCount(); ++i) {
-        auto* wrap = dynamic_cast<DW_LineSegments*>(const_cast<tav::CDataUnit*>(units.GetDataUnit(i)));
-        if (wrap == nullptr || !seen.insert(wrap->GetDataHashID()).second || wrap->GetData(false) == nullptr) continue;
-        QZRef<LineSegmentSet> lines = wrap->GetData(false)->GetPrimaryData(false);
-        if (!lines || !lines->toSourceImage) continue;
-        const cv::Mat& toSource = lines->toSourceImage->GetMat();
-        for (const cv::Vec4f& s : lines->segments) {
-          const cv::Point2f a = Map(toSource, {s[0], s[1]}), b = Map(toSource, {s[2], s[3]});
-          view.lineSegments.emplace_back(a.x, a.y, b.x, b.y);
-        }
-      }
-    }
-  }
-}
-
-// The regions (green) and line segments (red) drawn on the source image.
-cv::Mat DrawOverlay(const cv::Mat& image, const ImageView& view) {
-  cv::Mat overlay = image.clone();
-  for (const Quad& quad : view.regions) {
-    const std::vector<cv::Point> corners(quad.begin(), quad.end());
-    cv::polylines(overlay, corners, true, kRegionColour, 3);
-  }
-  for (const cv::Vec4f& s : view.lineSegments) {
-    cv::line(overlay, cv::Point2f(s[0], s[1]), cv::Point2f(s[2], s[3]), kLineColour, 2);
-  }
-  return overlay;
-}
-
-// Marks the nodes one of whose results is also a result of another tree, and sums up
-// each stage's results over the trees.
-void CompareSets(ImageView& view, const std::map<std::string, double>& resultMs) {
+// Marks the nodes one of whose results is also a result of another tree.
+void MarkShared(std::vector<SetView>& sets) {
   std::map<std::string, std::set<size_t>> treesOfResult;
-  for (size_t s = 0; s < view.sets.size(); ++s)
-    for (const NodeView& node : view.sets[s].nodes)
+  for (size_t s = 0; s < sets.size(); ++s)
+    for (const NodeView& node : sets[s].nodes)
       for (const std::string& id : node.resultIds) treesOfResult[id].insert(s);
-  std::vector<ImageStageFigures> stages(kStageCount);
-  std::vector<std::set<std::string>> distinct(kStageCount);
-  for (SetView& set : view.sets) {
-    for (NodeView& node : set.nodes) {
-      ImageStageFigures& figures = stages[node.stage - 1];
-      for (const std::string& id : node.resultIds) {
-        node.shared = node.shared || treesOfResult[id].size() > 1;
-        ++figures.holders;
-        if (!distinct[node.stage - 1].insert(id).second) continue;
-        ++figures.results;
-        figures.computeMs += resultMs.at(id);
-      }
-    }
-  }
-  for (int stage = 1; stage <= kStageCount; ++stage) stages[stage - 1].stage = stage;
-  view.stages = std::move(stages);
+  for (SetView& set : sets)
+    for (NodeView& node : set.nodes)
+      for (const std::string& id : node.resultIds) node.shared = node.shared || treesOfResult[id].size() > 1;
+}
+
+// The source, scaled down to at most kSourcePictureSide on its longest side.
+cv::Mat SourcePicture(const cv::Mat& source) {
+  const double scale = std::min(1.0, static_cast<double>(kSourcePictureSide) / std::max(source.cols, source.rows));
+  cv::Mat picture;
+  if (scale < 1.0) cv::resize(source, picture, cv::Size(), scale, scale, cv::INTER_AREA);
+  else picture = source;
+  if (picture.channels() == 4) cv::cvtColor(picture, picture, cv::COLOR_BGRA2BGR);
+  return picture;
 }
 
 // A short, portable folder name for an image: at most 40 characters of its file name,
@@ -194,7 +122,6 @@ std::string SafeName(const std::string& name) {
 }
 
 }  // namespace
-
 
 SetView ShapeOfSet(const std::string& name, const ParamTreeGroup& group, std::vector<const ParameterNodeBase*>* nodes) {
   SetView view;
@@ -214,74 +141,39 @@ SetView ShapeOfSet(const std::string& name, const ParamTreeGroup& group, std::ve
   return view;
 }
 
-GroupRegistry::GroupRegistry(const std::vector<ParameterSet>& sets) : m_sets(sets) {
-  for (ParameterSet& set : m_sets) m_groups.push_back(Loader()->InitParameterTreeGroup(&set, &RegisterGroup, set.name.c_str()));
-}
-
-GroupRegistry::~GroupRegistry() {
-  m_groups.clear();
-  Loader()->UpdateTreeGroups();
-}
-
-int GroupRegistry::NodeCount(int stage) const {
+int NodeCount(const hostkit::SetGroups& sets, int stage) {
   int count = 0;
-  for (const QZRef<ParamTreeGroup>& group : m_groups)
-    if (group) count += static_cast<int>(group->GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage)).size());
+  for (size_t s = 0; s < sets.Sets().size(); ++s)
+    count += static_cast<int>(sets.Group(s).GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage)).size());
   return count;
 }
 
-ImageView ProcessImage(GroupRegistry& registry, size_t serial, const std::string& name, QZRef<QZMatrix> image,
-                       const RunOptions& options) {
-  const auto start = std::chrono::steady_clock::now();
+std::optional<ImageView> ProcessImage(hostkit::SetGroups& sets, size_t serial, const std::string& name,
+                                      QZRef<QZMatrix> image, const RunOptions& options, std::string* refused) {
+  const auto start = Clock::now();
+  std::unique_ptr<hostkit::ImageInCache> inCache = sets.Process(std::move(image), refused);
+  if (!inCache) return std::nullopt;
   ImageView view;
   view.serial = serial;
-  view.name = name;
-  view.width = image->GetMat().cols;
-  view.height = image->GetMat().rows;
-  const std::string imageDir = std::to_string(serial) + "-" + SafeName(name);
-
-  const StageRequestMap keep = RequestEveryStage();
-  auto libraryStart = std::chrono::steady_clock::now();
-  std::vector<QZRef<ParamTreeGroup>>& groups = registry.Groups();
-  std::vector<ParamTreeGroup*> present;
-  for (QZRef<ParamTreeGroup>& group : groups)
-    if (group) present.push_back(group.get());
-  char id[kHashIdBufferSize];
-  if (ParamTreeGroup::AddSourceDataToGroups(present, image, 0, 0, id, keep)) {
-    view.imageId = id;
-    for (ParamTreeGroup* group : present) GenerateLines(*group, group->AddCandidateRegions(view.imageId));
-  }
-  view.librarySeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - libraryStart).count();
-
-  CollectRegionsAndLines(groups, view.imageId, view);
-  const bool writeFiles = !options.outDir.empty();
-  ResultFiles files(options.outDir, imageDir, &view.unwrittenFiles);
-  if (writeFiles) {
+  view.librarySeconds = SecondsSince(start);
+  view.summary = inCache->Summary(name, 0.0);
+  if (!options.outDir.empty()) {
+    view.folder = "images/" + std::to_string(serial) + "-" + SafeName(name);
     std::error_code error;
-    std::filesystem::create_directories(options.outDir + "/" + imageDir, error);
-    view.sourceFile = imageDir + "/source.png";
-    view.overlayFile = imageDir + "/overlay.png";
-    if (!WriteImage(options.outDir + "/" + view.sourceFile, image->GetMat(), &view.unwrittenFiles)) view.sourceFile.clear();
-    if (!WriteImage(options.outDir + "/" + view.overlayFile, DrawOverlay(image->GetMat(), view), &view.unwrittenFiles))
-      view.overlayFile.clear();
-  }
-  std::map<std::string, double> resultMs;
-  for (size_t g = 0; g < groups.size(); ++g) {
-    if (!groups[g]) continue;
-    view.sets.push_back(ViewOfSet(registry.Sets()[g].name, *groups[g], view.imageId, writeFiles ? &files : nullptr, resultMs));
-    view.sets.back().group = g;
-  }
-  CompareSets(view, resultMs);
-
-  libraryStart = std::chrono::steady_clock::now();
-  if (!view.imageId.empty()) {
-    for (ParamTreeGroup* group : present) {
-      group->MinusSavedTypeCount(view.imageId, keep);
-      group->RemoveSameSourceData(view.imageId);
+    std::filesystem::create_directories(options.outDir + "/" + view.folder, error);
+    view.sourceFile = view.folder + "/source.jpg";
+    if (!WriteImage(options.outDir, view.sourceFile, SourcePicture(inCache->Pixels()), view)) view.sourceFile.clear();
+    if (options.pictures) {
+      view.pictures = true;
+      ResultFiles files(options.outDir, view);
+      for (size_t s = 0; s < sets.Sets().size(); ++s) view.sets.push_back(ViewOfSet(s, sets.Sets()[s].name, *inCache, files));
+      MarkShared(view.sets);
     }
   }
-  view.librarySeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - libraryStart).count();
-  view.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const auto release = Clock::now();
+  inCache.reset();
+  view.librarySeconds += SecondsSince(release);
+  view.summary.seconds = SecondsSince(start);
   return view;
 }
 

@@ -1,11 +1,12 @@
 // stagecache: runs images through the pipeline with OrvexStagecache and shows what it cached.
 #include "Batch.h"
 #include "Inputs.h"
-#include "ParameterFile.h"
 #include "Report.h"
 #include "Run.h"
 
 #include <OrvexStagecacheHost.h>
+#include <orvex/hostkit/ParameterSets.h>
+#include <orvex/hostkit/SetGroups.h>
 
 #include <opencv2/core.hpp>
 
@@ -29,6 +30,10 @@
 namespace {
 
 using namespace stagecache;
+using orvex::hostkit::DefaultParameterSets;
+using orvex::hostkit::LoadParameterSets;
+using orvex::hostkit::ParameterError;
+using orvex::hostkit::WriteParameterSets;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
@@ -48,8 +53,13 @@ const char kUsage[] =
     "                           sets that overlap; see --print-default-params)\n"
     "  --print-default-params   write the built-in parameter sets as JSON and exit\n"
     "  --json                   write the summary as JSON instead of a table\n"
-    "  --out DIR                write every image result as PNG, the regions and line segments\n"
-    "                           drawn on each source, a DOT file of each tree and index.html\n"
+    "  --out DIR                write a report to DIR: index.html with the summary and an index\n"
+    "                           of the images, a page per image with each set's regions and\n"
+    "                           line segments over it (one set or two side by side), and the\n"
+    "                           trees as DOT files; a run into the same folder replaces the\n"
+    "                           files an earlier report wrote there\n"
+    "  --pictures N|all|none    with --out, a picture of every result and the drawn trees for\n"
+    "                           the first N images (default 10), every image, or none\n"
     "  --max-pixels N           refuse images of more than N pixels, judged from the file's\n"
     "                           header before decoding (default 100000000)\n"
     "  --jobs N                 work on N images at once, each on its own thread, through one\n"
@@ -66,7 +76,7 @@ const char kUsage[] =
     "  --help                   show this text\n"
     "\n"
     "exit codes: 0 done, 1 output could not be written, 2 bad options or parameter file,\n"
-    "3 done but some inputs were skipped (each is named on stderr with the reason)\n";
+    "3 no images, or some inputs were skipped (each is named on stderr with the reason)\n";
 
 // The cores this process may run on (its CPU affinity), as nproc counts them.
 size_t UsableCores() {
@@ -83,6 +93,7 @@ struct Options {
   size_t shardIndex = 0;
   size_t shardCount = 1;
   std::string jsonlFile;
+  size_t pictureImages = 10;
   bool json = false;
   bool quiet = false;
   bool printDefaults = false;
@@ -111,12 +122,13 @@ bool ParseShard(const std::string& text, Options& options) {
   return true;
 }
 
-// False (after naming the problem) for an unknown option or a missing value.
+// False (after naming the problem in one line) for an unknown option or a missing value.
 bool ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    // A value that looks like an option ("-q", "--quiet") is taken for a forgotten value.
     auto value = [&](std::string& target) {
-      if (i + 1 >= argc) {
+      if (i + 1 >= argc || (argv[i + 1][0] == '-' && (argv[i + 1][1] == '-' || std::isalpha(static_cast<unsigned char>(argv[i + 1][1]))))) {
         std::cerr << "stagecache: " << arg << " needs a value\n";
         return false;
       }
@@ -150,6 +162,20 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         std::cerr << "stagecache: --shard needs K/N with 0 <= K < N, not '" << text << "'\n";
         return false;
       }
+    } else if (arg == "--pictures") {
+      std::string text;
+      long long count = 0;
+      if (!value(text)) return false;
+      if (text == "all") {
+        options.pictureImages = SIZE_MAX;
+      } else if (text == "none") {
+        options.pictureImages = 0;
+      } else if (ParseCount(text, 0, LLONG_MAX, count)) {
+        options.pictureImages = static_cast<size_t>(count);
+      } else {
+        std::cerr << "stagecache: --pictures needs a whole number, all or none, not '" << text << "'\n";
+        return false;
+      }
     } else if (arg == "--jsonl") {
       if (!value(options.jsonlFile)) return false;
     } else if (arg == "--json") {
@@ -181,7 +207,7 @@ double PeakMemoryMiB() {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
-    std::cerr << kUsage;
+    std::cerr << "see stagecache --help\n";
     return kExitUsage;
   }
   if (options.help) {
@@ -196,7 +222,7 @@ int main(int argc, char** argv) {
   std::vector<ParameterSet> sets = DefaultParameterSets();
   if (!options.paramsFile.empty()) {
     try {
-      sets = ParseParameterSets(ReadParameterFile(options.paramsFile), options.paramsFile);
+      sets = LoadParameterSets(options.paramsFile);
     } catch (const ParameterError& error) {
       std::cerr << "stagecache: " << error.what() << "\n";
       return kExitUsage;
@@ -212,6 +238,7 @@ int main(int argc, char** argv) {
       std::cerr << "stagecache: cannot create the output folder " << options.outDir << "\n";
       return kExitFailure;
     }
+    ClearEarlierReport(options.outDir);
   }
 
   std::ofstream jsonlFile;
@@ -233,16 +260,23 @@ int main(int argc, char** argv) {
   if (options.inputs.empty()) inputs.push_back({"built-in scene", std::string(), true});
   else inputs = ExpandInputs(options.inputs);
   if (options.shardCount > 1) inputs = ShardOf(std::move(inputs), options.shardIndex, options.shardCount);
+  if (inputs.empty()) {
+    std::cerr << "stagecache: no images: the folders given hold no .png, .jpg or .jpeg files"
+              << (options.shardCount > 1 ? " for this shard" : "") << "\n";
+    return kExitSkipped;
+  }
 
   const auto start = std::chrono::steady_clock::now();
   Summary summary;
+  for (const ParameterSet& set : sets) summary.setNames.push_back(set.name);
   std::vector<std::string> unwritten;
   {
-    GroupRegistry registry(sets);
+    orvex::hostkit::SetGroups registry(sets);
     orvex::QZParameterTreeAndDataPool::GetInstance()->ResetStatistics();
     BatchOptions batch;
     batch.jobs = options.jobs;
     batch.run.outDir = options.outDir;
+    batch.pictureImages = options.outDir.empty() ? 0 : options.pictureImages;
     auto ready = [&](const Outcome& outcome, size_t done) {
       if (!outcome.processed) std::cerr << "stagecache: skipping " << outcome.name << ": " << outcome.skipReason << "\n";
       if (jsonl != nullptr) {

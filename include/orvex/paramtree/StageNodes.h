@@ -152,6 +152,9 @@ class ORVEX_EXPORT PN_Stage : public QZDelayObj<stages::WrapOf<N>, stages::NodeO
   Parameters m_mode;
 };
 
+// The smallest width and height of a source image: smaller ones are refused.
+constexpr int kSmallestImageSide = 8;
+
 class ORVEX_EXPORT PN_SourceImage : public QZDelayObj<DW_SourceImage, PN_NoneNode> {
  public:
   explicit PN_SourceImage(QZParameterTree* tree);

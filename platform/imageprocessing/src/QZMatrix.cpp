@@ -336,15 +336,45 @@ QZMatrix* QZMatrix::ReadQZMatrixFromFile(const char* path, int* error, int mode)
     SetError(error, QZME_BAD_MODE);
     return nullptr;
   }
+  std::vector<unsigned char> bytes;
   try {
-    std::vector<unsigned char> bytes;
     const int read = ReadFileWithin(path, g_maxFileBytes.load(std::memory_order_relaxed), bytes);
     if (read != QZME_OK) {
       SetError(error, read);
       return nullptr;
     }
+  } catch (const std::bad_alloc&) {
+    SetError(error, QZME_OUT_OF_MEMORY);
+    return nullptr;
+  }
+  return DecodeImageBytes(bytes.data(), bytes.size(), error, mode);
+}
+
+bool QZMatrix::InspectImageBytes(const unsigned char* bytes, size_t length, int64_t* width, int64_t* height) {
+  if (bytes == nullptr) return false;
+  const imagefile::Header header = imagefile::Inspect(bytes, length);
+  if (header.format == imagefile::Format::kUnknown) return false;
+  if (width != nullptr) *width = header.width;
+  if (height != nullptr) *height = header.height;
+  return true;
+}
+
+QZMatrix* QZMatrix::DecodeImageBytes(const unsigned char* bytes, size_t length, int* error, int mode) {
+  if (bytes == nullptr) {
+    SetError(error, QZME_NULL_ARGUMENT);
+    return nullptr;
+  }
+  if (mode != QZLM_GRAYSCALE && mode != QZLM_COLOUR) {
+    SetError(error, QZME_BAD_MODE);
+    return nullptr;
+  }
+  if (length > static_cast<size_t>(std::min<int64_t>(INT_MAX, g_maxFileBytes.load(std::memory_order_relaxed)))) {
+    SetError(error, QZME_FILE_TOO_LARGE);
+    return nullptr;
+  }
+  try {
     // The header decides before a single pixel is decoded.
-    const imagefile::Header header = imagefile::Inspect(bytes.data(), bytes.size());
+    const imagefile::Header header = imagefile::Inspect(bytes, length);
     if (header.format == imagefile::Format::kUnknown) {
       SetError(error, QZME_NOT_AN_IMAGE);
       return nullptr;
@@ -361,7 +391,8 @@ QZMatrix* QZMatrix::ReadQZMatrixFromFile(const char* path, int* error, int mode)
     }
     cv::Mat decoded;
     try {
-      decoded = cv::imdecode(bytes, mode == QZLM_GRAYSCALE ? cv::IMREAD_GRAYSCALE : cv::IMREAD_UNCHANGED);
+      const cv::Mat encoded(1, static_cast<int>(length), CV_8UC1, const_cast<unsigned char*>(bytes));
+      decoded = cv::imdecode(encoded, mode == QZLM_GRAYSCALE ? cv::IMREAD_GRAYSCALE : cv::IMREAD_UNCHANGED);
     } catch (const cv::Exception&) {
       decoded.release();
     }
@@ -369,7 +400,6 @@ QZMatrix* QZMatrix::ReadQZMatrixFromFile(const char* path, int* error, int mode)
       SetError(error, QZME_NOT_AN_IMAGE);
       return nullptr;
     }
-    std::vector<unsigned char>().swap(bytes);
     QZMatrix* matrix = new QZMatrix(ToLoadedLayout(decoded, mode));
     SetError(error, QZME_OK);
     return matrix;

@@ -96,6 +96,11 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
   // another format, a structure that stops before its end, or no memory for it. Bytes
   // after the image's end do not matter.
   static QZMatrix* ReadQZMatrixFromFile(const char* path, int* error, int mode);
+  // The same for the bytes of a file already read (at most the file-size limit).
+  static QZMatrix* DecodeImageBytes(const unsigned char* bytes, size_t length, int* error, int mode);
+  // The width and height a PNG or JPEG header declares; false for other bytes. Decodes
+  // nothing.
+  static bool InspectImageBytes(const unsigned char* bytes, size_t length, int64_t* width, int64_t* height);
 
  private:
   cv::Mat m_mat;

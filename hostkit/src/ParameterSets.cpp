@@ -1,4 +1,9 @@
-#include "ParameterFile.h"
+// The parameter-file format: reading, checking and writing parameter sets.
+#include <orvex/hostkit/ParameterSets.h>
+
+#include <orvex/hashing/HashId.h>
+#include <orvex/improc/ModeLimits.h>
+#include <orvex/modes/ModeLiterals.h>
 
 #include <nlohmann/json.hpp>
 
@@ -13,37 +18,12 @@
 #include <climits>
 #include <set>
 
-namespace stagecache {
+namespace orvex {
+namespace hostkit {
 
-using namespace orvex;
 using nlohmann::json;
 
 namespace {
-
-struct Literal {
-  const char* name;
-  int32_t value;
-};
-
-const std::vector<Literal> kColourModes = {{"CICM_SKIP", CICM_SKIP}, {"CICM_GENERAL", CICM_GENERAL}, {"CICM_HSV", CICM_HSV}, {"CICM_REV", CICM_REV}};
-const std::vector<Literal> kChannels = {{"QZVP_H_CHANNEL", QZVP_H_CHANNEL}, {"QZVP_S_CHANNEL", QZVP_S_CHANNEL}, {"QZVP_V_CHANNEL", QZVP_V_CHANNEL}};
-const std::vector<Literal> kTransformModes = {{"GTM_SKIP", GTM_SKIP}, {"GTM_INVERTED", GTM_INVERTED}, {"GTM_ORIGINAL", GTM_ORIGINAL},
-                                              {"GTM_AUTO", GTM_AUTO}, {"GTM_REV", GTM_REV}};
-const std::vector<Literal> kRegionModes = {{"RPM_SKIP", RPM_SKIP}, {"RPM_AUTO", RPM_AUTO}, {"RPM_GENERAL", RPM_GENERAL},
-                                           {"RPM_GENERAL_RGB_CONTRAST", RPM_GENERAL_RGB_CONTRAST},
-                                           {"RPM_GENERAL_GRAY_CONTRAST", RPM_GENERAL_GRAY_CONTRAST},
-                                           {"RPM_GENERAL_HSV_CONTRAST", RPM_GENERAL_HSV_CONTRAST},
-                                           {"RPM_MANUAL_SPECIFICATION", RPM_MANUAL_SPECIFICATION}, {"RPM_REV", RPM_REV}};
-const std::vector<Literal> kEnhancementModes = {{"GEM_SKIP", GEM_SKIP}, {"GEM_AUTO", GEM_AUTO}, {"GEM_GENERAL", GEM_GENERAL},
-                                                {"GEM_GRAY_EQUALIZE", GEM_GRAY_EQUALIZE}, {"GEM_GRAY_SMOOTH", GEM_GRAY_SMOOTH},
-                                                {"GEM_SHARPEN_SMOOTH", GEM_SHARPEN_SMOOTH}, {"GEM_REV", GEM_REV}};
-const std::vector<Literal> kBinarizationModes = {{"BM_SKIP", BM_SKIP}, {"BM_AUTO", BM_AUTO}, {"BM_LOCAL_BLOCK", BM_LOCAL_BLOCK},
-                                                 {"BM_THRESHOLD", BM_THRESHOLD}, {"BM_REV", BM_REV}};
-const std::vector<Literal> kTextureModes = {{"TDM_SKIP", TDM_SKIP}, {"TDM_AUTO", TDM_AUTO},
-                                            {"TDM_GENERAL_WIDTH_CONCENTRATION", TDM_GENERAL_WIDTH_CONCENTRATION}, {"TDM_REV", TDM_REV}};
-const std::vector<Literal> kTextFilterModes = {{"TFM_SKIP", TFM_SKIP}, {"TFM_AUTO", TFM_AUTO},
-                                               {"TFM_GENERAL_CONTOUR", TFM_GENERAL_CONTOUR}, {"TFM_REV", TFM_REV}};
-const std::vector<Literal> kLineModes = {{"LEM_GENERAL", LEM_GENERAL}, {"LEM_MARGIN_BASED", LEM_MARGIN_BASED}, {"LEM_SKIP", LEM_SKIP}};
 
 [[noreturn]] void Fail(const std::string& path, const std::string& what) { throw ParameterError(path + ": " + what); }
 
@@ -59,25 +39,19 @@ std::string ReadText(const json& value, const std::string& path) {
   return value.get<std::string>();
 }
 
-// A literal without brackets from its kind's table, or an integer.
-int32_t ReadLiteral(const json& value, const std::vector<Literal>& table, const std::string& path) {
+// A literal without brackets from its kind's list, or an integer.
+int32_t ReadLiteral(const json& value, const ModeLiteralList& literals, const std::string& path) {
   if (value.is_number_integer()) return ReadInt(value, path);
   if (!value.is_string()) Fail(path, "expected a mode literal or an integer");
   const std::string name = value.get<std::string>();
-  for (const Literal& literal : table)
-    if (name == literal.name) return literal.value;
-  Fail(path, "unknown literal '" + name + "'");
+  int32_t number = 0;
+  if (!literals.ValueOf(name, &number)) Fail(path, "unknown literal '" + name + "'; one of " + literals.Names());
+  return number;
 }
 
-std::string LiteralName(int32_t value, const std::vector<Literal>& table) {
-  for (const Literal& literal : table)
-    if (literal.value == value) return literal.name;
-  return std::string();
-}
-
-json LiteralValue(int32_t value, const std::vector<Literal>& table) {
-  const std::string name = LiteralName(value, table);
-  return name.empty() ? json(value) : json(name);
+json LiteralValue(int32_t value, const ModeLiteralList& literals) {
+  const char* name = literals.NameOf(value);
+  return name != nullptr ? json(name) : json(value);
 }
 
 // The fields of one kind of object: how each is read from and written to JSON.
@@ -86,7 +60,7 @@ struct FieldTable {
   struct IntField {
     const char* name;
     int32_t Record::*member;
-    const std::vector<Literal>* literals;  // null for a plain integer
+    const ModeLiteralList* literals;  // null for a plain integer
   };
   struct TextField {
     const char* name;
@@ -133,6 +107,17 @@ struct FieldTable {
     return nullptr;
   }
 };
+
+// The literal lists the field tables point at.
+const ModeLiteralList kColourModes = ModeLiteralsOf<QZVP_ColourConversionModeStruct>();
+const ModeLiteralList kChannels = ChannelLiterals();
+const ModeLiteralList kTransformModes = ModeLiteralsOf<QZVP_GrayscaleTransformationModeStruct>();
+const ModeLiteralList kRegionModes = ModeLiteralsOf<QZVP_RegionPredetectionModeStruct>();
+const ModeLiteralList kEnhancementModes = ModeLiteralsOf<QZVP_GrayscaleEnhancementModeStruct>();
+const ModeLiteralList kBinarizationModes = ModeLiteralsOf<QZVP_BinarizationModeStruct>();
+const ModeLiteralList kTextureModes = ModeLiteralsOf<QZVP_TextureDetectionModeStruct>();
+const ModeLiteralList kTextFilterModes = ModeLiteralsOf<QZVP_TextFilterModeStruct>();
+const ModeLiteralList kLineModes = ModeLiteralsOf<QZVP_LineExtractionModeStruct>();
 
 const FieldTable<QZVP_ColourConversionModeStruct> kColourFields = {
     {{"mode", &QZVP_ColourConversionModeStruct::mode, &kColourModes},
@@ -302,7 +287,35 @@ void CheckRanges(const std::vector<Record>& records, const std::string& path) {
   }
 }
 
-void CheckRanges(const QZ_ImageParameter& p, const std::string& path) {
+// A list whose every mode is one of its kind, and which (when it branches the tree) holds a
+// record that is not a skip: otherwise the tree would stop before the line segments.
+template <class Record>
+void CheckModes(const std::vector<Record>& records, const std::string& path, bool branches, int32_t skip) {
+  const ModeLiteralList literals = ModeLiteralsOf<Record>();
+  bool usable = false;
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (literals.NameOf(records[i].mode) == nullptr) {
+      Fail(path + "[" + std::to_string(i) + "].mode",
+           std::to_string(records[i].mode) + " is not a mode of this list; one of " + literals.Names());
+    }
+    usable = usable || records[i].mode != skip;
+  }
+  if (branches && !usable) {
+    Fail(path, records.empty() ? "an empty list: the tree would stop here; give at least one mode"
+                               : "only skips: the tree would stop here; give at least one mode that is not " +
+                                     std::string(literals.NameOf(skip)));
+  }
+}
+
+void CheckSet(const QZ_ImageParameter& p, const std::string& path) {
+  CheckModes(p.colourConversionModes, path + ".colourConversionModes", true, CICM_SKIP);
+  CheckModes(p.grayscaleTransformationModes, path + ".grayscaleTransformationModes", true, GTM_SKIP);
+  CheckModes(p.regionPredetectionModes, path + ".regionPredetectionModes", true, RPM_SKIP);
+  CheckModes(p.grayscaleEnhancementModes, path + ".grayscaleEnhancementModes", true, GEM_SKIP);
+  CheckModes(p.binarizationModes, path + ".binarizationModes", true, BM_SKIP);
+  CheckModes(p.textureDetectionModes, path + ".textureDetectionModes", false, TDM_SKIP);
+  CheckModes(p.textFilterModes, path + ".textFilterModes", false, TFM_SKIP);
+  CheckModes(p.lineExtractionModes, path + ".lineExtractionModes", true, LEM_SKIP);
   CheckRanges(p.colourConversionModes, path + ".colourConversionModes");
   CheckRanges(p.regionPredetectionModes, path + ".regionPredetectionModes");
   CheckRanges(p.grayscaleEnhancementModes, path + ".grayscaleEnhancementModes");
@@ -311,12 +324,68 @@ void CheckRanges(const QZ_ImageParameter& p, const std::string& path) {
   CheckRanges(p.textFilterModes, path + ".textFilterModes");
 }
 
-}  // namespace
+// The fields of a parameter set besides its name, each of which must be present.
+const char* const kSetFields[] = {"scalingDownValue",          "colourConversionModes", "grayscaleTransformationModes",
+                                  "regionPredetectionModes",   "grayscaleEnhancementModes", "binarizationModes",
+                                  "textureDetectionModes",     "textFilterModes",       "lineExtractionModes"};
 
+ParameterSet ReadSet(const json& object, const std::string& path) {
+  if (!object.is_object()) Fail(path, "expected an object");
+  ParameterSet set;
+  QZ_ImageParameter& p = set.parameters;
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    const std::string& key = it.key();
+    const std::string field = path + "." + key;
+    if (key == "name") set.name = ReadText(it.value(), field);
+    else if (key == "scalingDownValue") p.scalingDownValue = ReadInt(it.value(), field);
+    else if (key == "colourConversionModes") p.colourConversionModes = ReadList<QZVP_ColourConversionModeStruct>(it.value(), kColourFields, field);
+    else if (key == "grayscaleTransformationModes")
+      p.grayscaleTransformationModes = ReadList<QZVP_GrayscaleTransformationModeStruct>(it.value(), kTransformFields, field);
+    else if (key == "regionPredetectionModes") {
+      if (!it.value().is_array()) Fail(field, "expected a list");
+      for (size_t r = 0; r < it.value().size(); ++r)
+        p.regionPredetectionModes.push_back(ReadRegionRecord(it.value()[r], field + "[" + std::to_string(r) + "]"));
+    } else if (key == "grayscaleEnhancementModes")
+      p.grayscaleEnhancementModes = ReadList<QZVP_GrayscaleEnhancementModeStruct>(it.value(), kEnhancementFields, field);
+    else if (key == "binarizationModes") p.binarizationModes = ReadList<QZVP_BinarizationModeStruct>(it.value(), kBinarizationFields, field);
+    else if (key == "textureDetectionModes")
+      p.textureDetectionModes = ReadList<QZVP_TextureDetectionModeStruct>(it.value(), kTextureFields, field);
+    else if (key == "textFilterModes") p.textFilterModes = ReadList<QZVP_TextFilterModeStruct>(it.value(), kTextFilterFields, field);
+    else if (key == "lineExtractionModes") p.lineExtractionModes = ReadList<QZVP_LineExtractionModeStruct>(it.value(), kLineFields, field);
+    else Fail(path, "unknown field '" + key + "'");
+  }
+  if (set.name.empty()) Fail(path, "a parameter set needs a non-empty \"name\"");
+  for (const char* field : kSetFields) {
+    if (!object.contains(field)) Fail(path + "." + field, "missing: every list must be given (an empty list where the tree does not branch)");
+  }
+  CheckSet(p, path);
+  return set;
+}
+
+// The sets of a parsed document; errors name the path of the field.
+std::vector<ParameterSet> ReadSets(const json& document) {
+  if (!document.is_object()) Fail("(top)", "expected an object with \"parameterSets\"");
+  for (auto it = document.begin(); it != document.end(); ++it)
+    if (it.key() != "parameterSets") Fail("(top)", "unknown field '" + it.key() + "'");
+  if (!document.contains("parameterSets") || !document["parameterSets"].is_array() || document["parameterSets"].empty())
+    Fail("parameterSets", "expected a non-empty list of parameter sets");
+  std::vector<ParameterSet> sets;
+  std::set<std::string> names;
+  const json& list = document["parameterSets"];
+  for (size_t i = 0; i < list.size(); ++i) {
+    const std::string path = "parameterSets[" + std::to_string(i) + "]";
+    ParameterSet set = ReadSet(list[i], path);
+    if (!names.insert(set.name).second) Fail(path + ".name", "the name '" + set.name + "' is used twice");
+    sets.push_back(std::move(set));
+  }
+  return sets;
+}
+
+// The text of a parameter file (see LoadParameterSets).
 std::string ReadParameterFile(const std::string& path) {
   // Opened without blocking, so that a FIFO is refused rather than waited on.
   const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (descriptor < 0) throw ParameterError("cannot read the parameter file " + path + ": " + std::strerror(errno));
+  if (descriptor < 0) throw ParameterError(path + ": cannot read the parameter file: " + std::strerror(errno));
   struct stat info;
   std::string reason;
   if (fstat(descriptor, &info) != 0) reason = std::strerror(errno);
@@ -335,12 +404,12 @@ std::string ReadParameterFile(const std::string& path) {
     text.resize(done);
   }
   close(descriptor);
-  if (!reason.empty()) throw ParameterError("cannot read the parameter file " + path + ": " + reason);
+  if (!reason.empty()) throw ParameterError(path + ": cannot read the parameter file: " + reason);
   return text;
 }
 
-// The default sets, in the tool's own file format. The second shares everything with the
-// first up to the binarization and adds a global threshold and margin-based lines.
+// The default sets, in the file format. The second shares everything with the first up to
+// the binarization and adds a global threshold and margin-based lines.
 constexpr char kDefaultParameterSets[] = R"({"parameterSets": [
   {"name": "standard", "scalingDownValue": 1000,
    "colourConversionModes": [{"mode": "CICM_GENERAL"}],
@@ -363,7 +432,25 @@ constexpr char kDefaultParameterSets[] = R"({"parameterSets": [
    "lineExtractionModes": [{"mode": "LEM_GENERAL"}, {"mode": "LEM_MARGIN_BASED"}]}
 ]})";
 
+// The canonical texts of a list's records after the list's name, each after its length,
+// so that no two different lists give the same text.
+template <class Record>
+void AppendTexts(std::string& text, const char* list, const std::vector<Record>& records) {
+  text += list;
+  text += ' ' + std::to_string(records.size()) + '\n';
+  for (const Record& record : records) {
+    const std::string canonical = record.ToString();
+    text += std::to_string(canonical.size()) + ':' + canonical + '\n';
+  }
+}
+
+}  // namespace
+
 std::vector<ParameterSet> DefaultParameterSets() { return ParseParameterSets(kDefaultParameterSets, "built-in defaults"); }
+
+std::vector<ParameterSet> LoadParameterSets(const std::string& path) {
+  return ParseParameterSets(ReadParameterFile(path), path);
+}
 
 std::vector<ParameterSet> ParseParameterSets(const std::string& text, const std::string& source) {
   json document;
@@ -383,48 +470,11 @@ std::vector<ParameterSet> ParseParameterSets(const std::string& text, const std:
     if (reason.size() > kShown) reason = reason.substr(0, kShown) + "...";
     throw ParameterError(source + ": " + reason);
   }
-  if (!document.is_object()) Fail(source, "expected an object with \"parameterSets\"");
-  for (auto it = document.begin(); it != document.end(); ++it)
-    if (it.key() != "parameterSets") Fail(source, "unknown field '" + it.key() + "'");
-  if (!document.contains("parameterSets") || !document["parameterSets"].is_array() || document["parameterSets"].empty())
-    Fail(source + ": parameterSets", "expected a non-empty list of parameter sets");
-
-  std::vector<ParameterSet> sets;
-  std::set<std::string> names;
-  const json& list = document["parameterSets"];
-  for (size_t i = 0; i < list.size(); ++i) {
-    const std::string path = "parameterSets[" + std::to_string(i) + "]";
-    const json& object = list[i];
-    if (!object.is_object()) Fail(path, "expected an object");
-    ParameterSet set;
-    QZ_ImageParameter& p = set.parameters;
-    for (auto it = object.begin(); it != object.end(); ++it) {
-      const std::string& key = it.key();
-      const std::string field = path + "." + key;
-      if (key == "name") set.name = ReadText(it.value(), field);
-      else if (key == "scalingDownValue") p.scalingDownValue = ReadInt(it.value(), field);
-      else if (key == "colourConversionModes") p.colourConversionModes = ReadList<QZVP_ColourConversionModeStruct>(it.value(), kColourFields, field);
-      else if (key == "grayscaleTransformationModes")
-        p.grayscaleTransformationModes = ReadList<QZVP_GrayscaleTransformationModeStruct>(it.value(), kTransformFields, field);
-      else if (key == "regionPredetectionModes") {
-        if (!it.value().is_array()) Fail(field, "expected a list");
-        for (size_t r = 0; r < it.value().size(); ++r)
-          p.regionPredetectionModes.push_back(ReadRegionRecord(it.value()[r], field + "[" + std::to_string(r) + "]"));
-      } else if (key == "grayscaleEnhancementModes")
-        p.grayscaleEnhancementModes = ReadList<QZVP_GrayscaleEnhancementModeStruct>(it.value(), kEnhancementFields, field);
-      else if (key == "binarizationModes") p.binarizationModes = ReadList<QZVP_BinarizationModeStruct>(it.value(), kBinarizationFields, field);
-      else if (key == "textureDetectionModes")
-        p.textureDetectionModes = ReadList<QZVP_TextureDetectionModeStruct>(it.value(), kTextureFields, field);
-      else if (key == "textFilterModes") p.textFilterModes = ReadList<QZVP_TextFilterModeStruct>(it.value(), kTextFilterFields, field);
-      else if (key == "lineExtractionModes") p.lineExtractionModes = ReadList<QZVP_LineExtractionModeStruct>(it.value(), kLineFields, field);
-      else Fail(path, "unknown field '" + key + "'");
-    }
-    if (set.name.empty()) Fail(path, "a parameter set needs a non-empty \"name\"");
-    CheckRanges(p, path);
-    if (!names.insert(set.name).second) Fail(path + ".name", "the name '" + set.name + "' is used twice");
-    sets.push_back(std::move(set));
+  try {
+    return ReadSets(document);
+  } catch (const ParameterError& error) {
+    throw ParameterError(source + ": " + error.what());
   }
-  return sets;
 }
 
 std::string WriteParameterSets(const std::vector<ParameterSet>& sets) {
@@ -447,4 +497,18 @@ std::string WriteParameterSets(const std::vector<ParameterSet>& sets) {
   return json{{"parameterSets", list}}.dump(2) + "\n";
 }
 
-}  // namespace stagecache
+std::string RegistrationName(const QZ_ImageParameter& p) {
+  std::string text = "scalingDownValue " + std::to_string(p.scalingDownValue) + '\n';
+  AppendTexts(text, "colourConversionModes", p.colourConversionModes);
+  AppendTexts(text, "grayscaleTransformationModes", p.grayscaleTransformationModes);
+  AppendTexts(text, "regionPredetectionModes", p.regionPredetectionModes);
+  AppendTexts(text, "grayscaleEnhancementModes", p.grayscaleEnhancementModes);
+  AppendTexts(text, "binarizationModes", p.binarizationModes);
+  AppendTexts(text, "textureDetectionModes", p.textureDetectionModes);
+  AppendTexts(text, "textFilterModes", p.textFilterModes);
+  AppendTexts(text, "lineExtractionModes", p.lineExtractionModes);
+  return "parameters-" + GenerateHashId(text.data(), static_cast<unsigned int>(text.size()));
+}
+
+}  // namespace hostkit
+}  // namespace orvex

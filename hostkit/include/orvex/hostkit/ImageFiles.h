@@ -1,0 +1,41 @@
+// Image files as hosts read them: the bytes first (so that a host can tell a file it has
+// seen from its bytes), then the pixels, with reasons that say exactly what is wrong.
+//
+// Threads: the functions keep no state; call them from any thread.
+#ifndef ORVEX_HOSTKIT_IMAGEFILES_H
+#define ORVEX_HOSTKIT_IMAGEFILES_H
+
+#include <orvex/foundation/Export.h>
+#include <orvex/foundation/QZRef.h>
+#include <orvex/improc/QZMatrix.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvex {
+namespace hostkit {
+
+// A PNG or JPEG file's bytes and the size its header declares.
+struct ImageFile {
+  std::string path;
+  std::vector<unsigned char> bytes;
+  int64_t width = 0;
+  int64_t height = 0;
+};
+
+// Reads an image file within the image limits (QZMatrix::GetImageLimits). False, with the
+// reason in *reason, for one that is missing, not a regular file (a folder, FIFO or
+// device, never read), not readable, larger than the file-size limit, not a PNG or JPEG,
+// or larger than the pixel limit ("has 12000000 pixels (4000 x 3000), more than the limit
+// of 10000000"). Reads nothing of a file it refuses for its kind or size.
+ORVEX_EXPORT bool ReadImageFile(const std::string& path, ImageFile* file, std::string* reason);
+
+// The pixels of a file read by ReadImageFile (colour: three channels, four with alpha);
+// null, with the reason, when they cannot be decoded.
+ORVEX_EXPORT QZRef<QZMatrix> DecodeImageFile(const ImageFile& file, std::string* reason);
+
+}  // namespace hostkit
+}  // namespace orvex
+
+#endif

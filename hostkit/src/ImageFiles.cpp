@@ -1,0 +1,87 @@
+// Reading image files with exact reasons for what is refused.
+#include <orvex/hostkit/ImageFiles.h>
+
+#include <orvex/improc/Enums.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace orvex {
+namespace hostkit {
+
+namespace {
+
+// Why a path cannot be opened for reading.
+std::string OpenProblem(const std::string& path, int openError) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return "is missing";
+    if (errno == ELOOP) return "is a symbolic link in a loop";
+    return std::string("cannot be looked at: ") + std::strerror(errno);
+  }
+  if (!S_ISREG(info.st_mode)) return "is not a regular file";
+  if (openError == EACCES || openError == EPERM) return "is not readable (permission denied)";
+  return std::string("cannot be opened: ") + std::strerror(openError);
+}
+
+}  // namespace
+
+bool ReadImageFile(const std::string& path, ImageFile* file, std::string* reason) {
+  const ImageLimits limits = QZMatrix::GetImageLimits();
+  // Opened without blocking, so that a FIFO is refused rather than waited on.
+  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0) {
+    *reason = OpenProblem(path, errno);
+    return false;
+  }
+  struct stat info;
+  std::string problem;
+  if (fstat(descriptor, &info) != 0) problem = std::string("cannot be looked at: ") + std::strerror(errno);
+  else if (!S_ISREG(info.st_mode)) problem = "is not a regular file";
+  else if (info.st_size > limits.maxFileBytes)
+    problem = "has " + std::to_string(info.st_size) + " bytes, more than the file-size limit of " +
+              std::to_string(limits.maxFileBytes);
+  if (problem.empty()) {
+    file->path = path;
+    file->bytes.resize(static_cast<size_t>(info.st_size));
+    size_t done = 0;
+    while (done < file->bytes.size()) {
+      const ssize_t got = read(descriptor, file->bytes.data() + done, file->bytes.size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) problem = std::string("cannot be read: ") + std::strerror(errno);
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
+    }
+    file->bytes.resize(done);  // a file that shrank while read is judged by what was read
+  }
+  close(descriptor);
+  if (problem.empty() && !QZMatrix::InspectImageBytes(file->bytes.data(), file->bytes.size(), &file->width, &file->height)) {
+    problem = QZMatrix::ErrorText(QZME_NOT_AN_IMAGE);
+  }
+  if (problem.empty()) {
+    int64_t pixels = 0;
+    if (__builtin_mul_overflow(file->width, file->height, &pixels) || pixels > limits.maxPixels) {
+      problem = "has " + (pixels > 0 ? std::to_string(pixels) : std::string("too many")) + " pixels (" +
+                std::to_string(file->width) + " x " + std::to_string(file->height) +
+                "), more than the pixel limit of " + std::to_string(limits.maxPixels);
+    }
+  }
+  if (problem.empty()) return true;
+  *reason = problem;
+  file->bytes.clear();
+  return false;
+}
+
+QZRef<QZMatrix> DecodeImageFile(const ImageFile& file, std::string* reason) {
+  int error = 0;
+  QZRef<QZMatrix> image(QZMatrix::DecodeImageBytes(file.bytes.data(), file.bytes.size(), &error, QZLM_COLOUR));
+  if (!image) *reason = QZMatrix::ErrorText(error);
+  return image;
+}
+
+}  // namespace hostkit
+}  // namespace orvex

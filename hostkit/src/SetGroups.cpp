@@ -1,0 +1,229 @@
+// Parameter sets registered with the library, and images run through them.
+#include <orvex/hostkit/SetGroups.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace orvex {
+namespace hostkit {
+
+namespace {
+
+QZParameterTreeLoader* Loader() { return QZParameterTreeAndDataPool::GetInstance()->GetTreeLoader(); }
+
+// The registration callback: the group of the set's tree with its region parts.
+QZRef<ParamTreeGroup> RegisterGroup(void* host, QZParameterTreeLoader* loader, const char* name) {
+  return loader->BuildTreeGroup(name, &static_cast<ParameterSet*>(host)->parameters);
+}
+
+cv::Point2f Map(const cv::Mat& transform, const cv::Point2f& p) {
+  const double w = transform.at<double>(2, 0) * p.x + transform.at<double>(2, 1) * p.y + transform.at<double>(2, 2);
+  return cv::Point2f(static_cast<float>((transform.at<double>(0, 0) * p.x + transform.at<double>(0, 1) * p.y +
+                                         transform.at<double>(0, 2)) / w),
+                     static_cast<float>((transform.at<double>(1, 0) * p.x + transform.at<double>(1, 1) * p.y +
+                                         transform.at<double>(1, 2)) / w));
+}
+
+void GenerateLines(ParamTreeGroup& group, const std::vector<std::string>& regionIds) {
+  for (ParameterNodeBase* node : group.GetTree()->GetAllNodesOfStage(tav::DUST_LINE_SEGMENTS)) {
+    for (const std::string& region : regionIds) {
+      if (QZRef<DW_LineSegments> lines = static_cast<PN_LineSegments*>(node)->GetData(region, true, true)) lines->GetData(true);
+    }
+  }
+}
+
+// The results a node holds for the image, as wraps.
+std::vector<const DW_Base*> ResultsOf(const ParameterNodeBase& node, const std::string& imageId) {
+  tav::CDataUnitArray units;
+  std::vector<const DW_Base*> results;
+  if (node.GetDataUnits(imageId.c_str(), &units) != 0) throw std::bad_alloc();
+  for (int i = 0; i < units.GetCount(); ++i) {
+    if (const auto* wrap = dynamic_cast<const DW_Base*>(units.GetDataUnit(i))) results.push_back(wrap);
+  }
+  return results;
+}
+
+}  // namespace
+
+cv::Mat PixelsOf(const tav::CDataUnit& result) {
+  core::CImageData* image = nullptr;
+  if (result.GetMediaType() != tav::DUMT_IMAGE || result.GetDataAsImageData(&image) != 0 || image == nullptr ||
+      image->GetBytes() == nullptr) {
+    return cv::Mat();
+  }
+  const int channels = core::BytesPerPixel(image->GetImagePixelFormat());
+  return cv::Mat(image->GetHeight(), image->GetWidth(), CV_8UC(channels), const_cast<unsigned char*>(image->GetBytes()),
+                 static_cast<size_t>(image->GetStride()));
+}
+
+SetGroups::SetGroups(std::vector<ParameterSet> sets) : m_sets(std::move(sets)) {
+  for (ParameterSet& set : m_sets) {
+    const std::string name = RegistrationName(set.parameters);
+    QZRef<ParamTreeGroup> group = Loader()->InitParameterTreeGroup(&set, &RegisterGroup, name.c_str());
+    if (!group || group->GetTree() == nullptr || group->GetTree()->GetRootNode() == nullptr) {
+      throw ParameterError(set.name + ": the library built no tree for this set");
+    }
+    m_plain.push_back(group.get());
+    m_groups.push_back(std::move(group));
+  }
+}
+
+SetGroups::~SetGroups() {
+  m_plain.clear();
+  m_groups.clear();
+  Loader()->UpdateTreeGroups();
+}
+
+std::size_t SetGroups::IndexOf(const std::string& name) const {
+  for (std::size_t s = 0; s < m_sets.size(); ++s)
+    if (m_sets[s].name == name) return s;
+  return m_sets.size();
+}
+
+std::unique_ptr<ImageInCache> SetGroups::Process(QZRef<QZMatrix> image, std::string* refused) {
+  const auto refuse = [&](const std::string& reason) {
+    if (refused != nullptr) *refused = reason;
+    return std::unique_ptr<ImageInCache>();
+  };
+  if (!image || image->IsEmpty()) return refuse("no pixels");
+  if (std::min(image->GetMat().rows, image->GetMat().cols) < kSmallestImageSide) {
+    return refuse("smaller than " + std::to_string(kSmallestImageSide) + " x " + std::to_string(kSmallestImageSide) +
+                  " pixels");
+  }
+  char id[kHashIdBufferSize] = "";
+  if (!ParamTreeGroup::AddSourceDataToGroups(m_plain, std::move(image), 0, 0, id, RequestEveryStage())) {
+    return refuse("the library refused it: its id is taken by other pixels");
+  }
+  // From here the image is in every group: the ImageInCache releases it, also on failure.
+  std::unique_ptr<ImageInCache> added(new ImageInCache(*this, id, QZRef<QZMatrix>()));
+  tav::CDataUnit* source = nullptr;
+  m_plain.front()->GetDataUnit(id, &source);
+  if (const auto* kept = dynamic_cast<const DW_SourceImage*>(source)) added->m_pixels = kept->GetSourceImage();
+  if (!added->m_pixels) return refuse("the library kept no source result for it");
+  for (std::size_t s = 0; s < m_groups.size(); ++s) {
+    added->m_regionIds[s] = m_groups[s]->AddCandidateRegions(id);
+    GenerateLines(*m_groups[s], added->m_regionIds[s]);
+  }
+  return added;
+}
+
+ImageInCache::ImageInCache(SetGroups& sets, std::string id, QZRef<QZMatrix> pixels)
+    : m_sets(sets), m_id(std::move(id)), m_pixels(std::move(pixels)), m_regionIds(sets.Sets().size()) {}
+
+ImageInCache::~ImageInCache() {
+  for (std::size_t s = 0; s < m_sets.Sets().size(); ++s) {
+    m_sets.Group(s).MinusSavedTypeCount(m_id, RequestEveryStage());
+    m_sets.Group(s).RemoveSameSourceData(m_id);
+  }
+}
+
+std::vector<Quad> ImageInCache::Regions(std::size_t set) const {
+  std::vector<Quad> regions;
+  for (ParameterNodeBase* node : m_sets.Group(set).GetTree()->GetAllNodesOfStage(tav::DUST_CANDIDATE_ROIS)) {
+    QZRef<DW_CandidateROIs> candidates = static_cast<PN_CandidateROIs*>(node)->GetData(m_id, false, false);
+    DP_DetectROIs* detection = candidates ? candidates->GetData(false) : nullptr;
+    QZRef<QZQuadList> quads = detection != nullptr ? detection->GetPrimaryData(false) : QZRef<QZQuadList>();
+    if (!quads) continue;
+    const cv::Mat toSource = candidates->GetTransMatInvertToSourceImage()->GetMat();
+    for (const QZ_Quad& quad : quads->quads) {
+      Quad corners;
+      for (int i = 0; i < 4; ++i) corners[i] = Map(toSource, quad.GetPoint(i));
+      regions.push_back(corners);
+    }
+  }
+  return regions;
+}
+
+std::vector<cv::Vec4f> ImageInCache::LineSegments(std::size_t set) const {
+  std::vector<cv::Vec4f> segments;
+  for (ParameterNodeBase* node : m_sets.Group(set).GetTree()->GetAllNodesOfStage(tav::DUST_LINE_SEGMENTS)) {
+    for (const std::string& region : m_regionIds[set]) {
+      QZRef<DW_LineSegments> wrap = static_cast<PN_LineSegments*>(node)->GetData(region, false, false);
+      DP_ProcessLineSet* stage = wrap ? wrap->GetData(false) : nullptr;
+      QZRef<LineSegmentSet> lines = stage != nullptr ? stage->GetPrimaryData(false) : QZRef<LineSegmentSet>();
+      if (!lines || !lines->toSourceImage) continue;
+      const cv::Mat& toSource = lines->toSourceImage->GetMat();
+      for (const cv::Vec4f& s : lines->segments) {
+        const cv::Point2f a = Map(toSource, {s[0], s[1]}), b = Map(toSource, {s[2], s[3]});
+        segments.emplace_back(a.x, a.y, b.x, b.y);
+      }
+    }
+  }
+  return segments;
+}
+
+std::vector<StageImage> ImageInCache::StageImages(std::size_t set, int stage) const {
+  std::vector<StageImage> images;
+  const std::vector<ParameterNodeBase*> nodes =
+      m_sets.Group(set).GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage));
+  const bool region = stages::IsRegionStage(stage);
+  for (std::size_t n = 0; n < nodes.size(); ++n) {
+    // Whole-image results are kept under the image's id, region results under the region's.
+    const std::vector<std::string> keys = region ? m_regionIds[set] : std::vector<std::string>{m_id};
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+      tav::CDataUnit* unit = nullptr;
+      char dataId[kHashIdBufferSize];
+      if (!nodes[n]->CalcDataHashId(keys[k], dataId)) continue;
+      m_sets.Group(set).GetDataUnit(dataId, &unit);
+      auto* wrap = dynamic_cast<DW_Base*>(unit);
+      if (wrap == nullptr) continue;
+      StageImage image;
+      image.result = QZRef<DW_Base>::TryPin(wrap);
+      if (!image.result) continue;
+      image.pixels = PixelsOf(*wrap);
+      if (image.pixels.empty()) continue;
+      image.id = dataId;
+      image.node = static_cast<int>(n);
+      image.region = region ? static_cast<int>(k) : -1;
+      images.push_back(std::move(image));
+    }
+  }
+  return images;
+}
+
+std::vector<NodeResults> ImageInCache::ResultsByNode(std::size_t set) const {
+  std::vector<NodeResults> byNode;
+  for (int stage = stages::kFirstStage; stage <= stages::kLastStage; ++stage) {
+    for (ParameterNodeBase* node :
+         m_sets.Group(set).GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage))) {
+      byNode.push_back({node, stage, ResultsOf(*node, m_id)});
+    }
+  }
+  return byNode;
+}
+
+std::vector<StageFigures> ImageInCache::Figures() const {
+  std::vector<StageFigures> figures(stages::kLastStage);
+  std::vector<std::set<std::string>> distinct(stages::kLastStage);
+  for (std::size_t s = 0; s < m_sets.Sets().size(); ++s) {
+    for (const NodeResults& node : ResultsByNode(s)) {
+      StageFigures& stage = figures[node.stage - 1];
+      for (const DW_Base* result : node.results) {
+        ++stage.holders;
+        if (!distinct[node.stage - 1].insert(result->GetDataHashID()).second) continue;
+        ++stage.results;
+        stage.computeMs += result->GetComputeNanoseconds() / 1e6;
+      }
+    }
+  }
+  for (int stage = 1; stage <= stages::kLastStage; ++stage) figures[stage - 1].stage = stage;
+  return figures;
+}
+
+ImageSummary ImageInCache::Summary(const std::string& name, double seconds) const {
+  ImageSummary summary;
+  summary.name = name;
+  summary.imageId = m_id;
+  summary.width = Pixels().cols;
+  summary.height = Pixels().rows;
+  summary.seconds = seconds;
+  summary.stages = Figures();
+  for (std::size_t s = 0; s < m_sets.Sets().size(); ++s) {
+    summary.sets.push_back({m_sets.Sets()[s].name, Regions(s), LineSegments(s)});
+  }
+  return summary;
+}
+
+}  // namespace hostkit
+}  // namespace orvex
