@@ -41,6 +41,7 @@
 #include <orvex/loader/QZParameterTreeAndDataPool.h>
 #include <orvex/loader/QZParameterTreeLoader.h>
 #include <orvex/modes/ModeListRules.h>
+#include <orvex/modes/ModeLiterals.h>
 #include <orvex/modes/ModeRecords.h>
 #include <orvex/paramtree/DataUnitManager.h>
 #include <orvex/paramtree/QZParameterTree.h>

@@ -22,7 +22,9 @@ std::string DW_ROIColourImage::RegionHashId(DW_CandidateROIs* regions, QZ_Quad& 
   CalcQZQuadHashID(quad);
   const std::string matrixId = colour->GetHashID();
   if (matrixId.empty() || quad.GetHashID().empty()) return std::string();
-  const std::string seed = matrixId + quad.GetHashID();
+  // The source image's id first: two sources whose scaled-down images are equal share that
+  // image, but a region's results carry its source's coordinates and are released with it.
+  const std::string seed = regions->GetSourceHashID() + matrixId + quad.GetHashID();
   const std::string id = GenerateHashId(seed.data(), static_cast<unsigned int>(seed.size()));
   if (id.empty()) return std::string();
   return id + "-" + std::to_string(static_cast<int>(tav::DUST_ROI_COLOUR_IMAGE));

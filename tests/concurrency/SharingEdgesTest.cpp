@@ -8,7 +8,9 @@
 #include "../support/TestScene.h"
 
 #include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -294,6 +296,28 @@ TEST_F(SharingEdges, RefillingTheHostsMatrixWithTheNextFrameChangesNoCachedResul
   Release(*group, idA, keep);
   Release(*group, idA, keep);
   Release(*group, idB, keep);
+}
+
+TEST_F(SharingEdges, TwoSourcesThatScaleDownToEqualImagesKeepTheirRegionsApart) {
+  QZRef<ParamTreeGroup> group = Register("", &m_parameters);
+  const StageRequestMap keep = EveryStage();
+  const cv::Mat page = testing::DrawBarPage(cv::Size(800, 600));
+  cv::Mat twice;  // scaled down to `page` again by the tree's scaling-down stage (800)
+  cv::resize(page, twice, cv::Size(), 2.0, 2.0, cv::INTER_NEAREST);
+  const std::string small = Add(*group, page, keep), large = Add(*group, twice, keep);
+  ASSERT_NE(small, large);
+  const std::vector<std::string> smallRegions = AddRegionsAndGenerateLines(*group, small);
+  const std::vector<std::string> largeRegions = AddRegionsAndGenerateLines(*group, large);
+  ASSERT_FALSE(largeRegions.empty());
+  for (const std::string& region : largeRegions) {
+    EXPECT_EQ(std::count(smallRegions.begin(), smallRegions.end(), region), 0) << "a region of two sources";
+  }
+  const int lines = CountUnits(*group, tav::DUST_LINE_SEGMENTS, large);
+  EXPECT_EQ(lines, CountUnits(*group, tav::DUST_LINE_SEGMENTS, small));
+  Release(*group, small, keep);
+  EXPECT_EQ(CountUnits(*group, tav::DUST_LINE_SEGMENTS, large), lines) << "the other source's release took them";
+  Release(*group, large, keep);
+  EXPECT_EQ(CountAllUnits(*group, large), 0);
 }
 
 // The matrix a group's source result keeps for an image.

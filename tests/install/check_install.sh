@@ -1,29 +1,44 @@
 #!/usr/bin/env bash
-# Installs the built package into a scratch prefix, then builds and runs a tiny consumer
-# twice: once found with find_package(OrvexStagecache), once with pkg-config, and a
-# program that links the image-processing library alone. The pkg-config build runs
-# again after the prefix was moved.
+# Installs the built package into a scratch prefix (never the system's), then, without
+# LD_LIBRARY_PATH: builds and runs a tiny consumer found with find_package(OrvexStagecache),
+# a program that links the image-processing library alone, the example host with
+# find_package at C++14 (the package asks for C++17 itself), and the example host with
+# pkg-config after the prefix was moved.
 set -euo pipefail
 build_dir=$1
 work=$2
 sources=$3
+example=$4
+write_page=$5
 
 rm -rf "$work"
 mkdir -p "$work"
 prefix="$work/prefix"
 cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log"
+unset LD_LIBRARY_PATH
+page="$work/page.png"
+"$write_page" "$page"
 
 cmake -S "$sources/consumer" -B "$work/cmake-consumer" -DCMAKE_PREFIX_PATH="$prefix" >"$work/configure.log"
 cmake --build "$work/cmake-consumer" >"$work/build.log"
-LD_LIBRARY_PATH="$prefix/lib:${LD_LIBRARY_PATH:-}" "$work/cmake-consumer/consumer"
-LD_LIBRARY_PATH="$prefix/lib:${LD_LIBRARY_PATH:-}" "$work/cmake-consumer/improc_consumer"
+"$work/cmake-consumer/consumer"
+"$work/cmake-consumer/improc_consumer"
 
-# The package moved elsewhere: pkg-config finds it relative to its own file.
+cmake -S "$example" -B "$work/example" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_STANDARD=14 >"$work/example-configure.log"
+cmake --build "$work/example" >"$work/example-build.log"
+"$work/example/example-host" "$page" >"$work/example.out"
+grep -q "set standard: [1-9][0-9]* candidate regions, [1-9][0-9]* line segments" "$work/example.out"
+grep -q "set fine: " "$work/example.out"
+
+# The package moved elsewhere: pkg-config finds it relative to its own file, and the
+# libraries find each other beside themselves.
 moved="$work/moved-prefix"
 mv "$prefix" "$moved"
-pcdir=$(find "$moved" -name OrvexStagecache.pc -printf '%h\n')
+pcdir=$(find "$moved" -name OrvexHostKit.pc -printf '%h\n')
 export PKG_CONFIG_PATH="$pcdir"
 # shellcheck disable=SC2046
-c++ -std=c++17 "$sources/consumer/main.cpp" -o "$work/pkgconfig-consumer" $(pkg-config --cflags --libs OrvexStagecache)
-LD_LIBRARY_PATH="$pcdir/..:${LD_LIBRARY_PATH:-}" "$work/pkgconfig-consumer"
-echo "installed package found by find_package and, moved, by pkg-config"
+c++ "$example/main.cpp" -o "$work/pkgconfig-example" $(pkg-config --cflags --libs OrvexHostKit) \
+  -Wl,-rpath,"$(pkg-config --variable=libdir OrvexHostKit)"
+"$work/pkgconfig-example" "$page" >"$work/pkgconfig-example.out"
+cmp "$work/example.out" "$work/pkgconfig-example.out"
+echo "installed package: consumers and the example host build and run from any prefix, without LD_LIBRARY_PATH"

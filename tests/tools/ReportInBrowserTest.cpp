@@ -39,8 +39,8 @@ window.addEventListener('load', function () {
   var result = {
     errors: window.reportErrors,
     treeNodes: document.querySelectorAll('.tree-box svg g.node').length,
-    overlays: document.querySelectorAll('.panel svg g.set').length,
-    shownOverlays: Array.prototype.filter.call(document.querySelectorAll('#p1 svg g.set'),
+    overlays: document.querySelectorAll('.panel svg use.set').length,
+    shownOverlays: Array.prototype.filter.call(document.querySelectorAll('#p1 svg use.set'),
                                                function (g) { return getComputedStyle(g).display !== 'none'; }).length,
     images: images.length,
     undecoded: images.filter(function (i) { return !(i.complete && i.naturalWidth > 0); })

@@ -232,24 +232,34 @@ const char kOverlayScript[] =
 
 std::string Coordinate(float value) { return Fixed(value, 1); }
 
-// One set's regions (green) and line segments (red), as an SVG group over the source.
-std::string OverlayGroup(const hostkit::SetFindings& set) {
+// One set's regions (green) and line segments (red) as an SVG group, each kind one path:
+// the page defines it once and every panel shows it by reference.
+std::string OverlayGroup(const hostkit::SetFindings& set, size_t index) {
   std::ostringstream svg;
-  svg << "<g class=\"set\" data-set=\"" << Html(set.name) << "\">";
+  svg << "<g id=\"set-" << index << "\" data-regions=\"" << set.regions.size() << "\" data-lines=\""
+      << set.lineSegments.size() << "\"><path fill=\"none\" stroke=\"" << kRegionCss << "\" stroke-width=\"3\" d=\"";
   for (const Quad& quad : set.regions) {
-    svg << "<polygon fill=\"none\" stroke=\"" << kRegionCss << "\" stroke-width=\"3\" points=\"";
-    for (const cv::Point2f& corner : quad) svg << Coordinate(corner.x) << "," << Coordinate(corner.y) << " ";
-    svg << "\"/>";
+    for (size_t c = 0; c < quad.size(); ++c) svg << (c == 0 ? "M" : "L") << Coordinate(quad[c].x) << " " << Coordinate(quad[c].y);
+    svg << "Z";
   }
+  svg << "\"/><path stroke=\"" << kLineCss << "\" stroke-width=\"2\" d=\"";
   for (const cv::Vec4f& s : set.lineSegments) {
-    svg << "<line stroke=\"" << kLineCss << "\" stroke-width=\"2\" x1=\"" << Coordinate(s[0]) << "\" y1=\""
-        << Coordinate(s[1]) << "\" x2=\"" << Coordinate(s[2]) << "\" y2=\"" << Coordinate(s[3]) << "\"/>";
+    svg << "M" << Coordinate(s[0]) << " " << Coordinate(s[1]) << "L" << Coordinate(s[2]) << " " << Coordinate(s[3]);
   }
-  svg << "</g>";
+  svg << "\"/></g>";
   return svg.str();
 }
 
-// A panel showing the source with every set's overlay, one set visible at a time.
+// Every set's overlay, defined once for the page's panels.
+std::string OverlayDefinitions(const hostkit::ImageSummary& summary) {
+  std::ostringstream svg;
+  svg << "<svg width=\"0\" height=\"0\" style=\"position:absolute\"><defs>";
+  for (size_t s = 0; s < summary.sets.size(); ++s) svg << OverlayGroup(summary.sets[s], s);
+  svg << "</defs></svg>\n";
+  return svg.str();
+}
+
+// A panel showing the source with one set's overlay at a time.
 std::string OverlayPanel(const ImageView& image, const std::string& id, size_t shownSet, bool hidden,
                          const std::string& sourceLink) {
   const hostkit::ImageSummary& summary = image.summary;
@@ -263,9 +273,8 @@ std::string OverlayPanel(const ImageView& image, const std::string& id, size_t s
        << "<svg viewBox=\"0 0 " << summary.width << " " << summary.height << "\"><image href=\"" << Html(sourceLink)
        << "\" width=\"" << summary.width << "\" height=\"" << summary.height << "\"/>";
   for (size_t s = 0; s < summary.sets.size(); ++s) {
-    std::string group = OverlayGroup(summary.sets[s]);
-    if (s == shownSet) group.replace(group.find("<g "), 3, "<g style=\"display:inline\" ");
-    html << group;
+    html << "<use class=\"set\" data-set=\"" << Html(summary.sets[s].name) << "\" href=\"#set-" << s << "\""
+         << (s == shownSet ? " style=\"display:inline\"" : "") << "/>";
   }
   html << "</svg></div>\n";
   return html.str();
@@ -286,7 +295,7 @@ std::string ImagePage(const ImageView& image, std::vector<std::unique_ptr<TreeDr
        << Html(summary.name) << " (" << summary.width << " &times; " << summary.height << ")</h1>\n"
        << "<p>Candidate regions (green) and line segments (red) of one parameter set at a time; "
        << "<label><input type=\"checkbox\" onchange=\"sideBySide(this.checked)\"> two side by side</label></p>\n"
-       << "<div class=\"panels\">" << OverlayPanel(image, "p1", 0, false, sourceLink)
+       << OverlayDefinitions(summary) << "<div class=\"panels\">" << OverlayPanel(image, "p1", 0, false, sourceLink)
        << OverlayPanel(image, "p2", summary.sets.size() > 1 ? 1 : 0, true, sourceLink) << "</div>\n";
   if (!image.pictures) {
     html << "<p>Result pictures and trees were written for the first images only (see --pictures).</p>\n";

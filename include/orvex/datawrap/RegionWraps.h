@@ -14,8 +14,10 @@
 
 namespace orvex {
 
-// Stage 9. Its hash id is formed from the candidate regions' colour image and the
-// quadrilateral, and ends in "-9"; without a colour image it has none.
+// Stage 9. Its hash id is formed from the source image's id, the candidate regions' colour
+// image and the quadrilateral, and ends in "-9"; without a colour image it has none. (The
+// source's id keeps apart the regions of two sources that scale down to equal images:
+// a region's results map to their own source's coordinates and go with its release.)
 class ORVEX_EXPORT DW_ROIColourImage : public DW_ImageTemplate<DP_ROIImage, DW_CandidateROIs> {
  public:
   DW_ROIColourImage(DW_CandidateROIs* parent, const QZ_Quad& quad);

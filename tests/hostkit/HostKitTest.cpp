@@ -1,0 +1,198 @@
+// The host kit as a host uses it: parameter files, registration by parameters, and an
+// image's results per set in source-image coordinates.
+#include <orvex/hostkit/ImageFiles.h>
+#include <orvex/hostkit/ParameterSets.h>
+#include <orvex/hostkit/SetGroups.h>
+
+#include "../support/TestScene.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+#include <string>
+#include <vector>
+
+namespace orvex {
+namespace hostkit {
+namespace {
+
+std::string ErrorOf(const std::string& text, const std::string& source = "sets.json") {
+  try {
+    ParseParameterSets(text, source);
+  } catch (const ParameterError& error) {
+    return error.what();
+  }
+  return std::string();
+}
+
+// The default sets' file with `edit` applied to the text of the first set.
+std::string EditedDefaults(const std::string& from, const std::string& to) {
+  std::string text = WriteParameterSets(DefaultParameterSets());
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+TEST(ParameterSets, EveryModeAndFieldRoundTripsThroughTheFile) {
+  std::vector<ParameterSet> sets = DefaultParameterSets();
+  QZ_ImageParameter& p = sets[0].parameters;
+  // Every literal of every list, and odd values in every field.
+  p.colourConversionModes.clear();
+  for (const ModeLiteral& literal : ModeLiteralsOf<QZVP_ColourConversionModeStruct>()) {
+    QZVP_ColourConversionModeStruct record;
+    record.mode = literal.value;
+    record.channel = QZVP_S_CHANNEL;
+    record.intArg1 = 7;
+    record.textArg2 = "x]y";
+    p.colourConversionModes.push_back(record);
+  }
+  p.regionPredetectionModes[0].relativeRegions.push_back({1, 2, 3, 4, 5});
+  p.regionPredetectionModes[0].intPairArray[7] = 99;
+  p.regionPredetectionModes[0].textArg3 = "third";
+  p.binarizationModes[0].intArg10 = 3;
+  p.lineExtractionModes.push_back(QZVP_LineExtractionModeStruct());
+  p.lineExtractionModes.back().mode = LEM_SKIP;
+  const std::string text = WriteParameterSets(sets);
+  const std::vector<ParameterSet> read = ParseParameterSets(text, "round trip");
+  ASSERT_EQ(read.size(), sets.size());
+  for (size_t s = 0; s < sets.size(); ++s) {
+    EXPECT_EQ(read[s].name, sets[s].name);
+    EXPECT_EQ(RegistrationName(read[s].parameters), RegistrationName(sets[s].parameters));
+  }
+  EXPECT_EQ(read[0].parameters.colourConversionModes.back().ToString(), p.colourConversionModes.back().ToString());
+  EXPECT_EQ(read[0].parameters.regionPredetectionModes[0].ToString(), p.regionPredetectionModes[0].ToString());
+  EXPECT_EQ(WriteParameterSets(read), text);
+}
+
+TEST(ParameterSets, ErrorsNameTheFileTheFieldAndWhatWouldDo) {
+  EXPECT_EQ(ErrorOf(EditedDefaults("\"BM_LOCAL_BLOCK\"", "\"BM_LOCAL\"")),
+            "sets.json: parameterSets[0].binarizationModes[0].mode: unknown literal 'BM_LOCAL'; one of BM_SKIP, BM_AUTO, "
+            "BM_LOCAL_BLOCK, BM_THRESHOLD, BM_REV");
+  EXPECT_EQ(ErrorOf(EditedDefaults("\"RPM_GENERAL_GRAY_CONTRAST\"", "12345")).rfind(
+                "sets.json: parameterSets[0].regionPredetectionModes[0].mode: 12345 is not a mode of this list", 0),
+            0u);
+  EXPECT_EQ(ErrorOf(EditedDefaults("\"lineExtractionModes\"", "\"lineModes\"")),
+            "sets.json: parameterSets[0]: unknown field 'lineModes'");
+  const std::string missing = ErrorOf(R"({"parameterSets": [{"name": "a", "scalingDownValue": 1000}]})");
+  EXPECT_EQ(missing.rfind("sets.json: parameterSets[0].colourConversionModes: missing", 0), 0u) << missing;
+  EXPECT_EQ(ErrorOf(EditedDefaults("\"LEM_GENERAL\"", "\"LEM_SKIP\"")),
+            "sets.json: parameterSets[0].lineExtractionModes: only skips: the tree would stop here; give at least one mode "
+            "that is not LEM_SKIP");
+  EXPECT_EQ(ErrorOf(EditedDefaults("\"intArg1\": 15", "\"intArg1\": 99999")).rfind(
+                "sets.json: parameterSets[0].binarizationModes[0].intArg1: 99999 is out of range", 0),
+            0u);
+  try {
+    LoadParameterSets("/nonexistent/params.json");
+    ADD_FAILURE();
+  } catch (const ParameterError& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("/nonexistent/params.json: cannot read the parameter file", 0), 0u);
+  }
+}
+
+TEST(ParameterSets, RegistrationNamesFollowTheParametersNotTheNames) {
+  std::vector<ParameterSet> sets = DefaultParameterSets();
+  EXPECT_NE(RegistrationName(sets[0].parameters), RegistrationName(sets[1].parameters));
+  ParameterSet renamed = sets[0];
+  renamed.name = "another name";
+  EXPECT_EQ(RegistrationName(renamed.parameters), RegistrationName(sets[0].parameters));
+  ParameterSet changed = sets[0];
+  changed.parameters.binarizationModes[0].intArg1 += 2;
+  EXPECT_NE(RegistrationName(changed.parameters), RegistrationName(sets[0].parameters));
+  // A text argument cannot move a record boundary.
+  ParameterSet a = sets[0], b = sets[0];
+  a.parameters.lineExtractionModes[0].textArg1 = "x";
+  b.parameters.lineExtractionModes[0].textArg2 = "x";
+  EXPECT_NE(RegistrationName(a.parameters), RegistrationName(b.parameters));
+}
+
+class ImagesInCache : public ::testing::Test {
+ protected:
+  static QZRef<QZMatrix> Matrix(const cv::Mat& pixels) { return QZRef<QZMatrix>(new QZMatrix(pixels.clone())); }
+  DataUnitManager* Table() { return QZParameterTreeAndDataPool::GetInstance()->GetDataManager(); }
+};
+
+TEST_F(ImagesInCache, RegionsAndLinesComeInSourceCoordinatesPerSet) {
+  SetGroups sets(DefaultParameterSets());
+  const cv::Mat page = testing::DrawBarPage(cv::Size(800, 600));
+  cv::Mat twice;
+  cv::resize(page, twice, cv::Size(), 2.0, 2.0, cv::INTER_NEAREST);  // scaled down to the page again
+  std::string why;
+  std::unique_ptr<ImageInCache> small = sets.Process(Matrix(page), &why);
+  std::unique_ptr<ImageInCache> large = sets.Process(Matrix(twice), &why);
+  ASSERT_TRUE(small && large) << why;
+  for (size_t s = 0; s < sets.Sets().size(); ++s) {
+    const std::vector<Quad> a = small->Regions(s), b = large->Regions(s);
+    ASSERT_EQ(a.size(), b.size());
+    ASSERT_FALSE(a.empty());
+    for (size_t r = 0; r < a.size(); ++r)
+      for (int c = 0; c < 4; ++c) EXPECT_NEAR(b[r][c].x, 2 * a[r][c].x, 1.0) << s << " " << r;
+    const std::vector<cv::Vec4f> la = small->LineSegments(s), lb = large->LineSegments(s);
+    ASSERT_EQ(la.size(), lb.size());
+    ASSERT_FALSE(la.empty());
+    for (size_t i = 0; i < la.size(); ++i) EXPECT_NEAR(lb[i][2], 2 * la[i][2], 1.0);
+  }
+  // The sets find different things, each reported apart.
+  EXPECT_NE(small->LineSegments(0).size(), small->LineSegments(1).size());
+  const ImageSummary summary = small->Summary("page", 0.0);
+  ASSERT_EQ(summary.sets.size(), 2u);
+  EXPECT_EQ(summary.sets[1].name, "fine");
+  EXPECT_EQ(summary.sets[1].lineSegments.size(), small->LineSegments(1).size());
+}
+
+TEST_F(ImagesInCache, StageImagesShareTheResultsPixelsAndOutliveTheImage) {
+  const int entries = Table()->GetDataMapSize();
+  std::vector<StageImage> kept;
+  {
+    SetGroups sets(DefaultParameterSets());
+    std::string why;
+    std::unique_ptr<ImageInCache> image = sets.Process(Matrix(testing::DrawBarPage(cv::Size(400, 300))), &why);
+    ASSERT_TRUE(image) << why;
+    const std::vector<StageImage> once = image->StageImages(0, tav::DUST_ROI_BINARY_IMAGE);
+    const std::vector<StageImage> again = image->StageImages(0, tav::DUST_ROI_BINARY_IMAGE);
+    ASSERT_FALSE(once.empty());
+    ASSERT_EQ(once.size(), again.size());
+    EXPECT_EQ(once[0].pixels.data, again[0].pixels.data) << "two reads of one result share its pixels";
+    EXPECT_EQ(once[0].region, 0);
+    EXPECT_TRUE(image->StageImages(0, tav::DUST_LINE_SEGMENTS).empty()) << "line segments are no image";
+    kept = once;
+  }
+  // The image and its sets are gone; what the caller kept still holds its pixels.
+  EXPECT_EQ(Table()->GetDataMapSize(), entries + static_cast<int>(kept.size()));
+  EXPECT_GT(cv::countNonZero(kept[0].pixels), 0);
+  kept.clear();
+  Table()->UpdateTotalDataMapUntilSettled();
+  EXPECT_EQ(Table()->GetDataMapSize(), entries);
+}
+
+TEST_F(ImagesInCache, SetsThatShareANameButNotTheirParametersGetTreesOfTheirOwn) {
+  std::vector<ParameterSet> first = DefaultParameterSets();
+  std::vector<ParameterSet> second = DefaultParameterSets();
+  second[0].parameters.binarizationModes[0].intArg5 = 30;  // "standard" again, other parameters
+  SetGroups a(first), b(second);
+  EXPECT_NE(a.Group(0).GetTree(), b.Group(0).GetTree());
+  EXPECT_EQ(a.Group(1).GetTree(), b.Group(1).GetTree()) << "equal parameters share one tree";
+  std::string why;
+  const cv::Mat page = testing::DrawBarPage(cv::Size(400, 300));
+  std::unique_ptr<ImageInCache> inA = a.Process(Matrix(page), &why);
+  std::unique_ptr<ImageInCache> inB = b.Process(Matrix(page), &why);
+  ASSERT_TRUE(inA && inB);
+  EXPECT_EQ(inA->Id(), inB->Id());
+  EXPECT_NE(inA->LineSegments(0).size(), inB->LineSegments(0).size());
+  EXPECT_EQ(inA->LineSegments(1).size(), inB->LineSegments(1).size());
+}
+
+TEST_F(ImagesInCache, RefusedImagesAndFilesSayWhy) {
+  SetGroups sets(DefaultParameterSets());
+  std::string why;
+  EXPECT_FALSE(sets.Process(Matrix(cv::Mat(7, 100, CV_8UC3, cv::Scalar(1, 2, 3))), &why));
+  EXPECT_EQ(why, "smaller than 8 x 8 pixels");
+  ImageFile file;
+  EXPECT_FALSE(ReadImageFile("/nonexistent/page.png", &file, &why));
+  EXPECT_EQ(why, "is missing");
+  EXPECT_FALSE(ReadImageFile("/tmp", &file, &why));
+  EXPECT_EQ(why, "is not a regular file");
+}
+
+}  // namespace
+}  // namespace hostkit
+}  // namespace orvex
