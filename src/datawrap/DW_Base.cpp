@@ -13,6 +13,8 @@ namespace orvex {
 
 Mutex DW_Base::s_linkMutex;
 
+ResultStore::~ResultStore() = default;
+
 namespace {
 
 std::atomic<int> g_liveWraps{0};

@@ -15,12 +15,13 @@ DW_ROIColourImage::DW_ROIColourImage(DW_CandidateROIs* parent, const QZ_Quad& re
 }
 
 std::string DW_ROIColourImage::RegionHashId(DW_CandidateROIs* regions, QZ_Quad& quad) {
-  QZRef<QZMatrix> colour = regions != nullptr ? regions->GetColourImage() : QZRef<QZMatrix>();
-  if (!colour) return std::string();
-  // The colour image's pixels never change once computed, so its id is computed once.
-  if (colour->GetHashIDLength() == 0) CalcQZMatrixHashID(*colour);
+  // The colour image's id, computed by the candidate regions' stage (or kept with them in
+  // a store): a region is named without the colour image's pixels.
+  DP_DetectROIs* detection = regions != nullptr ? regions->GetData(false) : nullptr;
+  QZRef<QZQuadList> found = detection != nullptr ? detection->GetPrimaryData(false) : QZRef<QZQuadList>();
+  if (!found || found->colourImageId.empty()) return std::string();
   CalcQZQuadHashID(quad);
-  const std::string matrixId = colour->GetHashID();
+  const std::string matrixId = found->colourImageId;
   if (matrixId.empty() || quad.GetHashID().empty()) return std::string();
   // The source image's id first: two sources whose scaled-down images are equal share that
   // image, but a region's results carry its source's coordinates and are released with it.

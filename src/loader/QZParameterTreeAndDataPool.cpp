@@ -71,6 +71,10 @@ CacheStatistics QZParameterTreeAndDataPool::GetStatistics() const {
   }
   statistics.tableEntries = m_dataManager.GetDataMapSize();
   statistics.liveResultBytes = DP_CommonBase::GetLiveResultBytes();
+  if (const std::shared_ptr<ResultStore> store = m_dataManager.GetResultStore()) {
+    statistics.storeInstalled = true;
+    statistics.store = store->Statistics();
+  }
   return statistics;
 }
 

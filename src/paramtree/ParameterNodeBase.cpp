@@ -144,6 +144,7 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
       if (parentResult) {
         const auto make = [&] {
           made = CalcData(key, parentResult.get());
+          if (made && m_table != nullptr) made->SetResultStore(m_table->GetResultStore());
           if (made && shared) made->SetDataHashID(buffer);
           if (made) made->LinkAsChildOf(parentResult.get());
           return made;

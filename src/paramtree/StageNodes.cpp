@@ -138,6 +138,7 @@ bool PN_ROIColourImage::AddData(DW_CandidateROIs* regions, const QZ_Quad& quad, 
     ChainPins pins;
     const auto make = [&] {
       made.reset(new DW_ROIColourImage(regions, quad));
+      if (m_table != nullptr) made->SetResultStore(m_table->GetResultStore());
       return made;
     };
     MutexLock lock(m_dataMutex);

@@ -18,12 +18,14 @@
 #include <orvex/foundation/Export.h>
 #include <orvex/foundation/PointerLists.h>
 #include <orvex/foundation/QZRef.h>
+#include <orvex/datawrap/ResultStore.h>
 #include <orvex/foundation/ThreadAnnotations.h>
 #include <orvex/improc/QZMatrix.h>
 #include <orvex/tav/Interfaces.h>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <orvex/foundation/Mutex.h>
 #include <string>
 #include <vector>
@@ -81,6 +83,12 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
 
   // Data wraps alive in the process.
   static int GetLiveCount();
+  // The store this result is kept in beyond the process (and looked up in before its
+  // stage runs); set by the node that makes the wrap, before anyone else can find it.
+  void SetResultStore(std::shared_ptr<ResultStore> store) { m_store = std::move(store); }
+  // The code version a stored result of this wrap's stage carries; 0 for a stage whose
+  // results are not stored (the source image, and results that are their parent's).
+  virtual int StoredCodeVersion() const { return 0; }
   // How long the stage object this result made for itself took to compute, in
   // nanoseconds; 0 before it ran and for a result that takes its parent's stage object.
   virtual int64_t GetComputeNanoseconds() const { return 0; }
@@ -106,6 +114,8 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   void StoreTransform(const QZMatrix& transform) ORVEX_REQUIRES(dataMutex);
   // The required-data flag.
   bool RequiredDataAvailableLocked() const ORVEX_REQUIRES(dataMutex) { return requiredDataAvailable; }
+  // The store of this result, or null; written once before the wrap is shared.
+  const std::shared_ptr<ResultStore>& Store() const { return m_store; }
 
   // dataMutex guards the template's stage object, the extra inputs, the required-data
   // flag and the transform. Taken after node locks; a wrap takes its parent's (and its
@@ -113,6 +123,8 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   mutable Mutex dataMutex;
 
  private:
+  std::shared_ptr<ResultStore> m_store;
+
   // The link mutex: guards the links and ids below, of every wrap. An unordered leaf:
   // nothing is taken while it is held.
   static Mutex s_linkMutex;

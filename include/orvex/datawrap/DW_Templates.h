@@ -37,16 +37,30 @@ class DW_BaseTemplate : public DW_Base {
       MutexLock lock(dataMutex);
       if (!generate || m_settled) return stageData.get();
     }
-    if (HasParent()) PrepareRequiredData();
-    GenerateDataIfEmpty();
+    // A stored result is restored without readying the parent; otherwise the stage runs
+    // on its readied inputs and its result is stored.
+    if (!LoadFromStore()) {
+      if (HasParent()) PrepareRequiredData();
+      if (GenerateDataIfEmpty()) SaveToStore();
+    }
     MutexLock lock(dataMutex);
+    return stageData.get();
+  }
+
+  // The stage object, made (after those of the parent and the extra inputs) but not run
+  // when there is none; null when it cannot be made yet.
+  DP* EnsureStage() {
+    std::vector<QZRef<DW_Base>> spentInputs;  // released after the lock
+    MutexLock lock(dataMutex);
+    MakeStageUnrun(spentInputs);
     return stageData.get();
   }
 
   // Creates the stage object unless there is one and runs it unless it has run, then
   // takes its transform. A wrap whose extra inputs are not attached yet creates nothing:
-  // a result made without them would be wrong for every tree that shares it.
-  void GenerateDataIfEmpty() {
+  // a result made without them would be wrong for every tree that shares it. True when
+  // this call finished the computation.
+  bool GenerateDataIfEmpty() {
     std::vector<QZRef<DW_Base>> spentInputs;  // released after the lock
     MutexLock lock(dataMutex);
     if (!stageData && ExtraInputsReady()) {
@@ -55,9 +69,9 @@ class DW_BaseTemplate : public DW_Base {
     } else if (stageData && !m_settled) {
       stageData->GetPrimaryData(true);
     }
-    if (!stageData || m_settled || !stageData->IsComputed()) return;
-    if (const QZMatrix* transform = stageData->GetTransformMatFromSourceImage()) StoreTransform(*transform);
-    m_settled = true;
+    if (!stageData || m_settled || !stageData->IsComputed()) return false;
+    Settle();
+    return true;
   }
 
   int64_t GetComputeNanoseconds() const override {
@@ -102,6 +116,11 @@ class DW_BaseTemplate : public DW_Base {
   virtual void PrepareRequiredData() {
     if (QZRef<Parent> parent = GetParentData()) parent->GetData(true);
   }
+  // Makes the stage objects the new one is made on, without running them: by default the
+  // parent's. Called with dataMutex held (a wrap before its parent and inputs).
+  virtual void EnsureInputStages() ORVEX_REQUIRES(dataMutex) {
+    if (QZRef<Parent> parent = GetParentData()) parent->EnsureStage();
+  }
 
   // A new stage object on the parent's stage object (null when the parent has none), or
   // an empty handle when there is no parent.
@@ -130,6 +149,60 @@ class DW_BaseTemplate : public DW_Base {
   QZRef<DP> stageData ORVEX_GUARDED_BY(dataMutex);
 
  private:
+  // Takes the finished stage object's transform; the wrap is settled from then on.
+  void Settle() ORVEX_REQUIRES(dataMutex) {
+    if (const QZMatrix* transform = stageData->GetTransformMatFromSourceImage()) StoreTransform(*transform);
+    m_settled = true;
+  }
+
+  // Makes the stage object without running it (the parent's and the extra inputs' first).
+  void MakeStageUnrun(std::vector<QZRef<DW_Base>>& spentInputs) ORVEX_REQUIRES(dataMutex) {
+    if (stageData || !ExtraInputsReady()) return;
+    EnsureInputStages();
+    SpentInputsDuring creating(*this, spentInputs);
+    CreateData(false);
+  }
+
+  // The key of this wrap's stored result; empty id when it is not stored.
+  StoreKey KeyInStore() const {
+    StoreKey key;
+    key.codeVersion = StoredCodeVersion();
+    if (key.codeVersion == 0 || !Store()) return key;
+    key.dataHashId = GetDataHashID();
+    key.stage = static_cast<int>(GetStageType());
+    return key;
+  }
+
+  // Restores the result from the store when it is there: true when the wrap is settled.
+  bool LoadFromStore() {
+    const StoreKey key = KeyInStore();
+    if (key.dataHashId.empty()) return false;
+    std::vector<QZRef<DW_Base>> spentInputs;  // released after the lock
+    std::vector<unsigned char> payload;
+    MutexLock lock(dataMutex);
+    if (m_settled) return true;
+    // A stage object made for a child's restore (but not run) takes the stored result too.
+    if (stageData ? stageData->IsComputed() : !ExtraInputsReady()) return false;
+    if (!Store()->Load(key, &payload)) return false;
+    MakeStageUnrun(spentInputs);
+    if (!stageData || !stageData->RestoreResult(payload.data(), payload.size())) return false;
+    Settle();
+    return true;
+  }
+
+  // Keeps the computed result in the store.
+  void SaveToStore() {
+    const StoreKey key = KeyInStore();
+    if (key.dataHashId.empty()) return;
+    QZRef<DP> stage;
+    {
+      MutexLock lock(dataMutex);
+      stage = stageData;
+    }
+    std::vector<unsigned char> payload;
+    if (stage && stage->EncodeResult(&payload)) Store()->Save(key, payload.data(), payload.size());
+  }
+
   // Points m_spentInputs at `spent` while CreateData runs, also when it throws.
   class SpentInputsDuring {
    public:

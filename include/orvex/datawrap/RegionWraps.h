@@ -23,6 +23,9 @@ class ORVEX_EXPORT DW_ROIColourImage : public DW_ImageTemplate<DP_ROIImage, DW_C
   DW_ROIColourImage(DW_CandidateROIs* parent, const QZ_Quad& quad);
   explicit DW_ROIColourImage(const DW_ROIColourImage* other);
   const QZ_Quad& GetQuad() const { return quad; }
+  int StoredCodeVersion() const override {
+    return stages::StoredCodeVersionOf<StageRow<tav::DUST_ROI_COLOUR_IMAGE>>();
+  }
   // The hash id a region colour image of `quad` below `regions` gets (it computes the
   // quadrilateral's id into `quad`); empty when `regions` holds no colour image.
   static std::string RegionHashId(DW_CandidateROIs* regions, QZ_Quad& quad);

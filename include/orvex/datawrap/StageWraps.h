@@ -151,6 +151,8 @@ class ORVEX_EXPORT DW_Stage
     SetExtraInput<I>(input);
   }
 
+  int StoredCodeVersion() const override { return stages::StoredCodeVersionOf<Row>(); }
+
   int64_t GetComputeNanoseconds() const override {
     if constexpr (Row::kSharesParentStage) {
       return 0;  // the parent's stage object did the work
@@ -207,6 +209,15 @@ class ORVEX_EXPORT DW_Stage
   void PrepareRequiredData() override {
     Base::PrepareRequiredData();
     ReadyInputs(kEveryInput);
+  }
+
+  void EnsureInputStages() ORVEX_REQUIRES(this->dataMutex) override {
+    Base::EnsureInputStages();
+    EnsureInputs(kEveryInput);
+  }
+  template <std::size_t... I>
+  void EnsureInputs(std::index_sequence<I...>) ORVEX_REQUIRES(this->dataMutex) {
+    ((std::get<I>(m_inputs) ? (std::get<I>(m_inputs)->EnsureStage(), 0) : 0), ...);
   }
 
   // The operations on every extra input, in the order of the row.

@@ -6,6 +6,7 @@
 #ifndef ORVEX_LOADER_CACHESTATISTICS_H
 #define ORVEX_LOADER_CACHESTATISTICS_H
 
+#include <orvex/datawrap/ResultStore.h>
 #include <orvex/paramtree/RequestCounters.h>
 
 #include <cstdint>
@@ -27,6 +28,8 @@ struct CacheStatistics {
   StageStatistics stages[kStatisticsStageSlots];
   int tableEntries = 0;             // results in the process-wide table now
   int64_t liveResultBytes = 0;      // approximate pixel bytes held by live results now
+  bool storeInstalled = false;      // whether a result store is installed
+  StoreStatistics store;            // what it did since it was opened
 };
 
 }  // namespace orvex

@@ -34,6 +34,9 @@ class ORVEX_EXPORT QZParameterTreeAndDataPool {
   // with its table's size and the pixel bytes live results hold now. Thread-safe;
   // approximate while other threads work.
   CacheStatistics GetStatistics() const;
+  // Installs a store beneath the pool's table of results (null: none); install it before
+  // registering groups. See ResultStore.h. Thread-safe.
+  void SetResultStore(std::shared_ptr<ResultStore> store) { m_dataManager.SetResultStore(std::move(store)); }
   // Starts the pool's request and computation counts afresh. Thread-safe.
   void ResetStatistics();
 

@@ -17,6 +17,8 @@
 #include <orvex/tav/Enums.h>
 
 #include <orvex/foundation/Mutex.h>
+
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -76,6 +78,12 @@ class ORVEX_EXPORT DataUnitManager {
   void NoteResultWithoutNodeHolder(DW_Base* result) noexcept;
 
 
+  // The store beneath the table (see ResultStore.h), or null: the results its nodes make
+  // from now on are looked up there before they are computed, and kept there after.
+  // Thread-safe; results made before keep the store they were made with.
+  void SetResultStore(std::shared_ptr<ResultStore> store) { std::atomic_store(&m_store, std::move(store)); }
+  std::shared_ptr<ResultStore> GetResultStore() const { return std::atomic_load(&m_store); }
+
   // How the requests of the nodes that share their results through this table were answered.
   RequestCounters& Requests() { return m_requests; }
   const RequestCounters& Requests() const { return m_requests; }
@@ -115,6 +123,8 @@ class ORVEX_EXPORT DataUnitManager {
   std::set<std::string> m_multiKeys ORVEX_GUARDED_BY(m_mutex);
   std::set<std::string> m_foreignKeys ORVEX_GUARDED_BY(m_mutex);
   RequestCounters m_requests;
+  // Read and written atomically (std::atomic_load and atomic_store).
+  std::shared_ptr<ResultStore> m_store;
 };
 
 template <class Make>

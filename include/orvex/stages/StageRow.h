@@ -70,7 +70,18 @@ struct RowDefaults {
   // The label of the timed entry and exit records the wrap writes when it makes its
   // processing stage (the whole-image stages).
   static constexpr const char* kTimingLabel = nullptr;
+  // The version of the stage's computation, kept with its stored results: raise it in
+  // the row whenever the processing stage computes differently, and results stored by
+  // the older code are never served again.
+  static constexpr int kCodeVersion = 1;
 };
+
+// The code version stored results of a stage carry; 0 for a stage whose results are not
+// stored (handed in by the host, or its parent's result).
+template <class RowOfStage>
+constexpr int StoredCodeVersionOf() {
+  return RowOfStage::kAddedByHost || RowOfStage::kSharesParentStage ? 0 : RowOfStage::kCodeVersion;
+}
 
 // A row's classes and the stage it follows; the row adds its name and what differs from
 // the defaults.

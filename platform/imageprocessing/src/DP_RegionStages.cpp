@@ -65,6 +65,11 @@ const Record* FirstUsable(const std::vector<Record>& records) {
 
 DP_ROIImage::DP_ROIImage(DP_DetectROIs* input, const QZ_Quad& quad) : DP_Template(kKind, input), m_quad(quad) {}
 
+void DP_ROIImage::PrepareInputData() {
+  DP_Template::PrepareInputData();
+  if (input) input->ReadyColourImage();
+}
+
 void DP_ROIImage::ComputePrimaryData() {
   QZRef<QZMatrix> colour = input ? input->GetColourImage() : QZRef<QZMatrix>();
   if (!colour || colour->IsEmpty()) return;

@@ -200,8 +200,14 @@ void DP_DetectROIs::ComputePrimaryData() {
     case RPM_GENERAL_HSV_CONTRAST: regions->quads = ContrastRegions(image, colourMat, m_mode.mode); break;
     default: regions->quads.push_back(RectangleQuad(cv::Rect(0, 0, image.cols, image.rows))); break;
   }
+  // The id of the image the regions are cut from names them; computed once, here.
+  if (colour && !colour->IsEmpty() && colour->CalcHashID()) regions->colourImageId = colour->GetHashID();
   primaryData = regions;
   KeepInputTransform();
+}
+
+void DP_DetectROIs::ReadyColourImage() {
+  if (linkedStage1) linkedStage1->GetPrimaryData(true);
 }
 
 }  // namespace orvex

@@ -76,6 +76,7 @@ class QZRef {
   // destroys the object when it goes. False, nothing changed, when others hold counts.
   bool ClaimIfSole(QZGraveyard& graveyard);
 
+  void swap(QZRef& other) noexcept { std::swap(m_ptr, other.m_ptr); }
   T* get() const noexcept { return m_ptr; }
   T* operator->() const noexcept { return m_ptr; }
   T& operator*() const noexcept { return *m_ptr; }

@@ -115,6 +115,9 @@ class ORVEX_EXPORT DP_DetectROIs
   QZRef<DP_ScalingDownImage> linkedStage1;
   // The colour image the regions are cut from, or null.
   QZRef<QZMatrix> GetColourImage();
+  // Computes the colour image if it is not yet: a result restored from a store has its
+  // regions without it, and a region stage cut later needs it.
+  void ReadyColourImage();
 
  private:
   void PrepareInputData() override;
@@ -131,6 +134,7 @@ class ORVEX_EXPORT DP_ROIImage : public DP_Template<ImageWithQuad, DP_DetectROIs
   const QZ_Quad& GetQuad() const { return m_quad; }
 
  private:
+  void PrepareInputData() override;
   void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) override;
   QZ_Quad m_quad;
 };

@@ -21,6 +21,8 @@
 #include <orvex/improc/QZLog.h>
 #include <orvex/improc/QZMatrix.h>
 #include <orvex/improc/QZ_Quad.h>
+#include <orvex/improc/ResultCodec.h>
+#include <orvex/improc/StageResults.h>
 
 #include <opencv2/core.hpp>
 
@@ -45,49 +47,9 @@ class DP_NoneData : public QZObjectBase {
  public:
   QZRef<DP_NoneData> GetPrimaryData(bool) { return QZRef<DP_NoneData>(); }
   bool IsComputed() { return true; }
+  bool EncodeResult(std::vector<unsigned char>*) { return false; }
+  bool RestoreResult(const unsigned char*, std::size_t) { return false; }
   QZMatrix* GetTransformMatFromSourceImage() { return nullptr; }
-};
-
-// An image with the quadrilateral it shows, in the image's own coordinates.
-class ORVEX_EXPORT ImageWithQuad : public QZObjectBase {
- public:
-  ImageWithQuad(const cv::Mat& image, const QZ_Quad& quad);
-  QZRef<QZMatrix> image;
-  QZ_Quad quad;
-};
-
-// Candidate regions, in the coordinates of the image they were found in.
-class ORVEX_EXPORT QZQuadList : public QZObjectBase {
- public:
-  std::vector<QZ_Quad> quads;
-};
-
-// Where a binary region image is textured: a 0/255 mask of the image's size.
-class ORVEX_EXPORT TextureDetectionResult : public QZObjectBase {
- public:
-  QZRef<QZMatrix> textureMask;
-  double texturedFraction = 0.0;
-};
-
-// A binary image after small components were removed, and how many were.
-class ORVEX_EXPORT FilteredBinaryImage : public QZObjectBase {
- public:
-  QZRef<QZMatrix> image;
-  int removedComponents = 0;
-};
-
-// Outer contours of a binary image.
-class ORVEX_EXPORT ContourSet : public QZObjectBase {
- public:
-  std::vector<std::vector<cv::Point>> contours;
-};
-
-// Line segments (x1, y1, x2, y2) in region coordinates, with the 3 x 3 transform that
-// maps region coordinates back to the source image.
-class ORVEX_EXPORT LineSegmentSet : public QZObjectBase {
- public:
-  std::vector<cv::Vec4f> segments;
-  QZRef<QZMatrix> toSourceImage;
 };
 
 class ORVEX_EXPORT DP_CommonBase : public QZObjectBase {
@@ -114,6 +76,14 @@ class ORVEX_EXPORT DP_CommonBase : public QZObjectBase {
   static int64_t GetLiveResultBytes();
   // Time this object's own computation took, in nanoseconds; 0 until it has run.
   int64_t GetOwnComputeNanoseconds() const { return m_ownNanoseconds.load(std::memory_order_relaxed); }
+
+  // The computed result (or that there is none) and its transform as bytes, appended to
+  // *out (ResultCodec.h); false before a computation has completed.
+  virtual bool EncodeResult(std::vector<unsigned char>* out) = 0;
+  // Takes a result read back from such bytes instead of computing it; false, nothing
+  // changed, for bytes that hold no result of this stage. A stage that has a result
+  // already keeps it (and answers true).
+  virtual bool RestoreResult(const unsigned char* bytes, std::size_t size) = 0;
 
  protected:
   void CountComputation(int64_t nanoseconds);
@@ -169,6 +139,34 @@ class DP_Template : public DP_CommonBase {
   bool IsComputed() {
     MutexLock lock(primaryDataMutex);
     return primaryDataAttempted;
+  }
+
+  bool EncodeResult(std::vector<unsigned char>* out) override {
+    MutexLock lock(primaryDataMutex);
+    if (!primaryDataAttempted) return false;
+    ResultWriter writer(out);
+    writer.Int(primaryData ? 1 : 0);
+    if (primaryData) WriteResult(writer, *primaryData);
+    writer.Pixels(transformFromSource ? transformFromSource->GetMat() : cv::Mat());
+    return true;
+  }
+
+  bool RestoreResult(const unsigned char* bytes, std::size_t size) override {
+    ResultReader reader(bytes, size);
+    int64_t present = 0;
+    QZRef<Data> data;
+    cv::Mat transform;
+    if (!reader.Int(&present) || (present != 0 && present != 1)) return false;
+    if (present == 1 && !(data = ReadResult(reader, static_cast<const Data*>(nullptr)))) return false;
+    if (!reader.Pixels(&transform) || !reader.AtEnd()) return false;
+    if (!transform.empty() && (transform.rows != 3 || transform.cols != 3 || transform.type() != CV_64FC1)) return false;
+    QZRef<QZMatrix> transformMatrix(transform.empty() ? nullptr : new QZMatrix(transform));
+    MutexLock lock(primaryDataMutex);
+    if (primaryDataAttempted) return true;
+    primaryData.swap(data);
+    transformFromSource.swap(transformMatrix);
+    primaryDataAttempted = true;
+    return true;
   }
 
   core::CImageData* GetResultAsImageData() override {
