@@ -3,7 +3,7 @@
 # extra packages named as arguments (the tests ask for chromium).
 set -euo pipefail
 packages=(cmake make g++ pkg-config libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
-          libxxhash-dev libgtest-dev libbenchmark-dev nlohmann-json3-dev libgraphviz-dev clang libclang-rt-14-dev libc++-14-dev libc++abi-14-dev "$@")
+          libxxhash-dev libzstd-dev liblz4-dev libgtest-dev libbenchmark-dev nlohmann-json3-dev libgraphviz-dev clang libclang-rt-14-dev libc++-14-dev libc++abi-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

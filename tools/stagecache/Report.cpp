@@ -23,6 +23,12 @@ using namespace orvex;
 
 namespace {
 
+nlohmann::json StoreJson(const StoreStatistics& s) {
+  return {{"hits", s.hits},           {"misses", s.misses},     {"writes", s.writes},
+          {"bytesRead", s.bytesRead}, {"bytesWritten", s.bytesWritten}, {"corrupt", s.corrupt},
+          {"evictions", s.evictions}, {"writeFailures", s.writeFailures}};
+}
+
 std::string Html(const std::string& text) {
   std::string out;
   for (char c : text) {
@@ -66,6 +72,16 @@ std::string Fixed(double value, int digits) {
   std::ostringstream out;
   out << std::fixed << std::setprecision(digits) << value;
   return out.str();
+}
+
+// What the store did, as text.
+std::string StoreText(const StoreStatistics& s) {
+  std::ostringstream text;
+  text << s.hits << " results taken from the store, " << s.misses << " not found there, " << s.writes << " written ("
+       << Fixed(s.bytesRead / 1048576.0, 1) << " MiB read, " << Fixed(s.bytesWritten / 1048576.0, 1) << " MiB written), "
+       << s.corrupt << " damaged entries replaced, " << s.evictions << " evicted";
+  if (s.writeFailures > 0) text << "; writing failed, the run went on without it";
+  return text.str();
 }
 
 // Trees of more nodes are drawn by stage: one box per stage with its number of nodes.
@@ -339,6 +355,7 @@ std::string IndexPage(const Summary& summary, const std::vector<ParameterSet>& s
        << "</style></head><body>\n<h1>stagecache report</h1>\n<h2>Summary</h2>\n" << SummaryTable(summary) << "\n<p>"
        << summary.computedTotal << " results computed, " << summary.reusedTotal << " reused from another tree; wall time "
        << Fixed(summary.wallSeconds, 3) << " s; peak memory " << Fixed(summary.peakMemoryMiB, 1) << " MiB.</p>\n";
+  if (summary.storeUsed) html << "<p>Result store: " << Html(StoreText(summary.store)) << ".</p>\n";
   std::vector<size_t> regions(sets.size()), lines(sets.size());
   for (const ImageView& image : summary.images) {
     for (size_t s = 0; s < image.summary.sets.size() && s < sets.size(); ++s) {
@@ -425,6 +442,7 @@ void PrintText(const Summary& summary, std::ostream& out) {
     }
     out << "\nset " << summary.setNames[s] << ": " << regions << " candidate regions, " << lines << " line segments";
   }
+  if (summary.storeUsed) out << "\n\nstore: " << StoreText(summary.store);
   out << "\n\nimages: " << summary.images.size() << " processed, " << summary.skipped.size() << " skipped\n"
       << "results: " << summary.computedTotal << " computed, " << summary.reusedTotal << " reused from another tree\n"
       << "wall time: " << Fixed(summary.wallSeconds, 3) << " s; in the library (summed over threads): "
@@ -449,7 +467,7 @@ void PrintJson(const Summary& summary, std::ostream& out) {
   for (const ImageView& image : summary.images) {
     images.push_back(nlohmann::json::parse(hostkit::SummaryJsonLine(image.summary)));
   }
-  const nlohmann::json document = {
+  nlohmann::json document = {
       {"sets", summary.setNames},
       {"stages", stages},
       {"images", images},
@@ -463,13 +481,17 @@ void PrintJson(const Summary& summary, std::ostream& out) {
         {"libraryOverheadPercentOfWall", WallShareOutsideStagesPercent(summary)},
         {"computeSeconds", summary.computeSeconds},
         {"peakMemoryMiB", summary.peakMemoryMiB}}}};
+  if (summary.storeUsed) document["store"] = StoreJson(summary.store);
   // File names need not be UTF-8: invalid bytes are written as U+FFFD.
   out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
-std::string OutcomeJsonLine(const Outcome& outcome) {
-  return outcome.processed ? hostkit::SummaryJsonLine(outcome.view.summary)
-                           : hostkit::SkippedJsonLine(outcome.name, outcome.skipReason);
+std::string OutcomeJsonLine(const Outcome& outcome, const ResultStore* store) {
+  std::string line = outcome.processed ? hostkit::SummaryJsonLine(outcome.view.summary)
+                                       : hostkit::SkippedJsonLine(outcome.name, outcome.skipReason);
+  if (store == nullptr) return line;
+  line.pop_back();  // the closing brace: the store's figures join the line
+  return line + ",\"store\":" + StoreJson(store->Statistics()).dump() + "}";
 }
 
 void ClearEarlierReport(const std::string& outDir) {

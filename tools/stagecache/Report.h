@@ -36,6 +36,8 @@ struct Summary {
   double librarySeconds = 0;  // time inside library calls
   double computeSeconds = 0;  // of which in the processing stages
   double peakMemoryMiB = 0;
+  bool storeUsed = false;     // with --store: what the store did
+  orvex::StoreStatistics store;
 };
 
 // Per-stage figures from the library's statistics and the trees' node counts.
@@ -50,7 +52,8 @@ void PrintText(const Summary& summary, std::ostream& out);
 void PrintJson(const Summary& summary, std::ostream& out);
 // One line of JSON for an input: a processed image (orvex::hostkit::SummaryJsonLine) or a
 // skipped input with the reason.
-std::string OutcomeJsonLine(const Outcome& outcome);
+// With a store, the line says what the store did so far ("store").
+std::string OutcomeJsonLine(const Outcome& outcome, const orvex::ResultStore* store);
 // Removes the files an earlier report in `outDir` wrote (as its list of files names them),
 // so that a run into the same folder leaves no stale files; other files stay.
 void ClearEarlierReport(const std::string& outDir);

@@ -5,6 +5,7 @@
 #include "Run.h"
 
 #include <OrvexStagecacheHost.h>
+#include <orvex/hostkit/FileResultStore.h>
 #include <orvex/hostkit/ParameterSets.h>
 #include <orvex/hostkit/SetGroups.h>
 
@@ -72,8 +73,22 @@ const char kUsage[] =
     "  --jsonl FILE             write one JSON object per image to FILE ('-': standard output,\n"
     "                           instead of the summary) as each is done: its per-stage\n"
     "                           figures, regions and line segments, or why it was skipped\n"
+    "  --store DIR              keep every result in DIR (created when missing) and take results\n"
+    "                           found there instead of computing them, so a run after a change\n"
+    "                           of one parameter computes only what the change touches; several\n"
+    "                           processes (and machines, over a shared volume) may share DIR\n"
+    "  --store-limit SIZE       the store's size limit, such as 500M or 20G (default 10G); the\n"
+    "                           least recently used results go first\n"
+    "  --store-show             with --store: its size and entries, then exit\n"
+    "  --store-check            with --store: read every entry, remove the damaged, then exit\n"
+    "  --store-clear            with --store: empty it, then exit\n"
     "  --quiet                  no progress on stderr\n"
     "  --help                   show this text\n"
+    "\n"
+    "workflow: stagecache --store results/ --params params.json pages/   (first run: computes)\n"
+    "          edit one parameter in params.json, run the same command again: the summary's\n"
+    "          \"store\" line shows the results taken from the store, and only the results\n"
+    "          whose parameters changed are computed\n"
     "\n"
     "exit codes: 0 done, 1 output could not be written, 2 bad options or parameter file,\n"
     "3 no images, or some inputs were skipped (each is named on stderr with the reason)\n";
@@ -94,6 +109,9 @@ struct Options {
   size_t shardCount = 1;
   std::string jsonlFile;
   size_t pictureImages = 10;
+  std::string storeDir;
+  unsigned long long storeLimit = 10ULL << 30;
+  std::string storeCommand;  // show, check or clear
   bool json = false;
   bool quiet = false;
   bool printDefaults = false;
@@ -108,6 +126,22 @@ bool ParseCount(const std::string& text, long long low, long long high, long lon
   value = std::strtoll(text.c_str(), &end, 10);
   return !text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) && *end == '\0' && errno == 0 &&
          value >= low && value <= high;
+}
+
+// A size in bytes, with an optional K, M or G (powers of 1024).
+bool ParseSize(const std::string& text, unsigned long long& bytes) {
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long number = std::strtoull(text.c_str(), &end, 10);
+  int shift = 0;
+  if (*end == 'K' || *end == 'k') shift = 10;
+  else if (*end == 'M' || *end == 'm') shift = 20;
+  else if (*end == 'G' || *end == 'g') shift = 30;
+  if (shift != 0) ++end;
+  if (*end != '\0' || errno != 0 || number == 0 || number > (ULLONG_MAX >> shift)) return false;
+  bytes = number << shift;
+  return true;
 }
 
 // "K/N" with 0 <= K < N.
@@ -162,6 +196,17 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         std::cerr << "stagecache: --shard needs K/N with 0 <= K < N, not '" << text << "'\n";
         return false;
       }
+    } else if (arg == "--store") {
+      if (!value(options.storeDir)) return false;
+    } else if (arg == "--store-limit") {
+      std::string text;
+      if (!value(text)) return false;
+      if (!ParseSize(text, options.storeLimit)) {
+        std::cerr << "stagecache: --store-limit needs a size such as 500M or 20G, not '" << text << "'\n";
+        return false;
+      }
+    } else if (arg == "--store-show" || arg == "--store-check" || arg == "--store-clear") {
+      options.storeCommand = arg.substr(8);
     } else if (arg == "--pictures") {
       std::string text;
       long long count = 0;
@@ -196,6 +241,25 @@ bool ParseOptions(int argc, char** argv, Options& options) {
   return true;
 }
 
+// --store-show, --store-check, --store-clear.
+int RunStoreCommand(const Options& options) {
+  orvex::hostkit::StoreOptions storeOptions;
+  storeOptions.limitBytes = options.storeLimit;
+  orvex::hostkit::FileResultStore store(options.storeDir, storeOptions);
+  if (options.storeCommand == "clear") {
+    store.Clear();
+    std::cout << "store " << options.storeDir << ": emptied\n";
+    return kExitOk;
+  }
+  const orvex::hostkit::StoreContents contents = store.Contents(options.storeCommand == "check");
+  std::cout << "store " << options.storeDir << ": " << contents.entries << " entries, " << std::fixed
+            << std::setprecision(1) << contents.bytes / 1048576.0 << " MiB of " << options.storeLimit / 1048576.0
+            << " MiB, " << contents.temporary << " temporary files";
+  if (options.storeCommand == "check") std::cout << "; " << contents.corrupt << " damaged entries removed";
+  std::cout << "\n";
+  return kExitOk;
+}
+
 double PeakMemoryMiB() {
   struct rusage usage {};
   getrusage(RUSAGE_SELF, &usage);
@@ -217,6 +281,13 @@ int main(int argc, char** argv) {
   if (options.printDefaults) {
     std::cout << WriteParameterSets(DefaultParameterSets());
     return kExitOk;
+  }
+  if (!options.storeCommand.empty()) {
+    if (options.storeDir.empty()) {
+      std::cerr << "stagecache: --store-" << options.storeCommand << " needs --store DIR\nsee stagecache --help\n";
+      return kExitUsage;
+    }
+    return RunStoreCommand(options);
   }
 
   std::vector<ParameterSet> sets = DefaultParameterSets();
@@ -270,6 +341,14 @@ int main(int argc, char** argv) {
   Summary summary;
   for (const ParameterSet& set : sets) summary.setNames.push_back(set.name);
   std::vector<std::string> unwritten;
+  std::shared_ptr<orvex::hostkit::FileResultStore> store;
+  if (!options.storeDir.empty()) {
+    orvex::hostkit::StoreOptions storeOptions;
+    storeOptions.limitBytes = options.storeLimit;
+    storeOptions.warn = [](const std::string& text) { std::cerr << "stagecache: " << text << "\n"; };
+    store = std::make_shared<orvex::hostkit::FileResultStore>(options.storeDir, storeOptions);
+    orvex::QZParameterTreeAndDataPool::GetInstance()->SetResultStore(store);
+  }
   {
     orvex::hostkit::SetGroups registry(sets);
     orvex::QZParameterTreeAndDataPool::GetInstance()->ResetStatistics();
@@ -280,7 +359,7 @@ int main(int argc, char** argv) {
     auto ready = [&](const Outcome& outcome, size_t done) {
       if (!outcome.processed) std::cerr << "stagecache: skipping " << outcome.name << ": " << outcome.skipReason << "\n";
       if (jsonl != nullptr) {
-        *jsonl << OutcomeJsonLine(outcome) << "\n";
+        *jsonl << OutcomeJsonLine(outcome, store != nullptr ? &*store : nullptr) << "\n";
         jsonl->flush();
       }
       if (options.quiet) return;
@@ -297,6 +376,8 @@ int main(int argc, char** argv) {
 
     const orvex::CacheStatistics statistics = orvex::QZParameterTreeAndDataPool::GetInstance()->GetStatistics();
     summary.stages = StageRows(statistics, registry);
+    summary.storeUsed = statistics.storeInstalled;
+    summary.store = statistics.store;
     for (const ImageView& image : summary.images) summary.librarySeconds += image.librarySeconds;
     for (const StageRow& row : summary.stages) {
       summary.computedTotal += row.computed;

@@ -178,7 +178,8 @@ class DW_BaseTemplate : public DW_Base {
     const StoreKey key = KeyInStore();
     if (key.dataHashId.empty()) return false;
     std::vector<QZRef<DW_Base>> spentInputs;  // released after the lock
-    std::vector<unsigned char> payload;
+    thread_local std::vector<unsigned char> payload;  // kept from one result to the next
+    payload.clear();
     MutexLock lock(dataMutex);
     if (m_settled) return true;
     // A stage object made for a child's restore (but not run) takes the stored result too.
@@ -199,7 +200,9 @@ class DW_BaseTemplate : public DW_Base {
       MutexLock lock(dataMutex);
       stage = stageData;
     }
-    std::vector<unsigned char> payload;
+    // One buffer per thread, kept from one result to the next: no fresh pages per result.
+    thread_local std::vector<unsigned char> payload;
+    payload.clear();
     if (stage && stage->EncodeResult(&payload)) Store()->Save(key, payload.data(), payload.size());
   }
 

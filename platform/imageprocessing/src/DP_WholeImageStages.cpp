@@ -129,6 +129,11 @@ void DP_SizeFittingImage::ComputePrimaryData() {
   SetTransformAfterInput(Scale(static_cast<double>(fitted.cols) / in.cols, static_cast<double>(fitted.rows) / in.rows));
 }
 
+bool DP_SizeFittingImage::ResultIsInputsOwn() {
+  const QZRef<QZMatrix> source = InputData();
+  return primaryData && source && primaryData->GetMat().data == source->GetMat().data;
+}
+
 DP_ScalingDownImage::DP_ScalingDownImage(DP_SizeFittingImage* input, int scalingDownValue)
     : DP_Template(kKind, input), m_scalingDownValue(scalingDownValue) {}
 

@@ -40,6 +40,7 @@ void ResultWriter::Pixels(const cv::Mat& pixels) {
   Int(pixels.rows);
   Int(pixels.cols);
   const std::size_t rowBytes = pixels.cols * pixels.elemSize();
+  m_out->reserve(m_out->size() + rowBytes * pixels.rows);
   for (int r = 0; r < pixels.rows; ++r) Raw(pixels.ptr(r), rowBytes);
 }
 

@@ -62,6 +62,8 @@ class ORVEX_EXPORT DP_SizeFittingImage : public DP_InputStage<QZMatrix, DP_Sourc
 
  private:
   void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) override;
+  // An image that fits as it is keeps the source's pixels.
+  bool ResultIsInputsOwn() ORVEX_REQUIRES(primaryDataMutex) override;
 };
 
 // Halves the image (area averaging) while its longer side exceeds the scaling-down

@@ -143,7 +143,7 @@ class DP_Template : public DP_CommonBase {
 
   bool EncodeResult(std::vector<unsigned char>* out) override {
     MutexLock lock(primaryDataMutex);
-    if (!primaryDataAttempted) return false;
+    if (!primaryDataAttempted || ResultIsInputsOwn()) return false;
     ResultWriter writer(out);
     writer.Int(primaryData ? 1 : 0);
     if (primaryData) WriteResult(writer, *primaryData);
@@ -197,6 +197,8 @@ class DP_Template : public DP_CommonBase {
   }
   // Sets primaryData (or leaves it null) and transformFromSource.
   virtual void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) = 0;
+  // Whether the result is the input's own pixels, as they are: not worth storing apart.
+  virtual bool ResultIsInputsOwn() ORVEX_REQUIRES(primaryDataMutex) { return false; }
 
   // The input's result, or null when there is no input or it produced nothing.
   auto InputData() const -> decltype(std::declval<Input&>().GetPrimaryData(false)) {
