@@ -3,11 +3,14 @@
 
 #include <orvex/improc/Enums.h>
 
+#include <xxhash.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace orvex {
@@ -28,7 +31,32 @@ std::string OpenProblem(const std::string& path, int openError) {
   return std::string("cannot be opened: ") + std::strerror(openError);
 }
 
+// A file's bytes, decoded on the first Load.
+class FilePixels : public SourcePixels {
+ public:
+  explicit FilePixels(ImageFile file) : m_file(std::move(file)) {}
+  QZRef<QZMatrix> Load() override {
+    std::string reason;
+    QZRef<QZMatrix> pixels = DecodeImageFile(m_file, &reason);
+    std::vector<unsigned char>().swap(m_file.bytes);  // decoded once: the bytes are spent
+    return pixels;
+  }
+
+ private:
+  ImageFile m_file;
+};
+
 }  // namespace
+
+std::string FileContentKey(const ImageFile& file) {
+  const XXH128_hash_t hash = XXH3_128bits(file.bytes.data(), file.bytes.size());
+  char key[64];
+  std::snprintf(key, sizeof key, "%016llx%016llx-%zu", static_cast<unsigned long long>(hash.high64),
+                static_cast<unsigned long long>(hash.low64), file.bytes.size());
+  return key;
+}
+
+QZRef<SourcePixels> PixelsOfFile(ImageFile file) { return QZRef<SourcePixels>(new FilePixels(std::move(file))); }
 
 bool ReadImageFile(const std::string& path, ImageFile* file, std::string* reason) {
   const ImageLimits limits = QZMatrix::GetImageLimits();

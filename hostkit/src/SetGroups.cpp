@@ -92,24 +92,46 @@ std::unique_ptr<ImageInCache> SetGroups::Process(QZRef<QZMatrix> image, std::str
                   " pixels");
   }
   char id[kHashIdBufferSize] = "";
+  const int width = image->GetMat().cols, height = image->GetMat().rows;
   if (!ParamTreeGroup::AddSourceDataToGroups(m_plain, std::move(image), 0, 0, id, RequestEveryStage())) {
     return refuse("the library refused it: its id is taken by other pixels");
   }
   // From here the image is in every group: the ImageInCache releases it, also on failure.
-  std::unique_ptr<ImageInCache> added(new ImageInCache(*this, id, QZRef<QZMatrix>()));
-  tav::CDataUnit* source = nullptr;
-  m_plain.front()->GetDataUnit(id, &source);
-  if (const auto* kept = dynamic_cast<const DW_SourceImage*>(source)) added->m_pixels = kept->GetSourceImage();
-  if (!added->m_pixels) return refuse("the library kept no source result for it");
-  for (std::size_t s = 0; s < m_groups.size(); ++s) {
-    added->m_regionIds[s] = m_groups[s]->AddCandidateRegions(id);
-    GenerateLines(*m_groups[s], added->m_regionIds[s]);
-  }
+  std::unique_ptr<ImageInCache> added(new ImageInCache(*this, id, width, height));
+  added->Generate();
   return added;
 }
 
-ImageInCache::ImageInCache(SetGroups& sets, std::string id, QZRef<QZMatrix> pixels)
-    : m_sets(sets), m_id(std::move(id)), m_pixels(std::move(pixels)), m_regionIds(sets.Sets().size()) {}
+std::unique_ptr<ImageInCache> SetGroups::ProcessKnown(const std::string& id, int width, int height,
+                                                      QZRef<SourcePixels> pixels, std::string* refused) {
+  if (!ParamTreeGroup::AddKnownImageToGroups(m_plain, id, std::move(pixels), 0, 0, RequestEveryStage())) {
+    if (refused != nullptr) *refused = "the library refused it: an image of that id was added with other sizes";
+    return std::unique_ptr<ImageInCache>();
+  }
+  std::unique_ptr<ImageInCache> added(new ImageInCache(*this, id, width, height));
+  added->Generate();
+  return added;
+}
+
+ImageInCache::ImageInCache(SetGroups& sets, std::string id, int width, int height)
+    : m_sets(sets), m_id(std::move(id)), m_width(width), m_height(height), m_regionIds(sets.Sets().size()) {}
+
+void ImageInCache::Generate() {
+  for (std::size_t s = 0; s < m_sets.Sets().size(); ++s) {
+    m_regionIds[s] = m_sets.Group(s).AddCandidateRegions(m_id);
+    GenerateLines(m_sets.Group(s), m_regionIds[s]);
+  }
+}
+
+cv::Mat ImageInCache::Pixels() const {
+  tav::CDataUnit* unit = nullptr;
+  m_sets.Group(0).GetDataUnit(m_id.c_str(), &unit);
+  auto* source = dynamic_cast<DW_SourceImage*>(unit);
+  if (source == nullptr) return cv::Mat();
+  DP_SourceImage* stage = source->GetData(true);
+  QZRef<QZMatrix> pixels = stage != nullptr ? stage->GetPrimaryData(true) : QZRef<QZMatrix>();
+  return pixels ? pixels->GetMat() : cv::Mat();
+}
 
 ImageInCache::~ImageInCache() {
   for (std::size_t s = 0; s < m_sets.Sets().size(); ++s) {
@@ -215,8 +237,8 @@ ImageSummary ImageInCache::Summary(const std::string& name, double seconds) cons
   ImageSummary summary;
   summary.name = name;
   summary.imageId = m_id;
-  summary.width = Pixels().cols;
-  summary.height = Pixels().rows;
+  summary.width = m_width;
+  summary.height = m_height;
   summary.seconds = seconds;
   summary.stages = Figures();
   for (std::size_t s = 0; s < m_sets.Sets().size(); ++s) {

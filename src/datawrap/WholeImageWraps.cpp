@@ -9,14 +9,36 @@ DW_SourceImage::DW_SourceImage(QZRef<QZMatrix> image, int arg1, int arg2)
   SetMediaType(tav::DUMT_IMAGE);
 }
 
+DW_SourceImage::DW_SourceImage(QZRef<SourcePixels> pixels, const std::string& hashId, int arg1, int arg2)
+    : sourcePixels(std::move(pixels)), knownHashId(hashId), sourceImageArg1(arg1), sourceImageArg2(arg2) {
+  SetStageType(tav::DUST_SOURCE_IMAGE);
+  SetMediaType(tav::DUMT_IMAGE);
+}
+
 DW_SourceImage::DW_SourceImage(const DW_SourceImage* other)
-    : sourceImage(other->sourceImage), sourceImageArg1(other->sourceImageArg1), sourceImageArg2(other->sourceImageArg2) {
+    : sourceImage(other->sourceImage),
+      sourcePixels(other->sourcePixels),
+      knownHashId(other->knownHashId),
+      sourceImageArg1(other->sourceImageArg1),
+      sourceImageArg2(other->sourceImageArg2) {
   Clone(other);
+}
+
+QZRef<QZMatrix> DW_SourceImage::GetSourceImage() const {
+  if (sourceImage) return sourceImage;
+  QZRef<DP_SourceImage> stage;
+  {
+    MutexLock lock(dataMutex);
+    stage = stageData;
+  }
+  return stage ? stage->GetPrimaryData(false) : QZRef<QZMatrix>();
 }
 
 void DW_SourceImage::CreateData(bool generate) {
   TimedStep step(StageRow<tav::DUST_SOURCE_IMAGE>::kTimingLabel);
-  InstallStage(QZRef<DP_SourceImage>(new DP_SourceImage(sourceImage, sourceImageArg1, sourceImageArg2)), generate);
+  QZRef<DP_SourceImage> stage(sourcePixels ? new DP_SourceImage(sourcePixels, knownHashId, sourceImageArg1, sourceImageArg2)
+                                           : new DP_SourceImage(sourceImage, sourceImageArg1, sourceImageArg2));
+  InstallStage(stage, generate);
 }
 
 DW_CandidateROIs::DW_CandidateROIs(DW_GrayscaleImageForROI* parent, const QZVP_RegionPredetectionModeStruct* mode)

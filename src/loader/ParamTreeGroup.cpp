@@ -140,6 +140,34 @@ bool ParamTreeGroup::AddToGroups(const std::vector<ParamTreeGroup*>& groups, QZR
   return true;
 }
 
+bool ParamTreeGroup::AddKnownImageToGroups(const std::vector<ParamTreeGroup*>& groups, const std::string& id,
+                                           QZRef<SourcePixels> pixels, int sourceImageArg1, int sourceImageArg2,
+                                           const StageRequestMap& savedTypes) {
+  for (ParamTreeGroup* group : groups) {
+    if (group == nullptr || !group->m_tree || group->m_tree->GetRootNode() == nullptr) return false;
+  }
+  // Undoes the groups up to `count` (whose counters went up) when one refuses the image.
+  const auto undo = [&](size_t count) {
+    for (size_t undone = 0; undone < count; ++undone) groups[undone]->MinusSavedTypeCount(id, savedTypes);
+    for (size_t undone = 0; undone < count; ++undone) groups[undone]->RemoveSameSourceData(id);
+  };
+  for (size_t added = 0; added < groups.size(); ++added) {
+    auto* root = static_cast<PN_SourceImage*>(const_cast<ParameterNodeBase*>(groups[added]->m_tree->GetRootNode()));
+    groups[added]->PlusSavedTypeCount(id, savedTypes);
+    bool accepted = false;
+    try {
+      accepted = root->AddKnownImage(id, pixels, sourceImageArg1, sourceImageArg2);
+    } catch (...) {
+      undo(added + 1);
+      throw;
+    }
+    if (accepted) continue;
+    undo(added + 1);
+    return false;
+  }
+  return true;
+}
+
 bool ParamTreeGroup::AddHashedSourceData(QZRef<QZMatrix>& image, bool handedOver, const std::string& id,
                                          int sourceImageArg1, int sourceImageArg2, const StageRequestMap& savedTypes,
                                          const DW_Base** checked) {

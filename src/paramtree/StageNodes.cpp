@@ -33,9 +33,12 @@ bool SamePixels(const QZMatrix& a, const QZMatrix& b) {
 }
 
 // Whether a result found under an image's hash id is that image's source result.
+// A result of an image known by its id whose pixels were never fetched is taken on its id.
 bool IsSourceOf(const QZRef<DW_Base>& found, const QZMatrix& image) {
   const DW_SourceImage* source = dynamic_cast<const DW_SourceImage*>(found.get());
-  return source != nullptr && source->GetSourceImage() && SamePixels(*source->GetSourceImage(), image);
+  if (source == nullptr) return false;
+  const QZRef<QZMatrix> pixels = source->GetSourceImage();
+  return pixels ? SamePixels(*pixels, image) : source->IsKnownById();
 }
 
 }  // namespace
@@ -121,6 +124,39 @@ bool PN_SourceImage::AddHashedData(QZRef<QZMatrix>& image, const std::string& id
   }
   if (own == nullptr) StoreNewResult(id, result, created);
   if (checked != nullptr) *checked = result.get();
+  CountRequest(own != nullptr ? RequestCounters::kOwn : created ? RequestCounters::kCreated : RequestCounters::kAdopted);
+  return true;
+}
+
+bool PN_SourceImage::AddKnownImage(const std::string& id, QZRef<SourcePixels> pixels, int sourceImageArg1,
+                                   int sourceImageArg2) {
+  if (id.empty() || id.size() > kHashIdBufferSize - 1 || !pixels) return false;
+  // Handles declared before the lock: what they drop is freed after it.
+  QZRef<DW_Base> made;
+  QZRef<DW_Base> result;
+  DataUnitManager::Leftovers leftovers;
+  const auto make = [&] {
+    made.reset(new DW_SourceImage(pixels, id, sourceImageArg1, sourceImageArg2));
+    made->SetDataHashID(id);
+    made->SetSourceHashID(id);
+    return made;
+  };
+  MutexLock lock(m_dataMutex);
+  const QZRef<DW_Base>* own = m_dataMap.Find(id);
+  bool created = false;
+  if (own != nullptr) {
+    result = *own;
+  } else if (m_table != nullptr) {
+    result = m_table->FindOrAdd(id, m_stageType, make, &created, leftovers);
+  } else {
+    result = make();
+    created = true;
+  }
+  const auto* source = static_cast<const DW_SourceImage*>(result.get());
+  if (!created && (source->GetSourceImageArg1() != sourceImageArg1 || source->GetSourceImageArg2() != sourceImageArg2)) {
+    return false;
+  }
+  if (own == nullptr) StoreNewResult(id, result, created);
   CountRequest(own != nullptr ? RequestCounters::kOwn : created ? RequestCounters::kCreated : RequestCounters::kAdopted);
   return true;
 }

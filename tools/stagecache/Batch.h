@@ -6,6 +6,8 @@
 #include "Inputs.h"
 #include "Run.h"
 
+#include <orvex/hostkit/FileResultStore.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,6 +27,7 @@ struct BatchOptions {
   size_t jobs = 1;
   RunOptions run;
   size_t pictureImages = 0;  // the first this many inputs get a picture of every result
+  orvex::hostkit::FileResultStore* store = nullptr;  // with --store
 };
 
 // Called once per input as soon as it is done, one call at a time, with the number of

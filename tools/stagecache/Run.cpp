@@ -149,9 +149,11 @@ int NodeCount(const hostkit::SetGroups& sets, int stage) {
 }
 
 std::optional<ImageView> ProcessImage(hostkit::SetGroups& sets, size_t serial, const std::string& name,
-                                      QZRef<QZMatrix> image, const RunOptions& options, std::string* refused) {
+                                      ImageSource image, const RunOptions& options, std::string* refused) {
   const auto start = Clock::now();
-  std::unique_ptr<hostkit::ImageInCache> inCache = sets.Process(std::move(image), refused);
+  std::unique_ptr<hostkit::ImageInCache> inCache =
+      image.known ? sets.ProcessKnown(image.knownId, image.width, image.height, std::move(image.known), refused)
+                  : sets.Process(std::move(image.pixels), refused);
   if (!inCache) return std::nullopt;
   ImageView view;
   view.serial = serial;

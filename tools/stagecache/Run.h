@@ -48,6 +48,17 @@ struct ImageView {
   std::vector<std::string> unwrittenFiles;  // report files that could not be written
 };
 
+// An image to process: its pixels, or its id (from the store's record of its file) with
+// the file's pixels to decode when a result needs them.
+struct ImageSource {
+  orvex::QZRef<orvex::QZMatrix> pixels;
+  std::string knownId;
+  int width = 0;
+  int height = 0;
+  orvex::QZRef<orvex::SourcePixels> known;
+  std::string fileKey;  // with a store: the file's content key
+};
+
 struct RunOptions {
   std::string outDir;     // empty: write no files
   bool pictures = false;  // write a picture of every result (and the trees) of the image
@@ -66,8 +77,7 @@ int NodeCount(const orvex::hostkit::SetGroups& sets, int stage);
 // reason in *refused, when the library refuses the image. Thread-safe: several threads
 // may process images through one SetGroups at once.
 std::optional<ImageView> ProcessImage(orvex::hostkit::SetGroups& sets, size_t serial, const std::string& name,
-                                      orvex::QZRef<orvex::QZMatrix> image, const RunOptions& options,
-                                      std::string* refused);
+                                      ImageSource image, const RunOptions& options, std::string* refused);
 
 }  // namespace stagecache
 

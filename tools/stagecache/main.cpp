@@ -356,6 +356,7 @@ int main(int argc, char** argv) {
     batch.jobs = options.jobs;
     batch.run.outDir = options.outDir;
     batch.pictureImages = options.outDir.empty() ? 0 : options.pictureImages;
+    batch.store = store.get();
     auto ready = [&](const Outcome& outcome, size_t done) {
       if (!outcome.processed) std::cerr << "stagecache: skipping " << outcome.name << ": " << outcome.skipReason << "\n";
       if (jsonl != nullptr) {

@@ -17,14 +17,23 @@ namespace orvex {
 class ORVEX_EXPORT DW_SourceImage : public DW_ImageTemplate<DP_SourceImage, DW_NoneDataWrap> {
  public:
   DW_SourceImage(QZRef<QZMatrix> image, int sourceImageArg1, int sourceImageArg2);
+  // An image known by its hash id, whose pixels `pixels` gives when a result first needs
+  // them (see SourcePixels).
+  DW_SourceImage(QZRef<SourcePixels> pixels, const std::string& hashId, int sourceImageArg1, int sourceImageArg2);
   explicit DW_SourceImage(const DW_SourceImage* other);
-  QZRef<QZMatrix> GetSourceImage() const { return sourceImage; }
+  // The pixels: the image given, or those fetched for a known image once a result needed
+  // them (null before).
+  QZRef<QZMatrix> GetSourceImage() const;
+  // Whether the pixels are fetched when needed rather than given.
+  bool IsKnownById() const { return static_cast<bool>(sourcePixels); }
   int GetSourceImageArg1() const { return sourceImageArg1; }
   int GetSourceImageArg2() const { return sourceImageArg2; }
 
  private:
   void CreateData(bool generate) ORVEX_REQUIRES(dataMutex) override;
   QZRef<QZMatrix> sourceImage;
+  QZRef<SourcePixels> sourcePixels;
+  std::string knownHashId;
   int sourceImageArg1;
   int sourceImageArg2;
 };

@@ -16,6 +16,7 @@
 
 #include <orvex/foundation/Export.h>
 #include <orvex/foundation/ThreadAnnotations.h>
+#include <orvex/improc/DP_Stages.h>
 #include <orvex/paramtree/QZParameterTree.h>
 #include <orvex/tav/Interfaces.h>
 
@@ -75,6 +76,13 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
                                     const StageRequestMap& savedTypes);
   static bool AddSourceDataToGroups(const std::vector<ParamTreeGroup*>& groups, QZRef<QZMatrix>&& image,
                                     int sourceImageArg1, int sourceImageArg2, char* hashOut,
+                                    const StageRequestMap& savedTypes);
+  // AddSourceDataToGroups for an image known by its hash id (the host remembers which file
+  // gave which id): its pixels come from `pixels` only when a result first needs them, so
+  // a host whose results are all stored never decodes the image. Pixels that turn out to
+  // have another id give no results.
+  static bool AddKnownImageToGroups(const std::vector<ParamTreeGroup*>& groups, const std::string& id,
+                                    QZRef<SourcePixels> pixels, int sourceImageArg1, int sourceImageArg2,
                                     const StageRequestMap& savedTypes);
   // Adds every candidate region that the tree's candidate-regions nodes find in the
   // source image (computing them first when needed) through the region colour image nodes

@@ -175,6 +175,10 @@ class ORVEX_EXPORT PN_SourceImage : public QZDelayObj<DW_SourceImage, PN_NoneNod
   // is this node's result, so a caller adding one image to several trees compares once.
   bool AddHashedData(QZRef<QZMatrix>& image, const std::string& id, int sourceImageArg1, int sourceImageArg2,
                      bool handedOver = false, const DW_Base** checked = nullptr);
+  // Adds (or finds) the result of an image known by its hash id, whose pixels `pixels`
+  // gives when a result first needs them (see SourcePixels). False for an empty or
+  // over-long id, no pixels, or an image added before with other size arguments.
+  bool AddKnownImage(const std::string& id, QZRef<SourcePixels> pixels, int sourceImageArg1, int sourceImageArg2);
 
  private:
   // Whether this node or the table has a result under the image id.

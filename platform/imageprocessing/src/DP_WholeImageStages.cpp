@@ -99,9 +99,21 @@ std::vector<QZ_Quad> ManualRegions(const cv::Size& size, const std::vector<Relat
 DP_SourceImage::DP_SourceImage(QZRef<QZMatrix> image, int maxWidth, int maxHeight)
     : DP_Template(kKind, nullptr), m_image(image), m_maxWidth(maxWidth), m_maxHeight(maxHeight) {}
 
+DP_SourceImage::DP_SourceImage(QZRef<SourcePixels> pixels, std::string hashId, int maxWidth, int maxHeight)
+    : DP_Template(kKind, nullptr), m_pixels(std::move(pixels)), m_hashId(std::move(hashId)), m_maxWidth(maxWidth),
+      m_maxHeight(maxHeight) {}
+
 void DP_SourceImage::ComputePrimaryData() {
-  if (!m_image || m_image->IsEmpty()) return;
-  primaryData = m_image;
+  QZRef<QZMatrix> image = m_image;
+  if (!image && m_pixels) {
+    image = m_pixels->Load();
+    if (image && !image->IsEmpty() && (!image->CalcHashID() || image->GetHashID() != m_hashId)) {
+      QZLog::m_instance.WriteMessage(1, "DP_SourceImage: the pixels given for an image have another hash id; refused");
+      return;
+    }
+  }
+  if (!image || image->IsEmpty()) return;
+  primaryData = image;
   KeepInputTransform();
 }
 

@@ -71,6 +71,11 @@ class ORVEX_EXPORT SetGroups {
   // segments of every region; null, with the reason in *refused, when the library refuses
   // the image. An allocation failure propagates; the image is then released again.
   std::unique_ptr<ImageInCache> Process(QZRef<QZMatrix> image, std::string* refused);
+  // The same for an image known by its hash id (and its size), whose pixels `pixels`
+  // gives only when a result first needs them: with every result stored, the image is
+  // never decoded.
+  std::unique_ptr<ImageInCache> ProcessKnown(const std::string& id, int width, int height, QZRef<SourcePixels> pixels,
+                                             std::string* refused);
 
  private:
   std::vector<ParameterSet> m_sets;
@@ -85,8 +90,11 @@ class ORVEX_EXPORT ImageInCache {
   ImageInCache& operator=(const ImageInCache&) = delete;
 
   const std::string& Id() const { return m_id; }
-  // The source pixels the library keeps for the image.
-  const cv::Mat& Pixels() const { return m_pixels->GetMat(); }
+  int Width() const { return m_width; }
+  int Height() const { return m_height; }
+  // The source pixels the library keeps for the image (an image known by its id is
+  // decoded now if it was not); empty when they cannot be had.
+  cv::Mat Pixels() const;
   // The set's candidate regions and line segments, in source-image coordinates.
   std::vector<Quad> Regions(std::size_t set) const;
   std::vector<cv::Vec4f> LineSegments(std::size_t set) const;
@@ -102,11 +110,14 @@ class ORVEX_EXPORT ImageInCache {
 
  private:
   friend class SetGroups;
-  ImageInCache(SetGroups& sets, std::string id, QZRef<QZMatrix> pixels);
+  ImageInCache(SetGroups& sets, std::string id, int width, int height);
+  // Adds the regions and makes the line segments in every set.
+  void Generate();
 
   SetGroups& m_sets;
   std::string m_id;
-  QZRef<QZMatrix> m_pixels;
+  int m_width;
+  int m_height;
   std::vector<std::vector<std::string>> m_regionIds;  // per set, in node and region order
 };
 

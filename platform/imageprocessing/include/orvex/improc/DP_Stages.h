@@ -38,18 +38,33 @@ enum DP_StageKind : int {
   DPK_COUNT
 };
 
+// A source image's pixels, fetched when a result first needs them (decoded from a file
+// the host read, say): a host whose results are all stored never decodes the image.
+// Load may be called from any thread; it is called at most once per source stage.
+class ORVEX_EXPORT SourcePixels : public QZObjectBase {
+ public:
+  // The pixels, or null when they cannot be had.
+  virtual QZRef<QZMatrix> Load() = 0;
+};
+
 // The caller's image. The two integers are the largest width and height the size-fitting
 // stage lets through (0 or less: 4096).
 class ORVEX_EXPORT DP_SourceImage : public DP_Template<QZMatrix, DP_NoneData> {
  public:
   static constexpr DP_StageKind kKind = DPK_SOURCE_IMAGE;
   DP_SourceImage(QZRef<QZMatrix> image, int maxWidth, int maxHeight);
+  // An image known by its hash id, whose pixels come from `pixels` when first needed.
+  // Pixels whose hash id is not `hashId` are refused (logged; no result): the host's
+  // record of which file gave which image never mixes two images up.
+  DP_SourceImage(QZRef<SourcePixels> pixels, std::string hashId, int maxWidth, int maxHeight);
   int GetMaxWidth() const { return m_maxWidth; }
   int GetMaxHeight() const { return m_maxHeight; }
 
  private:
   void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) override;
   QZRef<QZMatrix> m_image;
+  QZRef<SourcePixels> m_pixels;
+  std::string m_hashId;
   int m_maxWidth;
   int m_maxHeight;
 };
