@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-20}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(mode_records image_buffer image_file parameter_file c_functions)
+[ ${#targets[@]} -eq 0 ] && targets=(mode_records image_buffer image_file parameter_file c_functions store_entry)
 "$root/scripts/install-deps.sh"
 build="$root/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

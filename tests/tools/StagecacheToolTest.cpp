@@ -50,7 +50,7 @@ nlohmann::json WithoutTimes(nlohmann::json document) {
   }
   if (!document.is_object()) return document;
   for (const char* key : {"seconds", "wallSeconds", "librarySeconds", "libraryOverheadPercent",
-                          "libraryOverheadPercentOfWall", "computeSeconds", "peakMemoryMiB", "computeMs"}) {
+                          "libraryOverheadPercentOfWall", "computeSeconds", "peakMemoryMiB", "computeMs", "store"}) {
     document.erase(key);
   }
   for (auto& [key, value] : document.items()) value = WithoutTimes(value);
@@ -486,6 +486,69 @@ TEST_F(StagecacheTool, ARunIntoAnEarlierReportLeavesNoStaleFilesAndPicturesGoToT
   EXPECT_NE(ReadFile(out / "images/3-page-0_png.html").find("<div class=\"card"), std::string::npos);
   EXPECT_EQ(ReadFile(out / "images/11-page-7_png.html").find("<div class=\"card"), std::string::npos);
   EXPECT_NE(ReadFile(out / "images/11-page-7_png.html").find("--pictures"), std::string::npos);
+}
+
+TEST_F(StagecacheTool, FourProcessesSharingAStoreAndARunAfterThemFindWhatARunWithoutFinds) {
+  const fs::path folder = DrawnFolder(6);
+  const ToolRun without = Tool("--quiet --jobs 1 --jsonl - " + folder.string());
+  const auto expected = LinesByImage(without.out);
+  const fs::path store = m_dir / "store";
+  std::string together;
+  for (int p = 0; p < 4; ++p) {
+    together += std::string(STAGECACHE_TOOL) + " --quiet --jobs 2 --store " + store.string() + " --jsonl " +
+                (m_dir / ("p" + std::to_string(p) + ".jsonl")).string() + " " + folder.string() + " > /dev/null 2>&1 & ";
+  }
+  ASSERT_EQ(std::system((together + "wait").c_str()), 0);
+  for (int p = 0; p < 4; ++p) EXPECT_EQ(LinesByImage(ReadFile(m_dir / ("p" + std::to_string(p) + ".jsonl"))), expected) << p;
+  // A run after them takes every result from the store and decodes no image.
+  const ToolRun after = Tool("--quiet --json --store " + store.string() + " --jsonl " + (m_dir / "after.jsonl").string() + " " +
+                             folder.string());
+  EXPECT_EQ(LinesByImage(ReadFile(m_dir / "after.jsonl")), expected);
+  const nlohmann::json summary = nlohmann::json::parse(after.out);
+  EXPECT_EQ(summary["totals"]["computed"], 0);
+  EXPECT_GT(summary["store"]["hits"].get<int>(), 0);
+  EXPECT_EQ(summary["store"]["corrupt"], 0);
+  const ToolRun check = Tool("--store " + store.string() + " --store-check");
+  EXPECT_NE(check.out.find("0 damaged entries removed"), std::string::npos) << check.out;
+}
+
+TEST_F(StagecacheTool, ProcessesKilledWhileWritingLeaveNoEntryThatChangesAResult) {
+  const fs::path folder = m_dir / "large";
+  fs::create_directories(folder);
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(cv::imwrite((folder / ("page-" + std::to_string(i) + ".png")).string(),
+                            orvex::testing::DrawBarPage(cv::Size(1200 + 40 * i, 900 + 30 * i))));
+  }
+  const auto expected = LinesByImage(Tool("--quiet --jsonl - " + folder.string()).out);
+  const fs::path store = m_dir / "store";
+  for (int kill = 0; kill < 12; ++kill) {
+    // Killed after 40 to 260 ms: while it computes and writes entries.
+    const std::string run = std::string(STAGECACHE_TOOL) + " --quiet --store " + store.string() + " " + folder.string() +
+                            " > /dev/null 2>&1 & pid=$!; sleep 0." + std::to_string(40 + 20 * kill).substr(0, 3) +
+                            "; kill -9 $pid 2>/dev/null; wait $pid 2>/dev/null; true";
+    ASSERT_EQ(std::system(("bash -c '" + run + "'").c_str()), 0);
+  }
+  const ToolRun after = Tool("--quiet --store " + store.string() + " --jsonl - " + folder.string());
+  EXPECT_EQ(LinesByImage(after.out), expected);
+  const ToolRun check = Tool("--store " + store.string() + " --store-check");
+  EXPECT_NE(check.out.find("0 damaged entries removed"), std::string::npos) << check.out;
+  EXPECT_EQ(Tool("--store " + store.string() + " --store-clear").exitCode, 0);
+  EXPECT_NE(Tool("--store " + store.string() + " --store-show").out.find(": 0 entries"), std::string::npos);
+}
+
+TEST_F(StagecacheTool, AFullDiskIsOneWarningAndChangesNoResult) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  const fs::path small = m_dir / "small";
+  fs::create_directories(small);
+  if (std::system(("mount -t tmpfs -o size=256k tmpfs " + small.string() + " 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  }
+  const fs::path folder = DrawnFolder(3);
+  const auto expected = LinesByImage(Tool("--quiet --jsonl - " + folder.string()).out);
+  const ToolRun full = Tool("--quiet --store " + (small / "store").string() + " --jsonl - " + folder.string());
+  std::system(("umount " + small.string()).c_str());
+  EXPECT_EQ(LinesByImage(full.out), expected);
+  EXPECT_EQ(Count(full.err, "going on without writing"), 1) << full.err;
 }
 
 TEST_F(StagecacheTool, TreesTooLargeToDrawLegiblyAreDrawnByStageAndSaySo) {

@@ -14,6 +14,7 @@ constexpr int64_t kLargestSide = 1 << 20;
 }  // namespace
 
 void ResultWriter::Raw(const void* data, std::size_t size) {
+  if (size == 0) return;
   const auto* bytes = static_cast<const unsigned char*>(data);
   m_out->insert(m_out->end(), bytes, bytes + size);
 }
@@ -53,6 +54,7 @@ void ResultWriter::Quad(const QZ_Quad& quad) {
 
 bool ResultReader::Raw(void* data, std::size_t size) {
   if (!m_ok || size > m_left) return m_ok = false;
+  if (size == 0) return true;
   std::memcpy(data, m_data, size);
   m_data += size;
   m_left -= size;
