@@ -27,6 +27,7 @@ std::string SummaryJsonLine(const ImageSummary& summary) {
                           {"name", stages::GetStageName(figures.stage)},
                           {"results", figures.results},
                           {"holders", figures.holders},
+                          {"loaded", figures.loaded},
                           {"computeMs", Rounded(figures.computeMs)}});
   }
   Json sets = Json::array();

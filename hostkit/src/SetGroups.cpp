@@ -226,6 +226,7 @@ std::vector<StageFigures> ImageInCache::Figures() const {
         if (!distinct[node.stage - 1].insert(result->GetDataHashID()).second) continue;
         ++stage.results;
         stage.computeMs += result->GetComputeNanoseconds() / 1e6;
+        if (result->IsLoadedFromStore()) ++stage.loaded;
       }
     }
   }

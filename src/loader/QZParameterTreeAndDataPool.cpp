@@ -66,6 +66,8 @@ CacheStatistics QZParameterTreeAndDataPool::GetStatistics() const {
     const DP_StageKind stageKind = static_cast<DP_StageKind>(kind);
     s.computations = static_cast<uint64_t>(DP_CommonBase::GetComputationCount(stageKind) -
                                            m_computationBaseline[kind].load(std::memory_order_relaxed));
+    s.loads = static_cast<uint64_t>(DP_CommonBase::GetRestoreCount(stageKind) -
+                                    m_restoreBaseline[kind].load(std::memory_order_relaxed));
     s.computeNanoseconds = static_cast<uint64_t>(DP_CommonBase::GetComputeNanoseconds(stageKind) -
                                                  m_nanosecondBaseline[kind].load(std::memory_order_relaxed));
   }
@@ -83,6 +85,7 @@ void QZParameterTreeAndDataPool::ResetStatistics() {
   for (int kind = 0; kind < DPK_COUNT; ++kind) {
     const DP_StageKind stageKind = static_cast<DP_StageKind>(kind);
     m_computationBaseline[kind].store(DP_CommonBase::GetComputationCount(stageKind), std::memory_order_relaxed);
+    m_restoreBaseline[kind].store(DP_CommonBase::GetRestoreCount(stageKind), std::memory_order_relaxed);
     m_nanosecondBaseline[kind].store(DP_CommonBase::GetComputeNanoseconds(stageKind), std::memory_order_relaxed);
   }
 }

@@ -69,8 +69,10 @@ class StoreBeneathTheTable : public ::testing::Test {
   void TearDown() override { Pool()->SetResultStore(nullptr); }
   static QZParameterTreeAndDataPool* Pool() { return QZParameterTreeAndDataPool::GetInstance(); }
 
-  // What a run of the page through the sets finds, as the tool's line without times.
-  std::string Run(const std::vector<hostkit::ParameterSet>& sets, std::vector<int>* computations = nullptr) {
+  // What a run of the page through the sets finds, as the tool's line without times and
+  // loads; the results it took from the store go to `loaded`.
+  std::string Run(const std::vector<hostkit::ParameterSet>& sets, std::vector<int>* computations = nullptr,
+                  int* loaded = nullptr) {
     hostkit::SetGroups groups(sets);
     const std::vector<int> before = testing::ComputationCounts();
     std::string why;
@@ -78,7 +80,12 @@ class StoreBeneathTheTable : public ::testing::Test {
     EXPECT_TRUE(image) << why;
     if (!image) return std::string();
     hostkit::ImageSummary summary = image->Summary("page", 0.0);
-    for (hostkit::StageFigures& stage : summary.stages) stage.computeMs = 0;
+    if (loaded != nullptr) *loaded = 0;
+    for (hostkit::StageFigures& stage : summary.stages) {
+      if (loaded != nullptr) *loaded += stage.loaded;
+      stage.computeMs = 0;
+      stage.loaded = 0;
+    }
     if (computations != nullptr) *computations = testing::ComputationsSince(before);
     return hostkit::SummaryJsonLine(summary);
   }
@@ -95,16 +102,19 @@ class StoreBeneathTheTable : public ::testing::Test {
 
 TEST_F(StoreBeneathTheTable, AStoredRunComputesNothingAndFindsWhatTheFirstFound) {
   std::vector<int> cold, warm;
-  const std::string first = Run(hostkit::DefaultParameterSets(), &cold);
+  int loadedCold = -1, loadedWarm = -1;
+  const std::string first = Run(hostkit::DefaultParameterSets(), &cold, &loadedCold);
   const StoreStatistics afterCold = m_store->Statistics();
   EXPECT_GT(Total(cold), 50);
   EXPECT_EQ(afterCold.hits, 0u);
   EXPECT_GT(afterCold.writes, 50u);
   EXPECT_EQ(Pool()->GetStatistics().store.writes, afterCold.writes) << "the library's statistics show the store's";
 
-  const std::string second = Run(hostkit::DefaultParameterSets(), &warm);
+  const std::string second = Run(hostkit::DefaultParameterSets(), &warm, &loadedWarm);
   EXPECT_EQ(second, first);
   EXPECT_EQ(Total(warm), 0) << "every result the run asks for was stored";
+  EXPECT_EQ(loadedCold, 0);
+  EXPECT_GT(loadedWarm, 0) << "the image's figures name the results taken from the store";
   EXPECT_GT(m_store->Statistics().hits, 0u);
   EXPECT_EQ(m_store->Statistics().writes, afterCold.writes);
 }

@@ -43,17 +43,17 @@ int Count(const std::string& text, const std::string& part) {
 }
 
 // A summary or an image's line without the figures that measure time.
-nlohmann::json WithoutTimes(nlohmann::json document) {
+nlohmann::json WithoutRunFigures(nlohmann::json document) {
   if (document.is_array()) {
-    for (nlohmann::json& element : document) element = WithoutTimes(element);
+    for (nlohmann::json& element : document) element = WithoutRunFigures(element);
     return document;
   }
   if (!document.is_object()) return document;
   for (const char* key : {"seconds", "wallSeconds", "librarySeconds", "libraryOverheadPercent",
-                          "libraryOverheadPercentOfWall", "computeSeconds", "peakMemoryMiB", "computeMs", "store"}) {
+                          "libraryOverheadPercentOfWall", "computeSeconds", "peakMemoryMiB", "computeMs", "store", "loaded"}) {
     document.erase(key);
   }
-  for (auto& [key, value] : document.items()) value = WithoutTimes(value);
+  for (auto& [key, value] : document.items()) value = WithoutRunFigures(value);
   return document;
 }
 
@@ -64,7 +64,7 @@ std::map<std::string, nlohmann::json> LinesByImage(const std::string& text) {
   for (std::string line; std::getline(in, line);) {
     const nlohmann::json parsed = nlohmann::json::parse(line);
     const std::string name = parsed["image"];
-    EXPECT_TRUE(lines.emplace(name, WithoutTimes(parsed)).second) << name << " twice";
+    EXPECT_TRUE(lines.emplace(name, WithoutRunFigures(parsed)).second) << name << " twice";
   }
   return lines;
 }
@@ -405,8 +405,8 @@ TEST_F(StagecacheTool, ResultsDoNotDependOnTheNumberOfJobs) {
   const ToolRun three = Tool("--json --jobs 3 --jsonl " + (m_dir / "three.jsonl").string() + " " + folder.string());
   ASSERT_EQ(one.exitCode, 3) << one.err;  // the broken file is skipped
   ASSERT_EQ(three.exitCode, 3) << three.err;
-  const nlohmann::json a = WithoutTimes(nlohmann::json::parse(one.out));
-  const nlohmann::json b = WithoutTimes(nlohmann::json::parse(three.out));
+  const nlohmann::json a = WithoutRunFigures(nlohmann::json::parse(one.out));
+  const nlohmann::json b = WithoutRunFigures(nlohmann::json::parse(three.out));
   EXPECT_EQ(a["images"].size(), 8u);
   EXPECT_EQ(a, b);
   const auto linesOfOne = LinesByImage(ReadFile(m_dir / "one.jsonl"));

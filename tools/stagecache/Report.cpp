@@ -204,12 +204,13 @@ std::string NodeCard(const NodeView& node, const std::string& id) {
 
 std::string SummaryTable(const Summary& summary) {
   std::ostringstream html;
-  html << "<table><tr><th>stage</th><th>name</th><th>nodes</th><th>results</th><th>computed</th><th>adopted</th>"
-          "<th>own hits</th><th>compute ms</th></tr>";
+  html << "<table><tr><th>stage</th><th>name</th><th>nodes</th><th>results</th><th>computed</th>"
+       << (summary.storeUsed ? "<th>loaded</th>" : "") << "<th>adopted</th><th>own hits</th><th>compute ms</th></tr>";
   for (const StageRow& row : summary.stages) {
     html << "<tr><td>" << row.stage << "</td><td>" << Html(GetStageName(row.stage)) << "</td><td>" << row.nodes << "</td><td>"
-         << row.results << "</td><td>" << row.computed << "</td><td>" << row.adopted << "</td><td>" << row.ownHits
-         << "</td><td>" << Fixed(row.computeMs, 1) << "</td></tr>";
+         << row.results << "</td><td>" << row.computed << "</td><td>";
+    if (summary.storeUsed) html << row.loaded << "</td><td>";
+    html << row.adopted << "</td><td>" << row.ownHits << "</td><td>" << Fixed(row.computeMs, 1) << "</td></tr>";
   }
   html << "</table>";
   return html.str();
@@ -353,7 +354,9 @@ std::string IndexPage(const Summary& summary, const std::vector<ParameterSet>& s
   std::ostringstream html;
   html << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>stagecache report</title><style>" << kStyle
        << "</style></head><body>\n<h1>stagecache report</h1>\n<h2>Summary</h2>\n" << SummaryTable(summary) << "\n<p>"
-       << summary.computedTotal << " results computed, " << summary.reusedTotal << " reused from another tree; wall time "
+       << summary.computedTotal << " results computed, "
+       << (summary.storeUsed ? std::to_string(summary.loadedTotal) + " loaded from the store, " : std::string())
+       << summary.reusedTotal << " reused from another tree; wall time "
        << Fixed(summary.wallSeconds, 3) << " s; peak memory " << Fixed(summary.peakMemoryMiB, 1) << " MiB.</p>\n";
   if (summary.storeUsed) html << "<p>Result store: " << Html(StoreText(summary.store)) << ".</p>\n";
   std::vector<size_t> regions(sets.size()), lines(sets.size());
@@ -415,6 +418,7 @@ std::vector<StageRow> StageRows(const CacheStatistics& statistics, const hostkit
     row.nodes = NodeCount(sets, stage);
     row.results = s.createdResults;
     row.computed = s.computations;
+    row.loaded = s.loads;
     row.adopted = s.adoptedResults;
     row.ownHits = s.ownResults;
     row.computeMs = s.computeNanoseconds / 1e6;
@@ -425,14 +429,19 @@ std::vector<StageRow> StageRows(const CacheStatistics& statistics, const hostkit
 
 void PrintText(const Summary& summary, std::ostream& out) {
   out << std::left << std::setw(44) << "stage" << std::right << std::setw(7) << "nodes" << std::setw(9) << "results"
-      << std::setw(10) << "computed" << std::setw(9) << "adopted" << std::setw(12) << "compute ms" << "\n";
+      << std::setw(10) << "computed";
+  if (summary.storeUsed) out << std::setw(8) << "loaded";
+  out << std::setw(9) << "adopted" << std::setw(12) << "compute ms" << "\n";
   for (const StageRow& row : summary.stages) {
     out << std::right << std::setw(2) << row.stage << " " << std::left << std::setw(41) << GetStageName(row.stage) << std::right
-        << std::setw(7) << row.nodes << std::setw(9) << row.results << std::setw(10) << row.computed << std::setw(9)
-        << row.adopted << std::setw(12) << Fixed(row.computeMs, 1) << "\n";
+        << std::setw(7) << row.nodes << std::setw(9) << row.results << std::setw(10) << row.computed;
+    if (summary.storeUsed) out << std::setw(8) << row.loaded;
+    out << std::setw(9) << row.adopted << std::setw(12) << Fixed(row.computeMs, 1) << "\n";
   }
   out << "\nnodes: the stage's nodes over every set's tree; results: new results made; computed: stage\n"
-         "computations run; adopted: results a tree took over from another tree instead of computing\n"
+         "computations run; "
+      << (summary.storeUsed ? "loaded: results taken from the store instead of computed; " : "")
+      << "adopted: results a tree took over from another tree instead of computing\n"
          "them; compute ms: time in the stage's computations, summed over the --jobs threads.\n";
   for (size_t s = 0; s < summary.setNames.size(); ++s) {
     size_t regions = 0, lines = 0;
@@ -444,7 +453,9 @@ void PrintText(const Summary& summary, std::ostream& out) {
   }
   if (summary.storeUsed) out << "\n\nstore: " << StoreText(summary.store);
   out << "\n\nimages: " << summary.images.size() << " processed, " << summary.skipped.size() << " skipped\n"
-      << "results: " << summary.computedTotal << " computed, " << summary.reusedTotal << " reused from another tree\n"
+      << "results: " << summary.computedTotal << " computed, "
+      << (summary.storeUsed ? std::to_string(summary.loadedTotal) + " loaded from the store, " : std::string())
+      << summary.reusedTotal << " reused from another tree\n"
       << "wall time: " << Fixed(summary.wallSeconds, 3) << " s; in the library (summed over threads): "
       << Fixed(summary.librarySeconds, 3) << " s, of which " << Fixed(LibraryOverheadPercent(summary), 1)
       << "% outside the processing stages (" << Fixed(WallShareOutsideStagesPercent(summary), 1)
@@ -459,6 +470,7 @@ void PrintJson(const Summary& summary, std::ostream& out) {
                       {"nodes", row.nodes},
                       {"results", row.results},
                       {"computed", row.computed},
+                      {"loaded", row.loaded},
                       {"adopted", row.adopted},
                       {"ownHits", row.ownHits},
                       {"computeMs", row.computeMs}});
@@ -474,6 +486,7 @@ void PrintJson(const Summary& summary, std::ostream& out) {
       {"skipped", summary.skipped},
       {"totals",
        {{"computed", summary.computedTotal},
+        {"loaded", summary.loadedTotal},
         {"reused", summary.reusedTotal},
         {"wallSeconds", summary.wallSeconds},
         {"librarySeconds", summary.librarySeconds},

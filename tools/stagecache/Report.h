@@ -20,6 +20,7 @@ struct StageRow {
   int nodes = 0;
   uint64_t results = 0;   // new results made
   uint64_t computed = 0;  // stage computations run
+  uint64_t loaded = 0;    // results taken from the store instead of computed
   uint64_t adopted = 0;   // results adopted from another tree
   uint64_t ownHits = 0;   // requests answered from a node's own results
   double computeMs = 0;
@@ -31,6 +32,7 @@ struct Summary {
   std::vector<ImageView> images;
   std::vector<std::string> skipped;  // "path: reason"
   uint64_t computedTotal = 0;
+  uint64_t loadedTotal = 0;
   uint64_t reusedTotal = 0;
   double wallSeconds = 0;
   double librarySeconds = 0;  // time inside library calls

@@ -382,6 +382,7 @@ int main(int argc, char** argv) {
     for (const ImageView& image : summary.images) summary.librarySeconds += image.librarySeconds;
     for (const StageRow& row : summary.stages) {
       summary.computedTotal += row.computed;
+      summary.loadedTotal += row.loaded;
       summary.reusedTotal += row.adopted;
       summary.computeSeconds += row.computeMs / 1000.0;
     }

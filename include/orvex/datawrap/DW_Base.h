@@ -92,6 +92,8 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   // How long the stage object this result made for itself took to compute, in
   // nanoseconds; 0 before it ran and for a result that takes its parent's stage object.
   virtual int64_t GetComputeNanoseconds() const { return 0; }
+  // Whether the stage object this result made for itself was taken from the store.
+  virtual bool IsLoadedFromStore() const { return false; }
 
   // Listings hand out borrowed units: each was held by a node, the table of results or
   // a host handle when it was listed, and stays valid while that holder keeps it.

@@ -83,6 +83,15 @@ class DW_BaseTemplate : public DW_Base {
     }
   }
 
+  bool IsLoadedFromStore() const override {
+    if constexpr (std::is_base_of<DP_CommonBase, DP>::value) {
+      MutexLock lock(dataMutex);
+      return stageData && stageData->IsRestored();
+    } else {
+      return false;
+    }
+  }
+
   bool IsDataExist() const {
     MutexLock lock(dataMutex);
     return static_cast<bool>(stageData);

@@ -161,6 +161,14 @@ class ORVEX_EXPORT DW_Stage
     }
   }
 
+  bool IsLoadedFromStore() const override {
+    if constexpr (Row::kSharesParentStage) {
+      return false;
+    } else {
+      return Base::IsLoadedFromStore();
+    }
+  }
+
  protected:
   // Called with the new processing stage once its linked stages are set, before it runs.
   virtual void StageLinked(Processing&) ORVEX_REQUIRES(this->dataMutex) {}

@@ -21,6 +21,7 @@ struct StageStatistics {
   uint64_t adoptedResults = 0;  // requests answered by adopting a result from the shared table
   uint64_t createdResults = 0;  // requests that created a new result
   uint64_t computations = 0;    // stage computations run
+  uint64_t loads = 0;           // results taken from the result store instead of computed
   uint64_t computeNanoseconds = 0;
 };
 

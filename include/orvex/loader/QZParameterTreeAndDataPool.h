@@ -51,6 +51,7 @@ class ORVEX_EXPORT QZParameterTreeAndDataPool {
   QZParameterTreeLoader m_treeLoader;
   // The processing stages' counters at the last reset; they themselves only ever grow.
   std::atomic<int64_t> m_computationBaseline[DPK_COUNT] = {};
+  std::atomic<int64_t> m_restoreBaseline[DPK_COUNT] = {};
   std::atomic<int64_t> m_nanosecondBaseline[DPK_COUNT] = {};
 
   static QZParameterTreeAndDataPool m_instance;

@@ -11,6 +11,7 @@ namespace {
 
 std::atomic<int> g_liveStages[DPK_COUNT];
 std::atomic<int> g_computations[DPK_COUNT];
+std::atomic<int> g_restores[DPK_COUNT];
 std::atomic<int64_t> g_computeNanoseconds[DPK_COUNT];
 std::atomic<int64_t> g_liveResultBytes{0};
 
@@ -41,6 +42,8 @@ int DP_CommonBase::GetComputationCount(DP_StageKind kind) {
   return g_computations[kind].load(std::memory_order_relaxed);
 }
 
+int DP_CommonBase::GetRestoreCount(DP_StageKind kind) { return g_restores[kind].load(std::memory_order_relaxed); }
+
 int64_t DP_CommonBase::GetComputeNanoseconds(DP_StageKind kind) {
   return g_computeNanoseconds[kind].load(std::memory_order_relaxed);
 }
@@ -51,6 +54,11 @@ void DP_CommonBase::CountComputation(int64_t nanoseconds) {
   g_computations[m_kind].fetch_add(1, std::memory_order_relaxed);
   g_computeNanoseconds[m_kind].fetch_add(nanoseconds, std::memory_order_relaxed);
   m_ownNanoseconds.fetch_add(nanoseconds, std::memory_order_relaxed);
+}
+
+void DP_CommonBase::CountRestore() {
+  g_restores[m_kind].fetch_add(1, std::memory_order_relaxed);
+  m_restored.store(true, std::memory_order_relaxed);
 }
 
 void DP_CommonBase::AccountResultBytes(int64_t bytes) {

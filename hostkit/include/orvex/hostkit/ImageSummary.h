@@ -23,6 +23,7 @@ struct StageFigures {
   int stage = 0;
   int results = 0;  // distinct results
   int holders = 0;  // node results: each distinct result once per node holding it
+  int loaded = 0;   // distinct results taken from the result store instead of computed
   double computeMs = 0;
 };
 
@@ -44,7 +45,7 @@ struct ImageSummary {
 };
 
 // The summary as one line of JSON (no newline): {"image", "imageId", "width", "height",
-// "seconds", "stages": [{"stage", "name", "results", "holders", "computeMs"}], "sets":
+// "seconds", "stages": [{"stage", "name", "results", "holders", "loaded", "computeMs"}], "sets":
 // [{"name", "regions": [[[x, y] x 4]], "lineSegments": [[x1, y1, x2, y2]]}]}, coordinates
 // and times rounded to 0.01.
 ORVEX_EXPORT std::string SummaryJsonLine(const ImageSummary& summary);

@@ -70,12 +70,16 @@ class ORVEX_EXPORT DP_CommonBase : public QZObjectBase {
   static int GetLiveCount(DP_StageKind kind);
   static int GetTotalLiveCount();
   static int GetComputationCount(DP_StageKind kind);
+  // Results of one class taken from a result store instead of computed, since the process started.
+  static int GetRestoreCount(DP_StageKind kind);
   // Time the class's computations took, in nanoseconds, since the process started.
   static int64_t GetComputeNanoseconds(DP_StageKind kind);
   // Approximate bytes of pixels held by the results of all live stage objects.
   static int64_t GetLiveResultBytes();
   // Time this object's own computation took, in nanoseconds; 0 until it has run.
   int64_t GetOwnComputeNanoseconds() const { return m_ownNanoseconds.load(std::memory_order_relaxed); }
+  // Whether this object's result was taken from a result store instead of computed.
+  bool IsRestored() const { return m_restored.load(std::memory_order_relaxed); }
 
   // The computed result (or that there is none) and its transform as bytes, appended to
   // *out (ResultCodec.h); false before a computation has completed.
@@ -87,6 +91,7 @@ class ORVEX_EXPORT DP_CommonBase : public QZObjectBase {
 
  protected:
   void CountComputation(int64_t nanoseconds);
+  void CountRestore();
   // Adds the pixel bytes of this stage's result to the process-wide total until the stage goes.
   void AccountResultBytes(int64_t bytes);
 
@@ -94,6 +99,7 @@ class ORVEX_EXPORT DP_CommonBase : public QZObjectBase {
   DP_StageKind m_kind;
   int64_t m_resultBytes = 0;
   std::atomic<int64_t> m_ownNanoseconds{0};
+  std::atomic<bool> m_restored{false};
 };
 
 // Stage results that are images expose them; the others have none.
@@ -166,6 +172,8 @@ class DP_Template : public DP_CommonBase {
     primaryData.swap(data);
     transformFromSource.swap(transformMatrix);
     primaryDataAttempted = true;
+    CountRestore();
+    AccountBytesOfResult();
     return true;
   }
 
@@ -243,6 +251,10 @@ class DP_Template : public DP_CommonBase {
     }
     primaryDataAttempted = true;
     CountComputation(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
+    AccountBytesOfResult();
+  }
+
+  void AccountBytesOfResult() ORVEX_REQUIRES(primaryDataMutex) {
     if (primaryData) {
       if (const cv::Mat* image = ResultImageOf(*primaryData)) AccountResultBytes(static_cast<int64_t>(image->total() * image->elemSize()));
     }
