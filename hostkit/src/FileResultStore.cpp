@@ -287,6 +287,8 @@ int FileResultStore::FanOf(const std::string& keyText) {
   return static_cast<int>(XXH3_128bits(keyText.data(), keyText.size()).high64 >> 60);
 }
 
+std::string FileResultStore::EntryPath(const StoreKey& key) const { return PathOf(KeyText(key), kEntrySuffix); }
+
 std::string FileResultStore::PathOf(const std::string& keyText, const char* suffix) const {
   const std::string hash = Hex128(keyText);
   return m_folder + "/" + hash.substr(0, 1) + "/" + hash + suffix;

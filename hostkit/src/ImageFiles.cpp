@@ -1,7 +1,9 @@
 // Reading image files with exact reasons for what is refused.
 #include <orvex/hostkit/ImageFiles.h>
 
+#include <orvex/hostkit/FileResultStore.h>
 #include <orvex/improc/Enums.h>
+#include <orvex/paramtree/StageNodes.h>
 
 #include <xxhash.h>
 
@@ -18,11 +20,15 @@ namespace hostkit {
 
 namespace {
 
-// Why a path cannot be opened for reading.
-std::string OpenProblem(const std::string& path, int openError) {
+// Why a path cannot be opened for reading, and whether it is missing.
+std::string OpenProblem(const std::string& path, int openError, FileProblem* problem) {
+  *problem = FileProblem::kUnreadable;
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return "is missing";
+    if (errno == ENOENT || errno == ENOTDIR) {
+      *problem = FileProblem::kMissing;
+      return "is missing";
+    }
     if (errno == ELOOP) return "is a symbolic link in a loop";
     return std::string("cannot be looked at: ") + std::strerror(errno);
   }
@@ -58,18 +64,22 @@ std::string FileContentKey(const ImageFile& file) {
 
 QZRef<SourcePixels> PixelsOfFile(ImageFile file) { return QZRef<SourcePixels>(new FilePixels(std::move(file))); }
 
-bool ReadImageFile(const std::string& path, ImageFile* file, std::string* reason) {
+bool ReadImageFile(const std::string& path, ImageFile* file, std::string* reason, FileProblem* kind) {
+  FileProblem ignored;
+  if (kind == nullptr) kind = &ignored;
+  *kind = FileProblem::kNone;
   const ImageLimits limits = QZMatrix::GetImageLimits();
   // Opened without blocking, so that a FIFO is refused rather than waited on.
   const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (descriptor < 0) {
-    *reason = OpenProblem(path, errno);
+    *reason = OpenProblem(path, errno, kind);
     return false;
   }
   struct stat info;
   std::string problem;
   if (fstat(descriptor, &info) != 0) problem = std::string("cannot be looked at: ") + std::strerror(errno);
   else if (!S_ISREG(info.st_mode)) problem = "is not a regular file";
+  if (!problem.empty()) *kind = FileProblem::kUnreadable;
   else if (info.st_size > limits.maxFileBytes)
     problem = "has " + std::to_string(info.st_size) + " bytes, more than the file-size limit of " +
               std::to_string(limits.maxFileBytes);
@@ -80,7 +90,10 @@ bool ReadImageFile(const std::string& path, ImageFile* file, std::string* reason
     while (done < file->bytes.size()) {
       const ssize_t got = read(descriptor, file->bytes.data() + done, file->bytes.size() - done);
       if (got < 0 && errno == EINTR) continue;
-      if (got < 0) problem = std::string("cannot be read: ") + std::strerror(errno);
+      if (got < 0) {
+        problem = std::string("cannot be read: ") + std::strerror(errno);
+        *kind = FileProblem::kUnreadable;
+      }
       if (got <= 0) break;
       done += static_cast<size_t>(got);
     }
@@ -99,6 +112,7 @@ bool ReadImageFile(const std::string& path, ImageFile* file, std::string* reason
     }
   }
   if (problem.empty()) return true;
+  if (*kind == FileProblem::kNone) *kind = FileProblem::kRefused;
   *reason = problem;
   file->bytes.clear();
   return false;
@@ -109,6 +123,33 @@ QZRef<QZMatrix> DecodeImageFile(const ImageFile& file, std::string* reason) {
   QZRef<QZMatrix> image(QZMatrix::DecodeImageBytes(file.bytes.data(), file.bytes.size(), &error, QZLM_COLOUR));
   if (!image) *reason = QZMatrix::ErrorText(error);
   return image;
+}
+
+std::string PreparedImage::Id() const {
+  if (!knownId.empty()) return knownId;
+  QZRef<QZMatrix> image = pixels;
+  return PN_SourceImage::HashIdOfImage(image);
+}
+
+bool PrepareImageFile(const std::string& path, FileResultStore* store, PreparedImage* image, std::string* reason,
+                      FileProblem* problem) {
+  ImageFile file;
+  if (!ReadImageFile(path, &file, reason, problem)) return false;
+  image->store = store;
+  if (store != nullptr) {
+    image->fileKey = FileContentKey(file);
+    std::string id;
+    if (store->LoadRecord(image->fileKey, &id) && !id.empty()) {
+      image->knownId = id;
+      image->width = static_cast<int>(file.width);
+      image->height = static_cast<int>(file.height);
+      image->known = PixelsOfFile(std::move(file));
+      return true;
+    }
+  }
+  image->pixels = DecodeImageFile(file, reason);
+  if (!image->pixels && problem != nullptr) *problem = FileProblem::kRefused;
+  return static_cast<bool>(image->pixels);
 }
 
 }  // namespace hostkit

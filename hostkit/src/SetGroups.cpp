@@ -1,6 +1,9 @@
 // Parameter sets registered with the library, and images run through them.
 #include <orvex/hostkit/SetGroups.h>
 
+#include <orvex/hostkit/FileResultStore.h>
+#include <orvex/hostkit/ImageFiles.h>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -110,6 +113,14 @@ std::unique_ptr<ImageInCache> SetGroups::ProcessKnown(const std::string& id, int
   }
   std::unique_ptr<ImageInCache> added(new ImageInCache(*this, id, width, height));
   added->Generate();
+  return added;
+}
+
+std::unique_ptr<ImageInCache> SetGroups::Process(PreparedImage image, std::string* refused) {
+  if (image.known) return ProcessKnown(image.knownId, image.width, image.height, std::move(image.known), refused);
+  std::unique_ptr<ImageInCache> added = Process(std::move(image.pixels), refused);
+  // The store remembers which image the file gave, so that the next run needs no decoding.
+  if (added && image.store != nullptr && !image.fileKey.empty()) image.store->SaveRecord(image.fileKey, added->Id());
   return added;
 }
 

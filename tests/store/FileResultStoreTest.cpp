@@ -168,7 +168,9 @@ TEST_F(FileStore, TheStoreStaysNearItsLimitAndEvictsTheLeastRecentlyUsedFirst) {
     Save(store, Key(0), Payload(0));
     for (int i = 1; i < 800; ++i) {
       Save(store, Key(i), Payload(i));
-      if (i % 10 == 0) ASSERT_TRUE(store.Load(Key(0), &loaded)) << "a hit keeps an entry young, " << i;
+      if (i % 10 == 0) {
+        ASSERT_TRUE(store.Load(Key(0), &loaded)) << "a hit keeps an entry young, " << i;
+      }
     }
     EXPECT_GT(store.Statistics().evictions, 600u);
   }

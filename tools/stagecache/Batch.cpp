@@ -52,7 +52,7 @@ class SameImageGate {
 
 // An input's image: decoded, or known by its id from an earlier run's record in the store
 // (then decoded only when a result needs the pixels). False with the reason.
-bool Load(const InputFile& input, hostkit::FileResultStore* store, ImageSource& image, std::string& reason) {
+bool Load(const InputFile& input, hostkit::FileResultStore* store, hostkit::PreparedImage& image, std::string& reason) {
   if (!input.problem.empty()) {
     reason = input.problem;
     return false;
@@ -61,21 +61,7 @@ bool Load(const InputFile& input, hostkit::FileResultStore* store, ImageSource& 
     image.pixels.reset(new QZMatrix(DrawDefaultScene()));
     return true;
   }
-  hostkit::ImageFile file;
-  if (!hostkit::ReadImageFile(input.path, &file, &reason)) return false;
-  if (store != nullptr) {
-    image.fileKey = hostkit::FileContentKey(file);
-    std::string id;
-    if (store->LoadRecord(image.fileKey, &id) && !id.empty()) {
-      image.knownId = id;
-      image.width = static_cast<int>(file.width);
-      image.height = static_cast<int>(file.height);
-      image.known = hostkit::PixelsOfFile(std::move(file));
-      return true;
-    }
-  }
-  image.pixels = hostkit::DecodeImageFile(file, &reason);
-  return static_cast<bool>(image.pixels);
+  return hostkit::PrepareImageFile(input.path, store, &image, &reason);
 }
 
 Outcome Work(hostkit::SetGroups& sets, SameImageGate& gate, size_t index, const InputFile& input,
@@ -84,17 +70,13 @@ Outcome Work(hostkit::SetGroups& sets, SameImageGate& gate, size_t index, const 
   outcome.index = index;
   outcome.name = input.path;
   try {
-    ImageSource image;
+    hostkit::PreparedImage image;
     if (!Load(input, options.store, image, outcome.skipReason)) return outcome;
-    const std::string id = image.known ? image.knownId : PN_SourceImage::HashIdOfImage(image.pixels);
-    const SameImageGate::Turn turn(gate, id);
+    const SameImageGate::Turn turn(gate, image.Id());
     RunOptions run = options.run;
     run.pictures = index < options.pictureImages;
-    const std::string fileKey = image.known ? std::string() : image.fileKey;
     std::optional<ImageView> view = ProcessImage(sets, index + 1, input.path, std::move(image), run, &outcome.skipReason);
     if (view) {
-      // The store remembers which image this file gave, for the next run.
-      if (options.store != nullptr && !fileKey.empty()) options.store->SaveRecord(fileKey, id);
       outcome.view = std::move(*view);
       outcome.processed = true;
     }

@@ -149,11 +149,9 @@ int NodeCount(const hostkit::SetGroups& sets, int stage) {
 }
 
 std::optional<ImageView> ProcessImage(hostkit::SetGroups& sets, size_t serial, const std::string& name,
-                                      ImageSource image, const RunOptions& options, std::string* refused) {
+                                      hostkit::PreparedImage image, const RunOptions& options, std::string* refused) {
   const auto start = Clock::now();
-  std::unique_ptr<hostkit::ImageInCache> inCache =
-      image.known ? sets.ProcessKnown(image.knownId, image.width, image.height, std::move(image.known), refused)
-                  : sets.Process(std::move(image.pixels), refused);
+  std::unique_ptr<hostkit::ImageInCache> inCache = sets.Process(std::move(image), refused);
   if (!inCache) return std::nullopt;
   ImageView view;
   view.serial = serial;

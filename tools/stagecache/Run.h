@@ -3,6 +3,7 @@
 #define ORVEX_TOOLS_STAGECACHE_RUN_H
 
 #include <OrvexStagecacheHost.h>
+#include <orvex/hostkit/ImageFiles.h>
 #include <orvex/hostkit/SetGroups.h>
 
 #include <optional>
@@ -48,17 +49,6 @@ struct ImageView {
   std::vector<std::string> unwrittenFiles;  // report files that could not be written
 };
 
-// An image to process: its pixels, or its id (from the store's record of its file) with
-// the file's pixels to decode when a result needs them.
-struct ImageSource {
-  orvex::QZRef<orvex::QZMatrix> pixels;
-  std::string knownId;
-  int width = 0;
-  int height = 0;
-  orvex::QZRef<orvex::SourcePixels> known;
-  std::string fileKey;  // with a store: the file's content key
-};
-
 struct RunOptions {
   std::string outDir;     // empty: write no files
   bool pictures = false;  // write a picture of every result (and the trees) of the image
@@ -77,7 +67,8 @@ int NodeCount(const orvex::hostkit::SetGroups& sets, int stage);
 // reason in *refused, when the library refuses the image. Thread-safe: several threads
 // may process images through one SetGroups at once.
 std::optional<ImageView> ProcessImage(orvex::hostkit::SetGroups& sets, size_t serial, const std::string& name,
-                                      ImageSource image, const RunOptions& options, std::string* refused);
+                                      orvex::hostkit::PreparedImage image, const RunOptions& options,
+                                      std::string* refused);
 
 }  // namespace stagecache
 

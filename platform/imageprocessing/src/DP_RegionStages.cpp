@@ -1,4 +1,6 @@
 // The region stages: from the region's colour image down to its line segments.
+// Result stores keep these results across processes under their stage's code version:
+// a change to what a stage computes raises kCodeVersion in its row of StageTable.h.
 #include <orvex/improc/DP_Stages.h>
 
 #include "StageOperations.h"

@@ -1,5 +1,7 @@
 // The whole-image stages: source, size fitting, scaling down, colour conversion,
 // grayscale transformation and region detection.
+// Result stores keep these results across processes under their stage's code version:
+// a change to what a stage computes raises kCodeVersion in its row of StageTable.h.
 #include <orvex/improc/DP_Stages.h>
 
 #include "StageOperations.h"

@@ -1,3 +1,6 @@
+// Image operations shared by several stages.
+// Result stores keep these results across processes under their stage's code version:
+// a change to what a stage computes raises kCodeVersion in its row of StageTable.h.
 #include "StageOperations.h"
 
 #include <orvex/improc/ModeLimits.h>

@@ -70,6 +70,8 @@ class ORVEX_EXPORT FileResultStore : public ResultStore {
   void SaveRecord(const std::string& key, const std::string& value);
 
   const std::string& Folder() const { return m_folder; }
+  // The file that holds (or would hold) the entry of `key`.
+  std::string EntryPath(const StoreKey& key) const;
   bool Writable() const { return !m_writesOff.load(std::memory_order_relaxed); }
 
   // Every entry counted; with `check` each is read and verified, and the damaged removed.

@@ -25,12 +25,18 @@ struct ImageFile {
   int64_t height = 0;
 };
 
+// Why a file was not read: it is not there, it cannot be read (not a regular file, no
+// permission, an input error), or it was read and refused for its content or size.
+enum class FileProblem { kNone, kMissing, kUnreadable, kRefused };
+
 // Reads an image file within the image limits (QZMatrix::GetImageLimits). False, with the
-// reason in *reason, for one that is missing, not a regular file (a folder, FIFO or
-// device, never read), not readable, larger than the file-size limit, not a PNG or JPEG,
-// or larger than the pixel limit ("has 12000000 pixels (4000 x 3000), more than the limit
-// of 10000000"). Reads nothing of a file it refuses for its kind or size.
-ORVEX_EXPORT bool ReadImageFile(const std::string& path, ImageFile* file, std::string* reason);
+// reason in *reason (and its kind in *problem, when given), for one that is missing, not
+// a regular file (a folder, FIFO or device, never read), not readable, larger than the
+// file-size limit, not a PNG or JPEG, or larger than the pixel limit ("has 12000000
+// pixels (4000 x 3000), more than the limit of 10000000"). Reads nothing of a file it
+// refuses for its kind or size.
+ORVEX_EXPORT bool ReadImageFile(const std::string& path, ImageFile* file, std::string* reason,
+                                FileProblem* problem = nullptr);
 
 // The pixels of a file read by ReadImageFile (colour: three channels, four with alpha);
 // null, with the reason, when they cannot be decoded.
@@ -43,6 +49,29 @@ ORVEX_EXPORT std::string FileContentKey(const ImageFile& file);
 
 // The pixels of a file read by ReadImageFile, decoded when a result first needs them.
 ORVEX_EXPORT QZRef<SourcePixels> PixelsOfFile(ImageFile file);
+
+class FileResultStore;
+
+// An image ready for SetGroups::Process: its decoded pixels, or, when a result store
+// remembers the file's bytes, the image id they decoded to before, with the file to
+// decode only when a result first needs the pixels.
+struct ORVEX_EXPORT PreparedImage {
+  QZRef<QZMatrix> pixels;          // decoded; empty for an image known by its id
+  std::string knownId;             // the id the store remembered; empty when decoded
+  int width = 0;                   // the known image's size, from the file's header
+  int height = 0;
+  QZRef<SourcePixels> known;       // the known image's pixels, decoded on first use
+  std::string fileKey;             // with a store: the file's content key (FileContentKey)
+  FileResultStore* store = nullptr;  // remembers the file once it is processed; not owned
+
+  // The image's hash id: the remembered one, or the pixels' own (hashed now).
+  std::string Id() const;
+};
+
+// Reads an image file (ReadImageFile) and makes it ready: known by its id when `store`
+// (may be null) remembers its bytes, else decoded. False with the reason and its kind.
+ORVEX_EXPORT bool PrepareImageFile(const std::string& path, FileResultStore* store, PreparedImage* image,
+                                   std::string* reason, FileProblem* problem = nullptr);
 
 }  // namespace hostkit
 }  // namespace orvex

@@ -48,6 +48,7 @@ struct NodeResults {
 };
 
 class ImageInCache;
+struct PreparedImage;
 
 // A result's pixels, shared with it (valid while it lives), when it is an image result
 // that has been computed; else an empty matrix.
@@ -76,6 +77,9 @@ class ORVEX_EXPORT SetGroups {
   // never decoded.
   std::unique_ptr<ImageInCache> ProcessKnown(const std::string& id, int width, int height, QZRef<SourcePixels> pixels,
                                              std::string* refused);
+  // The same for an image file made ready by PrepareImageFile; a decoded file is then
+  // remembered in its store by its bytes.
+  std::unique_ptr<ImageInCache> Process(PreparedImage image, std::string* refused);
 
  private:
   std::vector<ParameterSet> m_sets;

@@ -1,0 +1,315 @@
+// The result store's figures on a folder of drawn pages, each pair measured in one run:
+//
+//   orvex_bench_store TOOL PAGES WORK
+//
+// runs the stagecache tool on PAGES cold without a store, cold with an empty store and
+// warm on the filled one (results compared), then with one set's binarization block size
+// changed; then, in this process, measures what a stored hit costs beside reading its
+// file and checksumming it, and the bytes and load time of every payload encoding. WORK
+// is an empty scratch folder. Exits 1 when a target is missed.
+#include <OrvexStagecacheHost.h>
+#include <orvex/hostkit/FileResultStore.h>
+#include <orvex/hostkit/ImageFiles.h>
+#include <orvex/hostkit/ParameterSets.h>
+#include <orvex/hostkit/SetGroups.h>
+
+#include <fcntl.h>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <xxhash.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace orvex;
+using Json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// One run of the tool: its wall time as this process saw it, its JSON summary, and what it
+// found per image (every set's regions and line segments).
+struct ToolRun {
+  double wallSeconds = 0;
+  Json summary;
+  std::map<std::string, Json> found;
+
+  double StageSeconds() const { return summary["totals"]["computeSeconds"].get<double>(); }
+  uint64_t StageTotal(const char* figure) const {
+    uint64_t total = 0;
+    for (const Json& stage : summary["stages"]) total += stage[figure].get<uint64_t>();
+    return total;
+  }
+  uint64_t Computed(int stage) const { return summary["stages"][stage - 1]["computed"].get<uint64_t>(); }
+};
+
+class Bench {
+ public:
+  Bench(std::string tool, fs::path pages, fs::path work) : m_tool(std::move(tool)), m_pages(std::move(pages)), m_work(std::move(work)) {}
+
+  ToolRun Run(const std::string& name, const std::string& options) {
+    const fs::path json = m_work / (name + ".json"), jsonl = m_work / (name + ".jsonl");
+    const std::string command = Quoted(m_tool) + " --quiet --json --jsonl " + Quoted(jsonl.string()) + " " + options + " " +
+                                Quoted(m_pages.string()) + " > " + Quoted(json.string());
+    const Clock::time_point start = Clock::now();
+    const int status = std::system(command.c_str());
+    ToolRun run;
+    run.wallSeconds = SecondsSince(start);
+    if (status != 0) throw std::runtime_error("the tool failed: " + command);
+    run.summary = Json::parse(ReadText(json));
+    std::istringstream lines(ReadText(jsonl));
+    for (std::string line; std::getline(lines, line);) {
+      const Json image = Json::parse(line);
+      run.found[image["image"].get<std::string>()] = image["sets"];
+    }
+    return run;
+  }
+
+  std::string StoreOption(const std::string& name) const { return "--store " + Quoted((m_work / name).string()); }
+  const fs::path& Work() const { return m_work; }
+  const fs::path& Pages() const { return m_pages; }
+  const std::string& Tool() const { return m_tool; }
+
+ private:
+  std::string m_tool;
+  fs::path m_pages, m_work;
+};
+
+// A line of the table: figure, measured, target and whether it is met.
+class Table {
+ public:
+  void Row(const std::string& figure, const std::string& measured, const std::string& target = "", bool met = true) {
+    std::printf("%-62s %18s  %-10s %s\n", figure.c_str(), measured.c_str(), target.c_str(),
+                target.empty() ? "" : (met ? "met" : "MISSED"));
+    if (!met) m_missed = true;
+  }
+  bool Missed() const { return m_missed; }
+
+ private:
+  bool m_missed = false;
+};
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// Passes every call to a file store and keeps each loaded payload with its key.
+class RecordingStore : public ResultStore {
+ public:
+  explicit RecordingStore(std::shared_ptr<hostkit::FileResultStore> inner) : m_inner(std::move(inner)) {}
+
+  bool Load(const StoreKey& key, std::vector<unsigned char>* payload) override {
+    if (!m_inner->Load(key, payload)) return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_loaded.emplace_back(key, *payload);
+    return true;
+  }
+  void Save(const StoreKey& key, const unsigned char* payload, std::size_t size) override { m_inner->Save(key, payload, size); }
+  StoreStatistics Statistics() const override { return m_inner->Statistics(); }
+
+  std::vector<std::pair<StoreKey, std::vector<unsigned char>>> Loaded() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_loaded;
+  }
+
+ private:
+  std::shared_ptr<hostkit::FileResultStore> m_inner;
+  std::mutex m_mutex;
+  std::vector<std::pair<StoreKey, std::vector<unsigned char>>> m_loaded;
+};
+
+// Every stored payload the pages' default sets load from `store`.
+std::vector<std::pair<StoreKey, std::vector<unsigned char>>> LoadedPayloads(const fs::path& pages,
+                                                                           std::shared_ptr<hostkit::FileResultStore> store) {
+  auto recording = std::make_shared<RecordingStore>(std::move(store));
+  QZParameterTreeAndDataPool* pool = QZParameterTreeAndDataPool::GetInstance();
+  pool->SetResultStore(recording);
+  {
+    hostkit::SetGroups sets(hostkit::DefaultParameterSets());
+    for (const fs::directory_entry& entry : fs::directory_iterator(pages)) {
+      hostkit::ImageFile file;
+      std::string why;
+      if (!hostkit::ReadImageFile(entry.path().string(), &file, &why)) throw std::runtime_error(why);
+      std::unique_ptr<hostkit::ImageInCache> image = sets.Process(hostkit::DecodeImageFile(file, &why), &why);
+      if (!image) throw std::runtime_error(entry.path().string() + ": " + why);
+    }
+  }
+  pool->SetResultStore(nullptr);
+  return recording->Loaded();
+}
+
+// Reads a whole file and checksums it as a hit does: the floor under a hit's cost.
+uint64_t ReadAndChecksum(const std::string& path, std::vector<unsigned char>& buffer) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("cannot open " + path);
+  struct stat status;
+  ::fstat(fd, &status);
+  buffer.resize(static_cast<std::size_t>(status.st_size));
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const ssize_t got = ::read(fd, buffer.data() + done, buffer.size() - done);
+    if (got <= 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  return XXH3_64bits(buffer.data(), done);
+}
+
+uint64_t EntryBytes(const fs::path& folder) {
+  uint64_t bytes = 0;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file() && entry.path().extension() == ".entry") bytes += entry.file_size();
+  }
+  return bytes;
+}
+
+// The best of three rounds of `round`, in seconds.
+template <class Round>
+double BestOfThree(Round round) {
+  double best = 1e30;
+  for (int i = 0; i < 3; ++i) {
+    const Clock::time_point start = Clock::now();
+    round();
+    best = std::min(best, SecondsSince(start));
+  }
+  return best;
+}
+
+int Main(const std::string& tool, const fs::path& pages, const fs::path& work) {
+  Bench bench(tool, pages, work);
+  Table table;
+  std::size_t pageCount = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(pages)) pageCount += entry.is_regular_file() ? 1 : 0;
+  std::printf("%zu pages in %s\n", pageCount, pages.c_str());
+
+  // Cold runs without and with a store, alternated and the faster of two taken, then warm.
+  ToolRun coldPlain = bench.Run("cold", "");
+  ToolRun coldStored = bench.Run("cold-store-1", bench.StoreOption("store-1"));
+  coldPlain.wallSeconds = std::min(coldPlain.wallSeconds, bench.Run("cold-again", "").wallSeconds);
+  coldStored.wallSeconds = std::min(coldStored.wallSeconds, bench.Run("cold-store", bench.StoreOption("store")).wallSeconds);
+  const ToolRun warm = bench.Run("warm", bench.StoreOption("store"));
+
+  table.Row("cold run without a store, wall s", Format("%.3f", coldPlain.wallSeconds));
+  table.Row("cold run with an empty store / without", Format("%.3f", coldStored.wallSeconds / coldPlain.wallSeconds), "<= 1.10",
+            coldStored.wallSeconds <= 1.10 * coldPlain.wallSeconds);
+  table.Row("warm run: results equal the cold run's", warm.found == coldPlain.found ? "yes" : "NO", "yes",
+            warm.found == coldPlain.found);
+  table.Row("warm run: stage computations", std::to_string(warm.StageTotal("computed")) + " (loaded " +
+                                                std::to_string(warm.StageTotal("loaded")) + ")");
+  const double stageShare = warm.StageSeconds() / coldPlain.StageSeconds();
+  table.Row("warm / cold time in the stages", Format("%.4f", stageShare), "< 0.05", stageShare < 0.05);
+  const double wallShare = warm.wallSeconds / coldPlain.wallSeconds;
+  table.Row("warm / cold wall time", Format("%.3f", wallShare), "<= 0.25", wallShare <= 0.25);
+  const double library = warm.summary["totals"]["librarySeconds"].get<double>();
+  const double toolWall = warm.summary["totals"]["wallSeconds"].get<double>();
+  table.Row("warm run: process wall s / tool's own wall s", Format("%.3f", warm.wallSeconds) + " / " + Format("%.3f", toolWall));
+  table.Row("warm run: in the library (loads included), summed over threads s", Format("%.3f", library));
+
+  // One set's binarization block size changed: what the run computes against what a fresh
+  // process computes for that set alone, at binarization and after (the changed ids).
+  Json parameters = Json::parse([&] {
+    const fs::path defaults = work / "defaults.json";
+    if (std::system((Quoted(tool) + " --print-default-params > " + Quoted(defaults.string())).c_str()) != 0) {
+      throw std::runtime_error("the tool wrote no parameters");
+    }
+    return ReadText(defaults);
+  }());
+  Json& changedSet = parameters["parameterSets"][0];
+  changedSet["binarizationModes"][0]["intArg1"] = 21;
+  std::ofstream(work / "changed.json") << parameters.dump(2);
+  std::ofstream(work / "changed-set-only.json") << Json{{"parameterSets", Json::array({changedSet})}}.dump(2);
+  const ToolRun changed = bench.Run("changed", bench.StoreOption("store") + " --params " + Quoted((work / "changed.json").string()));
+  const ToolRun fresh = bench.Run("changed-fresh", "--params " + Quoted((work / "changed-set-only.json").string()));
+  bool exact = true;
+  uint64_t expected = 0;
+  for (int stage = 1; stage <= 23; ++stage) {
+    const uint64_t wanted = stage >= tav::DUST_ROI_BINARY_IMAGE ? fresh.Computed(stage) : 0;
+    expected += wanted;
+    exact = exact && changed.Computed(stage) == wanted;
+  }
+  table.Row("changed block size: computed / fresh process for those nodes",
+            std::to_string(changed.StageTotal("computed")) + " / " + std::to_string(expected), "equal", exact);
+  table.Row("changed block size: loaded from the store", std::to_string(changed.StageTotal("loaded")));
+
+  // In this process: a hit against reading and checksumming its file, page cache warm.
+  auto store = std::make_shared<hostkit::FileResultStore>((work / "store").string());
+  const std::vector<std::pair<StoreKey, std::vector<unsigned char>>> payloads = LoadedPayloads(pages, store);
+  std::vector<std::string> paths;
+  for (const auto& stored : payloads) paths.push_back(store->EntryPath(stored.first));
+  std::vector<unsigned char> buffer;
+  uint64_t sink = 0;
+  const double hits = BestOfThree([&] {
+    for (const auto& stored : payloads) sink += store->Load(stored.first, &buffer) ? buffer.size() : 0;
+  });
+  const double reads = BestOfThree([&] {
+    for (const std::string& path : paths) sink += ReadAndChecksum(path, buffer);
+  });
+  table.Row("stored hits: " + std::to_string(payloads.size()) + " loads / read + checksum of their files",
+            Format("%.3f", hits / reads), "<= 1.5", hits <= 1.5 * reads);
+
+  // Each encoding: bytes on disk per page and load time per page.
+  for (const auto& [name, encoding] : {std::pair<const char*, hostkit::StoreEncoding>{"raw", hostkit::StoreEncoding::kRaw},
+                                       {"lz4", hostkit::StoreEncoding::kLz4},
+                                       {"zstd", hostkit::StoreEncoding::kZstd}}) {
+    hostkit::StoreOptions options;
+    options.encoding = encoding;
+    const fs::path folder = work / (std::string("encoding-") + name);
+    hostkit::FileResultStore encoded(folder.string(), options);
+    const Clock::time_point start = Clock::now();
+    for (const auto& stored : payloads) encoded.Save(stored.first, stored.second.data(), stored.second.size());
+    const double saving = SecondsSince(start);
+    const double loading = BestOfThree([&] {
+      for (const auto& stored : payloads) sink += encoded.Load(stored.first, &buffer) ? buffer.size() : 0;
+    });
+    table.Row(std::string(name) + ": MB per page on disk, ms per page to save / to load",
+              Format("%.3f", EntryBytes(folder) / 1e6 / static_cast<double>(pageCount)) + ", " +
+                  Format("%.2f", 1e3 * saving / static_cast<double>(pageCount)) + " / " +
+                  Format("%.2f", 1e3 * loading / static_cast<double>(pageCount)));
+  }
+  if (sink == 0) std::printf("(nothing was loaded)\n");
+  return table.Missed() ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: orvex_bench_store TOOL PAGES WORK\n");
+    return 2;
+  }
+  try {
+    return Main(argv[1], argv[2], argv[3]);
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "orvex_bench_store: %s\n", failure.what());
+    return 2;
+  }
+}
