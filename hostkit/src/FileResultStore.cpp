@@ -245,7 +245,7 @@ bool FileResultStore::DecodeEntry(const std::string& bytes, const std::string& k
   if (!fields.U64(&payloadSize) || !fields.U64(&storedSize) || !fields.U64(&checksum)) return false;
   if (payloadSize > kLargestPayload || storedSize != fields.Left() || !fields.Take(storedSize, &stored)) return false;
   if (XXH3_64bits(stored, storedSize) != checksum) return false;
-  payload->assign(static_cast<std::size_t>(payloadSize), 0);
+  payload->resize(static_cast<std::size_t>(payloadSize));
   return Decompress(encoding, stored, storedSize, payload);
 }
 
@@ -305,7 +305,7 @@ void FileResultStore::WritesFail(const std::string& why) {
 bool FileResultStore::ReadEntry(const std::string& path, const std::string& keyText, int stage, int codeVersion,
                                 std::vector<unsigned char>* payload, bool* corrupt) {
   *corrupt = false;
-  std::string bytes;
+  thread_local std::string bytes;  // kept from one entry to the next: no fresh pages per hit
   if (!ReadFile(path, &bytes)) return false;
   if (!DecodeEntry(bytes, keyText, stage, codeVersion, payload)) {
     *corrupt = true;
