@@ -5,6 +5,7 @@
 #include <orvex/hostkit/ImageFiles.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -196,8 +197,13 @@ std::vector<StageImage> ImageInCache::StageImages(std::size_t set, int stage) co
     const std::vector<std::string> keys = region ? m_regionIds[set] : std::vector<std::string>{m_id};
     for (std::size_t k = 0; k < keys.size(); ++k) {
       tav::CDataUnit* unit = nullptr;
+      // The source image is kept under its own id, every other result under its data hash id.
       char dataId[kHashIdBufferSize];
-      if (!nodes[n]->CalcDataHashId(keys[k], dataId)) continue;
+      if (stage == tav::DUST_SOURCE_IMAGE) {
+        std::snprintf(dataId, sizeof dataId, "%s", m_id.c_str());
+      } else if (!nodes[n]->CalcDataHashId(keys[k], dataId)) {
+        continue;
+      }
       m_sets.Group(set).GetDataUnit(dataId, &unit);
       auto* wrap = dynamic_cast<DW_Base*>(unit);
       if (wrap == nullptr) continue;

@@ -145,8 +145,12 @@ TEST_F(ImagesInCache, StageImagesShareTheResultsPixelsAndOutliveTheImage) {
   {
     SetGroups sets(DefaultParameterSets());
     std::string why;
-    std::unique_ptr<ImageInCache> image = sets.Process(Matrix(testing::DrawBarPage(cv::Size(400, 300))), &why);
+    const cv::Mat page = testing::DrawBarPage(cv::Size(400, 300));
+    std::unique_ptr<ImageInCache> image = sets.Process(Matrix(page), &why);
     ASSERT_TRUE(image) << why;
+    const std::vector<StageImage> source = image->StageImages(0, tav::DUST_SOURCE_IMAGE);
+    ASSERT_EQ(source.size(), 1u) << "the source image is kept under the image's own id";
+    EXPECT_EQ(cv::norm(source[0].pixels, page, cv::NORM_INF), 0.0);
     const std::vector<StageImage> once = image->StageImages(0, tav::DUST_ROI_BINARY_IMAGE);
     const std::vector<StageImage> again = image->StageImages(0, tav::DUST_ROI_BINARY_IMAGE);
     ASSERT_FALSE(once.empty());

@@ -1,0 +1,344 @@
+#include "CacheBinding.h"
+
+#include "NumpyArrays.h"
+
+#include <orvex/hostkit/ImageFiles.h>
+#include <orvex/hostkit/ImageSummary.h>
+#include <orvex/hostkit/ParameterSets.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+
+namespace py = pybind11;
+
+namespace orvex {
+namespace python {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+py::object Os() { return py::module_::import("os"); }
+
+bool IsPath(const py::handle& object) {
+  return py::isinstance<py::str>(object) || py::isinstance<py::bytes>(object) || py::hasattr(object, "__fspath__");
+}
+
+// A path's bytes as the file system takes them (any name, UTF-8 or not).
+std::string PathBytes(const py::handle& path) { return Os().attr("fsencode")(path).cast<std::string>(); }
+py::str PathText(const std::string& path) { return Os().attr("fsdecode")(py::bytes(path)); }
+
+[[noreturn]] void RaiseFileError(hostkit::FileProblem problem, const std::string& path, const std::string& reason) {
+  const std::string message = "image file " + reason;
+  if (problem == hostkit::FileProblem::kRefused) {
+    throw py::value_error(PathText(path).cast<std::string>() + ": " + reason);
+  }
+  // OSError(errno, text, filename) is FileNotFoundError for ENOENT.
+  const int error = problem == hostkit::FileProblem::kMissing ? ENOENT
+                    : reason.find("permission") != std::string::npos ? EACCES
+                                                                     : EIO;
+  PyErr_SetObject(PyExc_OSError, py::make_tuple(error, message, PathText(path)).ptr());
+  throw py::error_already_set();
+}
+
+// The result store of the process, installed on the pool: one folder per process.
+class InstalledStore {
+ public:
+  static std::shared_ptr<hostkit::FileResultStore> For(const std::string& folder, uint64_t limitBytes) {
+    static InstalledStore installed;
+    std::error_code error;
+    const std::string canonical = std::filesystem::weakly_canonical(std::filesystem::absolute(folder), error).string();
+    const std::string where = canonical.empty() ? folder : canonical;
+    std::lock_guard<std::mutex> lock(installed.m_mutex);
+    if (installed.m_store) {
+      if (installed.m_store->Folder() == where) return installed.m_store;
+      throw py::value_error("this process already keeps its results in the store " + installed.m_store->Folder() +
+                            "; a process uses one store");
+    }
+    hostkit::StoreOptions options;
+    options.limitBytes = limitBytes;
+    installed.m_store = std::make_shared<hostkit::FileResultStore>(where, options);
+    QZParameterTreeAndDataPool::GetInstance()->SetResultStore(installed.m_store);
+    return installed.m_store;
+  }
+
+ private:
+  std::mutex m_mutex;  // guards m_store; taken alone
+  std::shared_ptr<hostkit::FileResultStore> m_store;
+};
+
+std::vector<hostkit::ParameterSet> ParametersOf(const py::object& params) {
+  try {
+    if (params.is_none()) return hostkit::DefaultParameterSets();
+    if (py::isinstance<py::dict>(params)) {
+      const std::string text = py::module_::import("json").attr("dumps")(params).cast<std::string>();
+      return hostkit::ParseParameterSets(text, "params");
+    }
+    if (IsPath(params)) {
+      // Opened by Python first, so that a missing or unreadable file raises its own OSError.
+      py::module_::import("builtins").attr("open")(params, "rb").attr("close")();
+      return hostkit::LoadParameterSets(PathBytes(params));
+    }
+  } catch (const hostkit::ParameterError& error) {
+    throw py::value_error(error.what());
+  }
+  throw py::type_error("params must be None, a parameter file's path or its structure as a dict, not " +
+                       std::string(py::str(py::type::of(params))));
+}
+
+int StageOf(const py::object& stage) {
+  if (py::isinstance<py::int_>(stage) && !py::isinstance<py::bool_>(stage)) {
+    const long long number = stage.cast<long long>();
+    if (number < stages::kFirstStage || number > stages::kLastStage) {
+      throw py::value_error("stage must be 1 to 23 or a stage name, not " + std::to_string(number));
+    }
+    return static_cast<int>(number);
+  }
+  if (py::isinstance<py::str>(stage)) {
+    const std::string name = stage.cast<std::string>();
+    for (int s = stages::kFirstStage; s <= stages::kLastStage; ++s) {
+      if (name == stages::GetStageName(s)) return s;
+    }
+    throw py::value_error("unknown stage '" + name + "'; stage_names() lists them");
+  }
+  throw py::type_error("stage must be a stage number or name");
+}
+
+// An image file added to every set, or why it was not.
+struct AddedFile {
+  std::unique_ptr<hostkit::ImageInCache> image;
+  double seconds = 0;
+  hostkit::FileProblem problem = hostkit::FileProblem::kNone;
+  std::string reason;
+};
+
+AddedFile AddFile(CacheState& cache, const std::string& path) {
+  py::gil_scoped_release nogil;
+  AddedFile added;
+  const Clock::time_point start = Clock::now();
+  hostkit::PreparedImage prepared;
+  if (!hostkit::PrepareImageFile(path, cache.store.get(), &prepared, &added.reason, &added.problem)) return added;
+  added.image = cache.sets->Process(std::move(prepared), &added.reason);
+  added.seconds = SecondsSince(start);
+  return added;
+}
+
+}  // namespace
+
+std::size_t CacheState::SetIndex(const std::string& name) const {
+  const std::size_t index = sets->IndexOf(name);
+  if (index == sets->Sets().size()) throw py::key_error("no parameter set named '" + name + "'");
+  return index;
+}
+
+Cache::Cache(const py::object& params, const py::object& store, const py::object& storeLimit)
+    : m_state(std::make_shared<CacheState>()) {
+  std::vector<hostkit::ParameterSet> sets = ParametersOf(params);
+  if (!store.is_none()) {
+    if (!IsPath(store)) throw py::type_error("store must be None or a folder's path");
+    const uint64_t limit = storeLimit.is_none() ? hostkit::StoreOptions().limitBytes : storeLimit.cast<uint64_t>();
+    m_state->store = InstalledStore::For(PathBytes(store), limit);
+  }
+  try {
+    py::gil_scoped_release nogil;
+    m_state->sets = std::make_unique<hostkit::SetGroups>(std::move(sets));
+  } catch (const hostkit::ParameterError& error) {
+    throw py::value_error(error.what());
+  }
+}
+
+py::list Cache::SetNames() const {
+  py::list names;
+  for (const hostkit::ParameterSet& set : m_state->sets->Sets()) names.append(set.name);
+  return names;
+}
+
+std::unique_ptr<Image> Cache::Add(const py::object& input, const py::object& name) {
+  if (py::isinstance<py::array>(input)) {
+    const ArrayPixels pixels(input);
+    std::unique_ptr<hostkit::ImageInCache> image;
+    std::string refused;
+    double seconds = 0;
+    {
+      py::gil_scoped_release nogil;
+      const Clock::time_point start = Clock::now();
+      image = m_state->sets->Process(pixels.Copy(), &refused);
+      seconds = SecondsSince(start);
+    }
+    if (!image) throw py::value_error("the pixels were refused: " + refused);
+    return std::make_unique<Image>(m_state, std::move(image), name.is_none() ? "array" : name.cast<std::string>(), seconds);
+  }
+  if (!IsPath(input)) {
+    throw py::type_error("add() takes a numpy array or an image file's path, not " + std::string(py::str(py::type::of(input))));
+  }
+  const std::string path = PathBytes(input);
+  AddedFile added = AddFile(*m_state, path);
+  if (added.problem != hostkit::FileProblem::kNone) RaiseFileError(added.problem, path, added.reason);
+  if (!added.image) throw py::value_error(PathText(path).cast<std::string>() + ": the image was refused: " + added.reason);
+  const std::string shown = name.is_none() ? PathText(path).cast<std::string>() : name.cast<std::string>();
+  return std::make_unique<Image>(m_state, std::move(added.image), shown, added.seconds);
+}
+
+py::dict Cache::SummaryOfFile(const py::object& path) {
+  const std::string bytes = PathBytes(path);
+  const std::string name = PathText(bytes).cast<std::string>();
+  std::string line;
+  {
+    AddedFile added = AddFile(*m_state, bytes);
+    py::gil_scoped_release nogil;
+    if (added.image) {
+      hostkit::ImageSummary summary = added.image->Summary(name, 0.0);
+      const Clock::time_point release = Clock::now();
+      added.image.reset();
+      summary.seconds = added.seconds + SecondsSince(release);
+      line = hostkit::SummaryJsonLine(summary);
+    } else {
+      line = hostkit::SkippedJsonLine(name, added.reason);
+    }
+  }
+  return py::module_::import("json").attr("loads")(line);
+}
+
+py::dict Cache::Statistics() const {
+  CacheStatistics statistics;
+  {
+    py::gil_scoped_release nogil;
+    statistics = QZParameterTreeAndDataPool::GetInstance()->GetStatistics();
+  }
+  py::list stagesList;
+  for (int stage = stages::kFirstStage; stage <= stages::kLastStage; ++stage) {
+    const StageStatistics& s = statistics.stages[stage];
+    py::dict row;
+    row["stage"] = stage;
+    row["name"] = stages::GetStageName(stage);
+    row["own"] = s.ownResults;
+    row["adopted"] = s.adoptedResults;
+    row["created"] = s.createdResults;
+    row["computed"] = s.computations;
+    row["loaded"] = s.loads;
+    row["computeMs"] = s.computeNanoseconds / 1e6;
+    stagesList.append(row);
+  }
+  py::dict result;
+  result["stages"] = stagesList;
+  result["tableEntries"] = statistics.tableEntries;
+  result["liveResultBytes"] = statistics.liveResultBytes;
+  if (statistics.storeInstalled) {
+    const StoreStatistics& s = statistics.store;
+    py::dict store;
+    store["hits"] = s.hits;
+    store["misses"] = s.misses;
+    store["writes"] = s.writes;
+    store["bytesRead"] = s.bytesRead;
+    store["bytesWritten"] = s.bytesWritten;
+    store["corrupt"] = s.corrupt;
+    store["evictions"] = s.evictions;
+    store["writeFailures"] = s.writeFailures;
+    result["store"] = store;
+  } else {
+    result["store"] = py::none();
+  }
+  return result;
+}
+
+py::object Cache::StoreFolder() const {
+  if (!m_state->store) return py::none();
+  return PathText(m_state->store->Folder());
+}
+
+Image::Image(std::shared_ptr<CacheState> cache, std::unique_ptr<hostkit::ImageInCache> image, std::string name, double seconds)
+    : m_cache(std::move(cache)), m_id(image->Id()), m_name(std::move(name)), m_seconds(seconds), m_image(std::move(image)) {}
+
+Image::~Image() {
+  if (!m_image) return;
+  if (PyGILState_Check()) {
+    py::gil_scoped_release nogil;
+    m_image.reset();
+  } else {
+    m_image.reset();
+  }
+}
+
+bool Image::Released() const {
+  std::shared_lock<std::shared_mutex> lock(m_mutex);
+  return !m_image;
+}
+
+template <class ReadFunction>
+auto Image::Read(ReadFunction read) const -> decltype(read(std::declval<const hostkit::ImageInCache&>())) {
+  py::gil_scoped_release nogil;
+  std::shared_lock<std::shared_mutex> lock(m_mutex);
+  if (!m_image) throw py::value_error("image " + m_id + " was released");
+  return read(*m_image);
+}
+
+py::dict Image::Summary() const {
+  const std::string line = Read([&](const hostkit::ImageInCache& image) {
+    return hostkit::SummaryJsonLine(image.Summary(m_name, m_seconds));
+  });
+  return py::module_::import("json").attr("loads")(line);
+}
+
+py::array_t<float> Image::Regions(const std::string& set) const {
+  const std::size_t s = m_cache->SetIndex(set);
+  return QuadArray(Read([&](const hostkit::ImageInCache& image) { return image.Regions(s); }));
+}
+
+py::array_t<float> Image::LineSegments(const std::string& set) const {
+  const std::size_t s = m_cache->SetIndex(set);
+  return SegmentArray(Read([&](const hostkit::ImageInCache& image) { return image.LineSegments(s); }));
+}
+
+py::array Image::Result(const std::string& set, const py::object& stageObject, int region, int branch) const {
+  const std::size_t s = m_cache->SetIndex(set);
+  const int stage = StageOf(stageObject);
+  const bool regionStage = stages::IsRegionStage(stage);
+  const std::string what = "stage " + std::to_string(stage) + " (" + stages::GetStageName(stage) + ")";
+  if (!regionStage && region != 0) throw py::value_error(what + " is a whole-image stage: region must be 0");
+  struct Found {
+    hostkit::StageImage image;
+    bool found = false;
+    std::size_t branches = 0;
+    std::size_t regions = 0;
+  };
+  Found found = Read([&](const hostkit::ImageInCache& image) {
+    Found look;
+    look.branches = m_cache->sets->Group(s).GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage)).size();
+    look.regions = regionStage ? image.Regions(s).size() : 1;
+    for (hostkit::StageImage& candidate : image.StageImages(s, stage)) {
+      if (candidate.node == branch && candidate.region == (regionStage ? region : -1)) {
+        look.image = std::move(candidate);
+        look.found = true;
+        break;
+      }
+    }
+    return look;
+  });
+  if (found.found) return ReadOnlyView(found.image);
+  if (branch < 0 || static_cast<std::size_t>(branch) >= found.branches) {
+    throw py::index_error("set '" + set + "' has " + std::to_string(found.branches) + " nodes of " + what + ", no branch " +
+                          std::to_string(branch));
+  }
+  if (region < 0 || static_cast<std::size_t>(region) >= found.regions) {
+    throw py::index_error("set '" + set + "' found " + std::to_string(found.regions) + " regions in the image, no region " +
+                          std::to_string(region));
+  }
+  throw py::value_error(what + " has no image result here (regions() and line_segments() give the others)");
+}
+
+void Image::Release() {
+  py::gil_scoped_release nogil;
+  std::unique_ptr<hostkit::ImageInCache> gone;
+  {
+    std::unique_lock<std::shared_mutex> lock(m_mutex);
+    gone = std::move(m_image);
+  }
+  gone.reset();  // released from every set outside the lock
+}
+
+}  // namespace python
+}  // namespace orvex

@@ -1,0 +1,86 @@
+// The module's two classes: Cache (parameter sets registered with the library, and the
+// result store) and Image (one image added to every set, released when it goes).
+//
+// Ownership: an Image holds its Cache's sets, so a Cache may go before its images; views
+// of result pixels hold their result, so they outlive both. Threads: a Cache and an Image
+// may be used from several Python threads; every call into the library runs without the
+// GIL, and Python objects are made only after the library's work is done.
+#ifndef ORVEX_PYTHON_CACHEBINDING_H
+#define ORVEX_PYTHON_CACHEBINDING_H
+
+#include <orvex/hostkit/FileResultStore.h>
+#include <orvex/hostkit/SetGroups.h>
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <memory>
+#include <shared_mutex>
+#include <string>
+
+namespace orvex {
+namespace python {
+
+// What a Cache and its images share: the sets' groups and the store they use.
+struct CacheState {
+  std::shared_ptr<hostkit::FileResultStore> store;
+  std::unique_ptr<hostkit::SetGroups> sets;
+
+  // The place of a set by name; KeyError when there is none.
+  std::size_t SetIndex(const std::string& name) const;
+};
+
+class Image;
+
+class Cache {
+ public:
+  // `params`: None (the tool's default sets), a path, or the parameter file's structure
+  // as a dict; `store`: None or a folder; `storeLimit`: None or bytes.
+  Cache(const pybind11::object& params, const pybind11::object& store, const pybind11::object& storeLimit);
+
+  pybind11::list SetNames() const;
+  // Adds pixels (a numpy array) or an image file (a path) to every set.
+  std::unique_ptr<Image> Add(const pybind11::object& input, const pybind11::object& name);
+  // The tool's --jsonl line of a file as a dict: its summary, or why it was skipped.
+  pybind11::dict SummaryOfFile(const pybind11::object& path);
+  pybind11::dict Statistics() const;
+  pybind11::object StoreFolder() const;
+
+ private:
+  std::shared_ptr<CacheState> m_state;
+};
+
+class Image {
+ public:
+  Image(std::shared_ptr<CacheState> cache, std::unique_ptr<hostkit::ImageInCache> image, std::string name, double seconds);
+  ~Image();
+
+  const std::string& Id() const { return m_id; }
+  const std::string& Name() const { return m_name; }
+  bool Released() const;
+  pybind11::dict Summary() const;
+  pybind11::array_t<float> Regions(const std::string& set) const;
+  pybind11::array_t<float> LineSegments(const std::string& set) const;
+  pybind11::array Result(const std::string& set, const pybind11::object& stage, int region, int branch) const;
+  // Releases the image from every set; later reads raise ValueError. Idempotent.
+  void Release();
+
+ private:
+  // Runs `read` on the image without the GIL, under the shared lock; ValueError once released.
+  template <class Read>
+  auto Read(Read read) const -> decltype(read(std::declval<const hostkit::ImageInCache&>()));
+
+  std::shared_ptr<CacheState> m_cache;
+  std::string m_id;
+  std::string m_name;
+  double m_seconds;
+  // m_mutex guards m_image: readers share it, Release takes it alone. Taken without the
+  // GIL, and no Python object is touched while it is held.
+  mutable std::shared_mutex m_mutex;
+  std::unique_ptr<hostkit::ImageInCache> m_image;
+};
+
+}  // namespace python
+}  // namespace orvex
+
+#endif

@@ -1,0 +1,86 @@
+// orvex_stagecache._core: the Cache and Image classes for Python.
+#include "CacheBinding.h"
+
+#include <orvex/hostkit/ParameterSets.h>
+
+#include <pybind11/stl.h>
+
+namespace py = pybind11;
+using orvex::python::Cache;
+using orvex::python::Image;
+
+PYBIND11_MODULE(_core, module) {
+  module.doc() = "The OrvexStagecache image pipeline's cache: stage results computed once, shared by every "
+                 "parameter set, kept across runs in an optional result store.";
+
+  module.def(
+      "stage_names",
+      [] {
+        std::vector<std::string> names;
+        for (int stage = orvex::stages::kFirstStage; stage <= orvex::stages::kLastStage; ++stage) {
+          names.push_back(orvex::stages::GetStageName(stage));
+        }
+        return names;
+      },
+      "The names of stages 1 to 23, in order; Image.result takes a stage by number or name.");
+  module.def(
+      "default_parameters",
+      [] { return py::module_::import("json").attr("loads")(orvex::hostkit::WriteParameterSets(orvex::hostkit::DefaultParameterSets())); },
+      "The built-in parameter sets as a dict in the parameter file's structure: change it and pass it to Cache(params=...).");
+
+  py::class_<Image>(module, "Image",
+                    "An image added to every parameter set of a Cache. Use it as a context manager: leaving the "
+                    "with block releases it from the cache. Result views stay valid after the release.")
+      .def_property_readonly("id", &Image::Id, "The source image's hash id (32 hex digits), the same for equal pixels.")
+      .def_property_readonly("name", &Image::Name, "The name the summary gives the image: the path, or 'array'.")
+      .def_property_readonly("released", &Image::Released, "Whether the image was released.")
+      .def("summary", &Image::Summary,
+           "The image's summary as a dict: the stagecache tool's --jsonl line (size, per-stage figures, and each "
+           "set's regions and line segments in source-image coordinates).")
+      .def("regions", &Image::Regions, py::arg("set_name"),
+           "The set's candidate regions: float32 array (N, 4, 2) of corners in source-image coordinates.")
+      .def("line_segments", &Image::LineSegments, py::arg("set_name"),
+           "The set's line segments: float32 array (M, 4) of x1 y1 x2 y2 in source-image coordinates.")
+      .def("result", &Image::Result, py::arg("set_name"), py::arg("stage"), py::arg("region") = 0, py::arg("branch") = 0,
+           "An image result of the set as a read-only numpy view of the result's own pixels (uint8, H x W or "
+           "H x W x C). stage: 1 to 23 or a name from stage_names(); region: the region's place in regions() for "
+           "region stages (9 and after); branch: the node's place among the set's nodes of that stage. The view "
+           "keeps the result alive. Raises KeyError for an unknown set, ValueError for an unknown stage or one "
+           "without image results, IndexError for a region or branch out of range.")
+      .def("release", &Image::Release, "Releases the image from every set; later reads raise ValueError.")
+      .def("__enter__", [](Image& image) -> Image& { return image; }, py::return_value_policy::reference)
+      .def("__exit__",
+           [](Image& image, const py::object&, const py::object&, const py::object&) {
+             image.Release();
+             return false;
+           })
+      .def("__repr__", [](const Image& image) {
+        return "<orvex_stagecache.Image " + image.Id() + (image.Released() ? " released>" : ">");
+      });
+
+  py::class_<Cache>(module, "Cache",
+                    "Parameter sets registered with the library. Every image added runs through each set's tree; "
+                    "results equal between sets are computed once. Thread-safe: several Python threads may add "
+                    "images at once (the library runs without the GIL).")
+      .def(py::init<const py::object&, const py::object&, const py::object&>(), py::arg("params") = py::none(),
+           py::arg("store") = py::none(), py::arg("store_limit") = py::none(),
+           "params: None for the built-in sets, a parameter file's path, or its structure as a dict "
+           "(default_parameters() gives one); a parameter out of range raises ValueError naming the field. "
+           "store: a folder that keeps every result across runs and processes (created when missing); the store "
+           "serves every Cache of the process, and a process uses one folder. store_limit: its size limit in "
+           "bytes (default 10 GiB).")
+      .def_property_readonly("set_names", &Cache::SetNames, "The parameter sets' names, in file order.")
+      .def_property_readonly("store", &Cache::StoreFolder, "The result store's folder, or None.")
+      .def("add", &Cache::Add, py::arg("pixels_or_path"), py::arg("name") = py::none(),
+           "Adds an image to every set and computes its regions and line segments. pixels_or_path: a uint8 "
+           "array H x W, H x W x 3 (BGR, as OpenCV reads) or H x W x 4 (BGRA), any strides; or a PNG or JPEG "
+           "file's path. Returns an Image; use it in a with block. Raises TypeError or ValueError for other "
+           "arrays, OSError for a missing or unreadable file, ValueError for a file that is not an image or "
+           "too large.")
+      .def("_summary_of_file", &Cache::SummaryOfFile, py::arg("path"),
+           "The tool's --jsonl line for a file: its summary, or {'image', 'skipped'} with the reason.")
+      .def("statistics", &Cache::Statistics,
+           "What the process's cache did: per stage the requests answered from a node's own results, by "
+           "adopting another tree's, or by creating one, the computations, loads from the store and their "
+           "time; the results in the table, their pixel bytes, and the store's figures (or None).");
+}

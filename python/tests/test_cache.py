@@ -1,0 +1,233 @@
+"""The Cache and Image classes: shapes, ids, views, threads and bad input."""
+import concurrent.futures
+import gc
+import json
+import threading
+
+import numpy as np
+import pytest
+
+import orvex_stagecache as osc
+from conftest import draw_page, tool_lines, without_times, write_png
+
+
+def test_an_image_gives_regions_segments_and_read_only_views_in_the_documented_shapes(page):
+    cache = osc.Cache()
+    assert cache.set_names == ["standard", "fine"]
+    with cache.add(page) as image:
+        assert len(image.id) == 32 and int(image.id, 16) >= 0
+        for name in cache.set_names:
+            regions, segments = image.regions(name), image.line_segments(name)
+            assert regions.dtype == np.float32 and regions.ndim == 3 and regions.shape[1:] == (4, 2)
+            assert segments.dtype == np.float32 and segments.ndim == 2 and segments.shape[1] == 4
+            assert len(regions) > 0 and len(segments) > 0
+            # Source coordinates: every corner lies on the page.
+            assert regions[..., 0].min() >= 0 and regions[..., 0].max() <= page.shape[1]
+            assert regions[..., 1].min() >= 0 and regions[..., 1].max() <= page.shape[0]
+        source = image.result("standard", 1)
+        assert source.shape == page.shape and source.dtype == np.uint8
+        assert np.array_equal(source, page)
+        assert not source.flags.writeable
+        with pytest.raises(ValueError):
+            source[0, 0, 0] = 1
+        binary = image.result("fine", "region binary image", region=0)
+        assert binary.ndim == 2 and binary.dtype == np.uint8
+        summary = image.summary()
+        assert summary["imageId"] == image.id
+        assert [s["name"] for s in summary["sets"]] == cache.set_names
+        assert np.allclose(np.array(summary["sets"][0]["regions"], np.float32), image.regions("standard"))
+    assert image.released
+
+
+def test_an_array_and_a_png_of_the_same_pixels_give_one_id_and_the_tools_line(page, page_file):
+    cache = osc.Cache()
+    with cache.add(page) as from_array:
+        array_id = from_array.id
+    with cache.add(page_file) as from_file:
+        assert from_file.id == array_id
+        assert from_file.name == str(page_file)
+        summary = from_file.summary()
+    line = tool_lines([str(page_file)])[str(page_file)]
+    assert without_times(summary) == without_times(line)
+
+
+def test_views_share_the_results_memory_and_outlive_their_image_and_cache(page):
+    cache = osc.Cache()
+    with cache.add(page) as image:
+        first = image.result("standard", "grayscale image for regions")
+        second = image.result("standard", "grayscale image for regions")
+        region = image.result("fine", "region gray image, processed", region=0)
+        assert np.shares_memory(first, second)
+        first_sum, region_copy = int(first.sum()), region.copy()
+    del cache, image
+    gc.collect()
+    # Pages allocated now must not reuse the results' memory.
+    with osc.Cache().add(draw_page(seed=5)) as other:
+        other.line_segments("standard")
+    assert int(first.sum()) == first_sum
+    assert np.array_equal(region, region_copy)
+
+
+def test_the_gil_is_released_while_an_image_is_hashed_and_computed():
+    big = draw_page(2400, 3200)
+    cache = osc.Cache()
+    counter = [0]
+    stop = threading.Event()
+
+    def count():
+        while not stop.is_set():
+            counter[0] += 1
+
+    thread = threading.Thread(target=count)
+    thread.start()
+    try:
+        before = counter[0]
+        with cache.add(big) as image:
+            during = counter[0] - before
+            image.line_segments("fine")
+    finally:
+        stop.set()
+        thread.join()
+    # Held for the whole call, the GIL would leave the counting thread a few switch
+    # intervals at most.
+    assert during > 20000, during
+
+
+def test_eight_threads_on_one_cache_find_what_one_thread_finds():
+    pages = [draw_page(500 + 8 * i, 700, seed=i) for i in range(16)]
+    cache = osc.Cache()
+
+    def findings(page):
+        with cache.add(page) as image:
+            return without_times(image.summary())
+
+    serial = [findings(page) for page in pages]
+    with concurrent.futures.ThreadPoolExecutor(8) as pool:
+        parallel = list(pool.map(findings, pages))
+    assert parallel == serial
+
+
+def test_eight_threads_reading_one_image_while_it_is_released_get_results_or_value_error(page):
+    cache = osc.Cache()
+    set_name = cache.set_names[0]
+    for _ in range(3):
+        image = cache.add(page)
+        expected = image.line_segments(set_name)
+        expected_grey = np.array(image.result(set_name, 5))
+        start = threading.Barrier(9)
+
+        def read():
+            start.wait()
+            outcomes = set()
+            for _ in range(50):
+                try:
+                    np.testing.assert_array_equal(image.line_segments(set_name), expected)
+                    np.testing.assert_array_equal(image.result(set_name, 5), expected_grey)
+                    outcomes.add("read")
+                except ValueError:
+                    outcomes.add("released")
+            return outcomes
+
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            futures = [pool.submit(read) for _ in range(8)]
+            start.wait()
+            image.release()
+            outcomes = set().union(*(future.result() for future in futures))
+        assert outcomes <= {"read", "released"}
+        assert image.released
+        with pytest.raises(ValueError):
+            image.regions(set_name)
+
+
+def test_arrays_of_any_layout_are_read_as_their_values(page):
+    cache = osc.Cache()
+    with cache.add(np.ascontiguousarray(page[::2, ::3])) as contiguous:
+        expected = contiguous.id
+    for layout in (page[::2, ::3], np.asfortranarray(page[::2, ::3]), np.ascontiguousarray(page[::2, ::3][::-1, ::-1])[::-1, ::-1]):
+        with cache.add(layout) as image:
+            assert image.id == expected
+    transposed = np.ascontiguousarray(page.transpose(1, 0, 2)).transpose(1, 0, 2)
+    with cache.add(transposed) as image:
+        assert np.array_equal(image.result("standard", 1), page)
+    grey = np.ascontiguousarray(page[:, :, 1])
+    with cache.add(grey) as one, cache.add(grey[:, :, np.newaxis]) as same:
+        assert one.id == same.id
+    with cache.add(np.dstack([page, np.full(page.shape[:2], 255, np.uint8)])) as bgra:
+        assert len(bgra.line_segments("standard")) > 0
+
+
+def test_bad_input_raises_the_documented_errors(tmp_path, page):
+    cache = osc.Cache()
+    for wrong_type in (page.astype(np.float32), page.astype(np.int16), page.astype(bool), [[0, 1], [2, 3]], 42):
+        with pytest.raises(TypeError):
+            cache.add(wrong_type)
+    for wrong_shape in (page[:, :, :2], page[np.newaxis], page[0], page[:0], np.zeros((4, 4), np.uint8)):
+        with pytest.raises(ValueError):
+            cache.add(wrong_shape)
+    with pytest.raises(FileNotFoundError):
+        cache.add(tmp_path / "missing.png")
+    with pytest.raises(OSError, match="not a regular file"):
+        cache.add(tmp_path)
+    (tmp_path / "text.png").write_text("not an image")
+    with pytest.raises(ValueError, match="not a PNG or JPEG"):
+        cache.add(tmp_path / "text.png")
+
+    parameters = osc.default_parameters()
+    parameters["parameterSets"][0]["binarizationModes"][0]["intArg1"] = 100000
+    with pytest.raises(ValueError, match=r"binarizationModes\[0\]\.intArg1"):
+        osc.Cache(params=parameters)
+    with pytest.raises(FileNotFoundError):
+        osc.Cache(params=tmp_path / "missing.json")
+    with pytest.raises(TypeError):
+        osc.Cache(params=3)
+
+    with cache.add(page) as image:
+        with pytest.raises(KeyError):
+            image.regions("no such set")
+        for stage in (0, 24, "no such stage"):
+            with pytest.raises(ValueError):
+                image.result("standard", stage)
+        with pytest.raises(ValueError, match="no image result"):
+            image.result("standard", "line segments", region=0)
+        with pytest.raises(IndexError):
+            image.result("standard", "region binary image", region=10**6)
+        with pytest.raises(IndexError):
+            image.result("standard", 17, branch=10**6)
+        with pytest.raises(ValueError, match="whole-image"):
+            image.result("standard", 3, region=1)
+    with pytest.raises(ValueError, match="released"):
+        image.summary()
+
+
+def test_parameters_from_a_dict_or_a_file_and_sets_that_share_a_name_keep_their_own_trees(tmp_path, page):
+    changed = osc.default_parameters()
+    changed["parameterSets"] = changed["parameterSets"][:1]
+    changed["parameterSets"][0]["binarizationModes"][0]["intArg1"] = 31
+    (tmp_path / "params.json").write_text(json.dumps(changed))
+    original = osc.Cache()
+    from_dict = osc.Cache(params=changed)
+    from_file = osc.Cache(params=str(tmp_path / "params.json"))
+    assert from_dict.set_names == from_file.set_names == ["standard"]
+    with original.add(page) as a, from_dict.add(page) as b, from_file.add(page) as c:
+        assert a.id == b.id == c.id
+        assert np.array_equal(b.line_segments("standard"), c.line_segments("standard"))
+        # One name, other parameters: other results, not the first cache's.
+        assert not np.array_equal(a.result("standard", 17), b.result("standard", 17))
+
+
+def test_statistics_count_the_computations_of_the_process(page):
+    cache = osc.Cache()
+    before = cache.statistics()
+    with cache.add(draw_page(seed=11)) as image:
+        image.line_segments("standard")
+    after = cache.statistics()
+    assert [row["name"] for row in after["stages"]] == osc.stage_names()
+    computed = sum(row["computed"] for row in after["stages"]) - sum(row["computed"] for row in before["stages"])
+    assert computed > 20
+    assert "store" in after
+
+
+def test_help_shows_the_documentation():
+    assert "read-only numpy view" in osc.Image.result.__doc__
+    assert "store" in osc.Cache.__init__.__doc__
+    assert "map_images" in osc.__doc__
