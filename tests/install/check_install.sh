@@ -3,7 +3,8 @@
 # LD_LIBRARY_PATH: builds and runs a tiny consumer found with find_package(OrvexStagecache),
 # a program that links the image-processing library alone, the example host with
 # find_package at C++14 (the package asks for C++17 itself), and the example host with
-# pkg-config after the prefix was moved.
+# pkg-config after the prefix was moved; and, when the Python module was built, imports it
+# from the moved prefix and reads a page with it.
 set -euo pipefail
 build_dir=$1
 work=$2
@@ -41,4 +42,12 @@ c++ "$example/main.cpp" -o "$work/pkgconfig-example" $(pkg-config --cflags --lib
   -Wl,-rpath,"$(pkg-config --variable=libdir OrvexHostKit)"
 "$work/pkgconfig-example" "$page" >"$work/pkgconfig-example.out"
 cmp "$work/example.out" "$work/pkgconfig-example.out"
+package=$(find "$moved" -type d -name orvex_stagecache -path '*dist-packages*' | head -1)
+if [ -n "$package" ]; then
+  PYTHONPATH=$(dirname "$package") /usr/bin/python3 -c '
+import sys, orvex_stagecache as osc
+with osc.Cache().add(sys.argv[1]) as image:
+    assert len(image.line_segments("standard")) > 0 and len(image.id) == 32, image.summary()
+' "$page"
+fi
 echo "installed package: consumers and the example host build and run from any prefix, without LD_LIBRARY_PATH"
