@@ -5,17 +5,21 @@
 // Pointers handed out through the interface classes are borrowed (see OrvexStagecache.h).
 //
 // Threads: counted handles may be copied and dropped in any thread; each class says
-// what else is thread-safe. The library's locks, outermost first (a thread holding one
-// only ever takes locks further down the list):
-//   1. a loader's mutex (registration and clean-up of tree groups);
-//   2. a tree's counters mutex (shared by every group over that tree);
-//   3. parameter-node locks, a node before its ancestors;
-//   4. a table's mutex (under which new lazy results are built, taking only the locks below);
-//   5. data-wrap locks, a wrap before its parent and its extra inputs;
-//   6. processing-stage locks, a stage before its input and linked stages.
-// Unordered leaves, taken anywhere and holding nothing else while held: a stage
-// counter's mutex, a tree's region-id lock, the wrap link mutex, a matrix's hash-id lock
-// and the logger's lock.
+// what else is thread-safe. The lock order, stated here once: a thread holding a lock
+// only ever takes locks further down the list. Where clang can check the order (two
+// mutexes of one object, or a static one) the mutex also carries ORVEX_ACQUIRED_BEFORE.
+//   1. QZParameterTreeLoader::m_mutex, a loader's (registration and clean-up of groups);
+//   2. SourceStageCounters::m_mutex, a tree's counters (shared by every group over it);
+//   3. ParameterNodeBase::m_dataMutex, node locks, a node before its ancestors;
+//   4. DataUnitManager::m_mutex, a table's (new lazy results are built under it);
+//   5. DW_Base::dataMutex, data-wrap locks, a wrap before its parent and extra inputs;
+//   6. DP_Template::primaryDataMutex, processing-stage locks, a stage before its input
+//      and linked stages;
+//   7. leaves, taken anywhere and holding nothing else while held:
+//      StageTypeCounter::m_countMutex, QZParameterTree::m_regionIdsMutex, the wrap link
+//      mutex DW_Base::s_linkMutex, QZMatrix::m_hashMutex, the logger's QZLog::m_mutex
+//      (its sink runs under it), and a result store's own locks (the host kit's
+//      FileResultStore::m_pendingMutex).
 // No lock is held while a result, node, tree or group is freed: containers hand what they
 // drop to their caller (or to a QZGraveyard) and it is freed after the locks are released.
 #ifndef ORVEX_STAGECACHE_HOST_H

@@ -16,8 +16,10 @@ namespace {
 
 QZParameterTreeLoader* Loader() { return QZParameterTreeAndDataPool::GetInstance()->GetTreeLoader(); }
 
-// The registration callback: the group of the set's tree with its region parts.
-QZRef<ParamTreeGroup> RegisterGroup(void* host, QZParameterTreeLoader* loader, const char* name) {
+// The registration callback: the group of the set's tree with its region parts. It runs
+// under the loader's mutex, which the analysis cannot follow through the callback pointer.
+QZRef<ParamTreeGroup> RegisterGroup(void* host, QZParameterTreeLoader* loader, const char* name)
+    ORVEX_NO_THREAD_SAFETY_ANALYSIS {
   return loader->BuildTreeGroup(name, &static_cast<ParameterSet*>(host)->parameters);
 }
 

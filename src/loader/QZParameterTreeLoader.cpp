@@ -87,6 +87,11 @@ bool QZParameterTreeLoader::UpdateTreeGroups() {
   return removed;
 }
 
+int QZParameterTreeLoader::GetCachedTreeCount() const {
+  MutexLock lock(m_mutex);
+  return static_cast<int>(m_treeCache.size());
+}
+
 bool QZParameterTreeLoader::UpdateParamTrees(QZGraveyard& dropped) {
   return ClaimEntriesHeldOnlyByMap(m_treeCache, dropped);
 }

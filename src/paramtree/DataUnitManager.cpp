@@ -17,6 +17,7 @@ DataUnitManager::Map::iterator DataUnitManager::FindEntry(std::string_view id) {
 void DataUnitManager::Enter(Map::iterator entry, bool nodeWillHold) {
   DW_Base* result = entry->second.get();
   if (result == nullptr) return;
+  TableFieldsOf(result);
   if (result->m_table.load(std::memory_order_acquire) == this && result->m_tableEntries > 0) {
     // Held under one more key: every purge looks at each of its keys. Both keys are in
     // the set before anything else changes.
@@ -53,6 +54,7 @@ void DataUnitManager::Leave(Map::iterator entry) { LeaveOf(entry->second.get(), 
 void DataUnitManager::LeaveOf(DW_Base* result, const std::string& key) {
   if (result == nullptr) return;
   if (m_foreignKeys.erase(key) != 0) return;
+  TableFieldsOf(result);
   if (result->m_tableKey == &key) {
     UnlistUnheld(result);
     result->m_tableKey = nullptr;
@@ -94,19 +96,31 @@ DataUnitManager::Map::iterator DataUnitManager::Put(std::string_view id, const Q
 }
 
 void DataUnitManager::ListUnheld(DW_Base* result) {
+  TableFieldsOf(result);
   if (result->m_unheldListed) return;
   result->m_unheldListed = true;
   result->m_unheldPrevious = nullptr;
   result->m_unheldNext = m_unheld;
-  if (m_unheld != nullptr) m_unheld->m_unheldPrevious = result;
+  if (DW_Base* first = m_unheld) {
+    TableFieldsOf(first);
+    first->m_unheldPrevious = result;
+  }
   m_unheld = result;
 }
 
 void DataUnitManager::UnlistUnheld(DW_Base* result) {
+  TableFieldsOf(result);
   if (!result->m_unheldListed) return;
-  if (result->m_unheldPrevious != nullptr) result->m_unheldPrevious->m_unheldNext = result->m_unheldNext;
-  else m_unheld = result->m_unheldNext;
-  if (result->m_unheldNext != nullptr) result->m_unheldNext->m_unheldPrevious = result->m_unheldPrevious;
+  if (DW_Base* previous = result->m_unheldPrevious) {
+    TableFieldsOf(previous);
+    previous->m_unheldNext = result->m_unheldNext;
+  } else {
+    m_unheld = result->m_unheldNext;
+  }
+  if (DW_Base* next = result->m_unheldNext) {
+    TableFieldsOf(next);
+    next->m_unheldPrevious = result->m_unheldPrevious;
+  }
   result->m_unheldPrevious = result->m_unheldNext = nullptr;
   result->m_unheldListed = false;
 }
@@ -126,6 +140,7 @@ void DataUnitManager::NoteResultWithoutNodeHolder(DW_Base* result) noexcept {
 }
 
 void DataUnitManager::ListIfUnheld(DW_Base* result) noexcept {
+  TableFieldsOf(result);
   if (result->m_table.load(std::memory_order_acquire) == this && result->m_tableKey != nullptr &&
       result->m_nodeHolders.load(std::memory_order_acquire) == 0) {
     ListUnheld(result);
@@ -182,6 +197,7 @@ bool DataUnitManager::UpdateTotalDataMap() {
   MutexLock lock(m_mutex);
   bool any = false;
   for (DW_Base* result = m_unheld; result != nullptr;) {
+    TableFieldsOf(result);
     DW_Base* next = result->m_unheldNext;
     if (result->m_nodeHolders.load(std::memory_order_acquire) > 0) {
       UnlistUnheld(result);  // a node took it up again; its last node lists it anew

@@ -2,13 +2,13 @@
 
 #include "Scene.h"
 
+#include <orvex/foundation/Mutex.h>
 #include <orvex/hostkit/ImageFiles.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <exception>
-#include <mutex>
 #include <set>
 #include <thread>
 
@@ -24,18 +24,8 @@ class SameImageGate {
  public:
   class Turn {
    public:
-    Turn(SameImageGate& gate, const std::string& id) : m_gate(gate), m_id(id) {
-      std::unique_lock<std::mutex> lock(m_gate.m_mutex);
-      m_gate.m_free.wait(lock, [&] { return m_gate.m_busy.count(m_id) == 0; });
-      m_gate.m_busy.insert(m_id);
-    }
-    ~Turn() {
-      {
-        std::lock_guard<std::mutex> lock(m_gate.m_mutex);
-        m_gate.m_busy.erase(m_id);
-      }
-      m_gate.m_free.notify_all();
-    }
+    Turn(SameImageGate& gate, const std::string& id) : m_gate(gate), m_id(id) { m_gate.Enter(m_id); }
+    ~Turn() { m_gate.Leave(m_id); }
     Turn(const Turn&) = delete;
     Turn& operator=(const Turn&) = delete;
 
@@ -45,9 +35,39 @@ class SameImageGate {
   };
 
  private:
-  std::mutex m_mutex;  // guards m_busy; taken alone, never with another lock
-  std::condition_variable m_free;
-  std::set<std::string> m_busy;
+  void Enter(const std::string& id) ORVEX_EXCLUDES(m_mutex) {
+    MutexLock lock(m_mutex);
+    while (m_busy.count(id) != 0) m_free.wait(m_mutex);
+    m_busy.insert(id);
+  }
+  void Leave(const std::string& id) ORVEX_EXCLUDES(m_mutex) {
+    {
+      MutexLock lock(m_mutex);
+      m_busy.erase(id);
+    }
+    m_free.notify_all();
+  }
+
+  // m_mutex guards m_busy; taken alone, never with another lock.
+  Mutex m_mutex;
+  std::condition_variable_any m_free;
+  std::set<std::string> m_busy ORVEX_GUARDED_BY(m_mutex);
+};
+
+// Hands each outcome to the caller's `ready` with the number done so far, one at a time.
+class ReadyCalls {
+ public:
+  explicit ReadyCalls(const OutcomeReady& ready) : m_ready(ready) {}
+  void Call(const Outcome& outcome) ORVEX_EXCLUDES(m_mutex) {
+    MutexLock lock(m_mutex);
+    m_ready(outcome, ++m_done);
+  }
+
+ private:
+  const OutcomeReady& m_ready;
+  // m_mutex guards m_done and the calls of m_ready; taken alone.
+  Mutex m_mutex;
+  size_t m_done ORVEX_GUARDED_BY(m_mutex) = 0;
 };
 
 // An input's image: decoded, or known by its id from an earlier run's record in the store
@@ -93,13 +113,11 @@ std::vector<Outcome> RunBatch(hostkit::SetGroups& sets, const std::vector<InputF
   std::vector<Outcome> outcomes(inputs.size());
   SameImageGate gate;
   std::atomic<size_t> next{0};
-  std::mutex readyMutex;  // guards `done` and the calls of `ready`; taken alone
-  size_t done = 0;
+  ReadyCalls readyCalls(ready);
   auto worker = [&] {
     for (size_t i = next++; i < inputs.size(); i = next++) {
       outcomes[i] = Work(sets, gate, i, inputs[i], options);
-      std::lock_guard<std::mutex> lock(readyMutex);
-      ready(outcomes[i], ++done);
+      readyCalls.Call(outcomes[i]);
     }
   };
   const size_t threads = std::max<size_t>(1, std::min(options.jobs, inputs.size()));

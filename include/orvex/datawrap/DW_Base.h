@@ -9,9 +9,8 @@
 // setters (SetDataHashID, SetSourceHashID) change the texts the data unit's id fields
 // point at, so they must not run while other threads read those fields; the library sets
 // a result's ids before anyone else can find it. The link fields and the ids of all wraps
-// are guarded by one process-wide link mutex, the lowest lock of the library (nothing
-// else is taken while it is held). dataMutex guards the stage object, the extra inputs and
-// the transform (see DW_Templates.h for its place in the lock order).
+// are guarded by one process-wide link mutex. dataMutex guards the stage object, the extra
+// inputs and the transform. Their places in the lock order: OrvexStagecacheHost.h.
 #ifndef ORVEX_DATAWRAP_DW_BASE_H
 #define ORVEX_DATAWRAP_DW_BASE_H
 
@@ -120,15 +119,13 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   const std::shared_ptr<ResultStore>& Store() const { return m_store; }
 
   // dataMutex guards the template's stage object, the extra inputs, the required-data
-  // flag and the transform. Taken after node locks; a wrap takes its parent's (and its
-  // extra inputs') dataMutex inside its own, never the other way round.
-  mutable Mutex dataMutex;
+  // flag and the transform.
+  mutable Mutex dataMutex ORVEX_ACQUIRED_BEFORE(s_linkMutex);
 
  private:
   std::shared_ptr<ResultStore> m_store;
 
-  // The link mutex: guards the links and ids below, of every wrap. An unordered leaf:
-  // nothing is taken while it is held.
+  // The link mutex: guards the links and ids below, of every wrap. A leaf.
   static Mutex s_linkMutex;
 
   DW_Base* parentData ORVEX_GUARDED_BY(s_linkMutex);
@@ -146,16 +143,21 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   // Node stores that hold this wrap; changed by NodeResultStore.
   std::atomic<int> m_nodeHolders{0};
   // The table that owns it (the first to list it; null while none lists it), set and
-  // cleared under that table's mutex. Guarded by the owner's mutex: the key it holds it
-  // under (while it holds it under one key only), the number of its entries holding it,
-  // and its links in the owner's list of entries no node holds (a list through the
-  // results themselves, so that listing one never allocates).
+  // cleared under that table's mutex.
   std::atomic<DataUnitManager*> m_table{nullptr};
-  const std::string* m_tableKey = nullptr;
-  int m_tableEntries = 0;
-  bool m_unheldListed = false;
-  DW_Base* m_unheldPrevious = nullptr;
-  DW_Base* m_unheldNext = nullptr;
+  // Stands for the owner table's mutex, which the analysis cannot name through m_table:
+  // the table claims it (DataUnitManager::TableFieldsOf) while it holds its own mutex.
+  class ORVEX_CAPABILITY("owner table's mutex") OwnerTableMutex {};
+  OwnerTableMutex m_ownerTableMutex;
+  // Guarded by the owner's mutex: whether it is listed as held by no node, the key it
+  // holds it under (while it holds it under one key only), the number of its entries
+  // holding it, and its links in the owner's list of entries no node holds (a list
+  // through the results themselves, so that listing one never allocates).
+  bool m_unheldListed ORVEX_GUARDED_BY(m_ownerTableMutex) = false;
+  const std::string* m_tableKey ORVEX_GUARDED_BY(m_ownerTableMutex) = nullptr;
+  int m_tableEntries ORVEX_GUARDED_BY(m_ownerTableMutex) = 0;
+  DW_Base* m_unheldPrevious ORVEX_GUARDED_BY(m_ownerTableMutex) = nullptr;
+  DW_Base* m_unheldNext ORVEX_GUARDED_BY(m_ownerTableMutex) = nullptr;
 };
 
 }  // namespace orvex

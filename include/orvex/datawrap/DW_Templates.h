@@ -1,10 +1,9 @@
 // The stage templates: a wrap's result is a processing-stage object, created once and
 // run once, after the parent's result and the extra inputs are ready.
 //
-// Lock order: a wrap holds its dataMutex while it creates and runs its stage object and
-// takes, each briefly, the dataMutex of its parent and extra inputs (always earlier
-// stages) and the stage objects' own mutexes. No wrap lock is held while an ancestor
-// generates (PrepareRequiredData runs first, unlocked).
+// A wrap holds its dataMutex while it creates and runs its stage object, taking its
+// parent's and extra inputs' locks briefly inside (lock order: OrvexStagecacheHost.h). No
+// wrap lock is held while an ancestor generates (PrepareRequiredData runs first, unlocked).
 #ifndef ORVEX_DATAWRAP_DW_TEMPLATES_H
 #define ORVEX_DATAWRAP_DW_TEMPLATES_H
 

@@ -94,7 +94,7 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
   void MinusSavedTypeCount(const std::string& sourceHash, const StageRequestMap& savedTypes);
   // Drops that source image's results from the tree, except the stages still counted,
   // then the results only the table holds. The counters are read and the results dropped
-  // under the group's mutex; the results are freed after it.
+  // under the tree's counters mutex; the results are freed after it.
   void RemoveSameSourceData(const std::string& sourceHash);
   // Whether a counter entry exists for the source image.
   bool HasSavedTypeCounter(const std::string& sourceHash) const;

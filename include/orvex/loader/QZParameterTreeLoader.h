@@ -4,9 +4,11 @@
 // each tree; UpdateTreeGroups drops what only they hold.
 //
 // Threads: the loader's mutex serialises InitParameterTreeGroup (and everything the
-// host's callback does) against UpdateTreeGroups; it is the outermost lock of the
-// library. CreateParameterTree, ExtandRegionPart and GetParamTreeGroupPool take no lock:
-// outside the callback the host serialises them itself.
+// host's callback does) against UpdateTreeGroups and GetCachedTreeCount; it is the
+// outermost lock of the library. CreateParameterTree, BuildTreeGroup and
+// GetParamTreeGroupPool expect it held (ORVEX_REQUIRES): call them from the callback. A
+// host that calls them elsewhere must be the loader's only user at that time.
+// ExtandRegionPart takes no lock and touches only the tree it is given.
 #ifndef ORVEX_LOADER_QZPARAMETERTREELOADER_H
 #define ORVEX_LOADER_QZPARAMETERTREELOADER_H
 
@@ -45,7 +47,8 @@ class ORVEX_EXPORT QZParameterTreeLoader {
   QZRef<ParamTreeGroup> InitParameterTreeGroup(void* host, ParamTreeGroupCallback callback, const char* name);
   // The tree cached under `name`, built from the parameters (whole-image part) when there
   // is none yet; empty for an empty name or null parameters.
-  QZRef<QZParameterTree> CreateParameterTree(const std::string& name, QZ_ImageParameter* parameters);
+  QZRef<QZParameterTree> CreateParameterTree(const std::string& name, QZ_ImageParameter* parameters)
+      ORVEX_REQUIRES(m_mutex);
   // Grows the region part below one candidate-regions node of `tree`; nothing on a
   // finished tree.
   void ExtandRegionPart(QZParameterTree* tree, ParameterNodeBase* regionNode, QZ_ImageParameter* parameters);
@@ -53,27 +56,25 @@ class ORVEX_EXPORT QZParameterTreeLoader {
   // a region part below each of its candidate-regions nodes, and a group of it kept in
   // the group pool under `name`. Empty, nothing kept, when there is no tree. Call it from
   // the callback, under the loader's mutex.
-  QZRef<ParamTreeGroup> BuildTreeGroup(const char* name, QZ_ImageParameter* parameters);
+  QZRef<ParamTreeGroup> BuildTreeGroup(const char* name, QZ_ImageParameter* parameters) ORVEX_REQUIRES(m_mutex);
   // Drops the groups only the pool holds, then (if any went) the trees only the cache
   // holds; true when a group was dropped.
   bool UpdateTreeGroups();
-  std::map<std::string, QZRef<ParamTreeGroup>>& GetParamTreeGroupPool() { return m_groupPool; }
-  // Number of trees in the cache.
-  int GetCachedTreeCount() const { return static_cast<int>(m_treeCache.size()); }
+  std::map<std::string, QZRef<ParamTreeGroup>>& GetParamTreeGroupPool() ORVEX_REQUIRES(m_mutex) { return m_groupPool; }
+  // Number of trees in the cache; takes the loader's mutex.
+  int GetCachedTreeCount() const ORVEX_EXCLUDES(m_mutex);
 
  private:
   // Drops the trees only the cache holds into `dropped`; true when a tree went.
-  bool UpdateParamTrees(QZGraveyard& dropped);
+  bool UpdateParamTrees(QZGraveyard& dropped) ORVEX_REQUIRES(m_mutex);
 
   // The table the trees share their results through; null: the pool's in use.
   DataUnitManager* m_table = nullptr;
-  // m_mutex orders the registration and clean-up of groups: the callback fills the maps
-  // below under it, UpdateTreeGroups empties them under it. The outermost lock of the
-  // library. (The maps are not annotated as guarded: the host fills them from its
-  // callback, and builds trees outside it while no other thread uses the loader.)
-  OutermostMutex m_mutex;
-  std::map<std::string, QZRef<ParamTreeGroup>> m_groupPool;
-  std::map<std::string, QZRef<QZParameterTree>> m_treeCache;
+  // m_mutex guards the two maps: the callback fills them under it, UpdateTreeGroups
+  // empties them under it. The outermost lock of the library: taken before every other.
+  mutable OutermostMutex m_mutex;
+  std::map<std::string, QZRef<ParamTreeGroup>> m_groupPool ORVEX_GUARDED_BY(m_mutex);
+  std::map<std::string, QZRef<QZParameterTree>> m_treeCache ORVEX_GUARDED_BY(m_mutex);
 };
 
 // Whether a stage is a region stage (9 to 23 and beyond), not a whole-image one (1 to 8, or 0).

@@ -106,12 +106,15 @@ class ORVEX_EXPORT DataUnitManager {
   void UnlistUnheld(DW_Base* result) ORVEX_REQUIRES(m_mutex);
   // Lists a result of this table that no node holds; nothing for any other.
   void ListIfUnheld(DW_Base* result) noexcept ORVEX_REQUIRES(m_mutex);
+  // Lets the caller, who holds this table's mutex, touch the table fields of `result`:
+  // it reads them only while this table owns the result, or while making it the owner.
+  void TableFieldsOf([[maybe_unused]] const DW_Base* result) const ORVEX_REQUIRES(m_mutex)
+      ORVEX_ASSERT_CAPABILITY(result->m_ownerTableMutex) {}
   // Erases `entry` when only the table holds its result.
   bool EraseIfSole(Map::iterator entry, QZGraveyard& erased) ORVEX_REQUIRES(m_mutex);
 
   // m_mutex guards the fields below and the table fields of the results this table owns.
-  // Taken inside node locks, never around one; inside it only lazy results are built
-  // (wrap and leaf locks). Nothing is freed while it is held.
+  // Only lazy results are built under it; nothing is freed while it is held.
   mutable Mutex m_mutex;
   Map m_totalDataMap ORVEX_GUARDED_BY(m_mutex);
   // The text FindEntry looks up, kept to spare an allocation per lookup.

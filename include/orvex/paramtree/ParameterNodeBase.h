@@ -144,8 +144,7 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   ParamNodeArray m_children;
   // The table of results the node shares its results through (its tree's), or null.
   DataUnitManager* m_table;
-  // m_dataMutex guards m_dataMap. Lock order: a node's lock before its ancestors', the
-  // table's and data-wrap locks.
+  // m_dataMutex guards m_dataMap.
   mutable Mutex m_dataMutex;
   NodeResultStore m_dataMap ORVEX_GUARDED_BY(m_dataMutex);
 };

@@ -96,8 +96,7 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
 
  private:
   DataUnitManager* m_table;
-  // m_regionIdsMutex guards m_regionIdsBySource; taken inside node locks, an unordered
-  // leaf: nothing is taken while it is held.
+  // m_regionIdsMutex guards m_regionIdsBySource; a leaf.
   mutable Mutex m_regionIdsMutex;
   std::map<std::string, std::vector<std::string>> m_regionIdsBySource ORVEX_GUARDED_BY(m_regionIdsMutex);
   int m_saveUnitType;

@@ -38,9 +38,10 @@ class ORVEX_EXPORT StageTypeCounter {
   bool IsEmpty() const;
 
  private:
-  // m_countMutex guards m_typeCounts; an unordered leaf: nothing is taken while it is held.
+  // m_countMutex guards m_typeCounts; a leaf.
   mutable Mutex m_countMutex;
   // An entry exists only while its count is at least 1.
+  friend class SourceStageCounters;  // orders its own mutex before m_countMutex
   std::map<tav::DataUnitStageType, int> m_typeCounts ORVEX_GUARDED_BY(m_countMutex);
 };
 
@@ -49,8 +50,7 @@ class ORVEX_EXPORT StageTypeCounter {
 // another group over the same tree still counts.
 //
 // Threads: every operation takes m_mutex, which orders the drop of an image's results
-// (WithCounterOf) against the counter changes for it. Taken after the loader's mutex,
-// before the counters' own mutexes and the node locks.
+// (WithCounterOf) against the counter changes for it.
 class ORVEX_EXPORT SourceStageCounters {
  public:
   SourceStageCounters() = default;
@@ -72,7 +72,7 @@ class ORVEX_EXPORT SourceStageCounters {
   }
 
  private:
-  mutable Mutex m_mutex;
+  mutable Mutex m_mutex ORVEX_ACQUIRED_BEFORE(StageTypeCounter::m_countMutex);
   std::map<std::string, StageTypeCounter> m_counters ORVEX_GUARDED_BY(m_mutex);
 };
 

@@ -3,7 +3,8 @@
 // ORVEX_GUARDED_BY(m) on a field: it is read and written only while m is held.
 // ORVEX_REQUIRES(m) on a function: the caller holds m. ORVEX_EXCLUDES(m): the caller
 // does not hold m (the function takes it). ORVEX_ACQUIRED_AFTER(m) on a mutex: it is
-// taken after m. With -Wthread-safety and an annotated standard library (libc++ with
+// taken after m; ORVEX_ASSERT_CAPABILITY(m) on a function: after the call, the caller
+// may act as if it held m. With -Wthread-safety and an annotated standard library (libc++ with
 // _LIBCPP_ENABLE_THREAD_SAFETY_ANNOTATIONS, as scripts/check-threads.sh builds),
 // clang checks them at compile time.
 #ifndef ORVEX_FOUNDATION_THREADANNOTATIONS_H
@@ -25,6 +26,7 @@
 #define ORVEX_CAPABILITY(x) ORVEX_THREAD_ANNOTATION(capability(x))
 #define ORVEX_SCOPED_CAPABILITY ORVEX_THREAD_ANNOTATION(scoped_lockable)
 #define ORVEX_ACQUIRE(...) ORVEX_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
+#define ORVEX_ASSERT_CAPABILITY(x) ORVEX_THREAD_ANNOTATION(assert_capability(x))
 #define ORVEX_RELEASE(...) ORVEX_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 
 #endif

@@ -108,7 +108,7 @@ class ORVEX_EXPORT FileResultStore : public ResultStore {
   std::string m_folder;
   StoreOptions m_options;
   // m_pendingMutex guards the bytes and writes not yet added to the folders' size files;
-  // an unordered leaf.
+  // a leaf.
   Mutex m_pendingMutex;
   int64_t m_pendingBytes[16] ORVEX_GUARDED_BY(m_pendingMutex) = {};
   int m_pendingWrites[16] ORVEX_GUARDED_BY(m_pendingMutex) = {};

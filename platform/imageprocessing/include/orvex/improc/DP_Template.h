@@ -6,9 +6,8 @@
 // stage's own mutex, the first time GetPrimaryData(true) is asked; a computation that ran
 // and produced nothing is not retried, one that failed by an exception is (the next
 // request computes again). All public operations are thread-safe.
-//
-// Lock order: a stage holds its own primaryDataMutex while it computes and takes the
-// mutexes of its input and linked stages (always earlier stages) only briefly inside.
+// A stage holds its own primaryDataMutex while it computes, taking its input's and linked
+// stages' mutexes briefly inside (lock order: OrvexStagecacheHost.h).
 #ifndef ORVEX_IMPROC_DP_TEMPLATE_H
 #define ORVEX_IMPROC_DP_TEMPLATE_H
 
@@ -221,8 +220,7 @@ class DP_Template : public DP_CommonBase {
   void KeepInputTransform() ORVEX_REQUIRES(primaryDataMutex) { SetTransformAfterInput(cv::Matx33d::eye()); }
 
   QZRef<Input> input;
-  // primaryDataMutex guards the fields below; taken after the data wrap's lock and before
-  // the mutexes of the input and linked stages.
+  // primaryDataMutex guards the fields below.
   Mutex primaryDataMutex;
   QZRef<Data> primaryData ORVEX_GUARDED_BY(primaryDataMutex);
   bool primaryDataAttempted ORVEX_GUARDED_BY(primaryDataMutex) = false;

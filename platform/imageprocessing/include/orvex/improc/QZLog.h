@@ -42,8 +42,8 @@ class ORVEX_EXPORT QZLog {
  private:
   void Write(QZLogRecord::Kind kind, int level, const char* label, int elapsedMs);
 
-  // m_mutex guards the four fields below; an unordered leaf: the sink runs under it and
-  // must take no library lock.
+  // m_mutex guards the four fields below; a leaf: the sink runs under it and must take
+  // no library lock.
   mutable Mutex m_mutex;
   QZLogSink m_sink ORVEX_GUARDED_BY(m_mutex) = nullptr;
   void* m_context ORVEX_GUARDED_BY(m_mutex) = nullptr;

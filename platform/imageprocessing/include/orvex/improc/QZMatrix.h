@@ -104,7 +104,7 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
 
  private:
   cv::Mat m_mat;
-  // m_hashMutex guards m_hashId; an unordered leaf: nothing is taken while it is held.
+  // m_hashMutex guards m_hashId; a leaf.
   mutable Mutex m_hashMutex;
   std::string m_hashId ORVEX_GUARDED_BY(m_hashMutex);
 };
