@@ -43,7 +43,7 @@ int ParamTreeGroup::GetDataUnit(const char* dataHashId, tav::CDataUnit** unit) c
     // tree without table shares nothing, so no id is found in it.
     DataUnitManager* table = m_tree ? m_tree->GetTable() : QZParameterTreeAndDataPool::GetInstance()->GetDataManager();
     QZRef<DW_Base> found;
-    if (table != nullptr && table->GetFromTotalDataMap(dataHashId, found)) *unit = found.get();
+    if (table != nullptr && table->FindInTotalDataMap(dataHashId, found)) *unit = found.get();
     return 0;
   });
 }
@@ -75,9 +75,19 @@ int ParamTreeGroup::GetDataUnits(tav::DataUnitStageType stage, const char* sourc
   });
 }
 
+ParamNodeArray& ParamTreeGroup::GetRegionNodes() {
+  if (m_tree) {
+    std::map<tav::DataUnitStageType, ParamNodeArray>& lists = m_tree->GetNodesMap();
+    const auto found = lists.find(tav::DUST_CANDIDATE_ROIS);
+    if (found != lists.end()) return found->second;
+  }
+  return m_noRegionNodes;
+}
+
 const ParamNodeArray& ParamTreeGroup::GetRegionNodes() const {
   if (!m_tree) return m_noRegionNodes;
-  return m_tree->FindNodesOfStage(tav::DUST_CANDIDATE_ROIS);
+  const ParamNodeArray& nodes = m_tree->FindNodesOfStage(tav::DUST_CANDIDATE_ROIS);
+  return nodes.GetCount() > 0 ? nodes : m_noRegionNodes;
 }
 
 bool ParamTreeGroup::AddSourceData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,

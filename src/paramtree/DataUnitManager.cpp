@@ -176,7 +176,11 @@ bool DataUnitManager::AddToTotalDataMapIfAbsent(const std::string& dataHashId, Q
   return true;
 }
 
-bool DataUnitManager::GetFromTotalDataMap(std::string_view dataHashId, QZRef<DW_Base>& out) {
+bool DataUnitManager::GetFromTotalDataMap(const std::string& dataHashId, QZRef<DW_Base>& out) {
+  return FindInTotalDataMap(dataHashId, out);
+}
+
+bool DataUnitManager::FindInTotalDataMap(std::string_view dataHashId, QZRef<DW_Base>& out) {
   MutexLock lock(m_mutex);
   auto found = FindEntry(dataHashId);
   if (found == m_totalDataMap.end()) return false;

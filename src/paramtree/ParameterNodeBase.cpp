@@ -127,7 +127,7 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
     char buffer[kHashIdBufferSize];
     const bool shared = CalcDataHashId(key, buffer);
     const std::string_view dataHashId(buffer, shared ? std::strlen(buffer) : 0);
-    if (shared && m_table != nullptr && m_table->GetFromTotalDataMap(dataHashId, result)) {
+    if (shared && m_table != nullptr && m_table->FindInTotalDataMap(dataHashId, result)) {
       if (result && result->GetStageType() == m_stageType) {
         CountRequest(RequestCounters::kAdopted);
         HoldAncestorsOf(key, *result, pins);
@@ -143,7 +143,7 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
       parentResult = m_parent->GetDataBase(key, true, true);
       if (parentResult) {
         const auto make = [&] {
-          made = CalcData(key, parentResult.get());
+          made = CalcData(key);
           if (made && m_table != nullptr) made->SetResultStore(m_table->GetResultStore());
           if (made && shared) made->SetDataHashID(buffer);
           if (made) made->LinkAsChildOf(parentResult.get());
@@ -212,7 +212,7 @@ QZRef<DW_Base> ParameterNodeBase::AddNonexistentData(const std::string& key, QZR
 
 bool ParameterNodeBase::ComputesResults() const { return false; }
 
-QZRef<DW_Base> ParameterNodeBase::CalcData(const std::string&, DW_Base*) { return QZRef<DW_Base>(); }
+QZRef<DW_Base> ParameterNodeBase::CalcData(const std::string&) { return QZRef<DW_Base>(); }
 
 void ParameterNodeBase::SetRequiredData(const std::string&, DW_Base*) {}
 

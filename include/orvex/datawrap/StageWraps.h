@@ -97,6 +97,10 @@ class ORVEX_EXPORT DW_Stage
   explicit DW_Stage(ParentWrap* parent) : Base(parent) {
     Describe();
   }
+  // A wrap of a stage without parameters and without parent: a null argument names no
+  // wrap to copy (the copy constructor below would otherwise take it).
+  template <bool P = kHasParameters, std::enable_if_t<!P, int> = 0>
+  explicit DW_Stage(std::nullptr_t) : DW_Stage(static_cast<ParentWrap*>(nullptr)) {}
   // A wrap linked to `parent` (which may be null) with its own copy of the parameters.
   template <bool P = kHasParameters, std::enable_if_t<P, int> = 0>
   DW_Stage(ParentWrap* parent, typename Argument::Type parameters)

@@ -52,8 +52,10 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
   int GetDataUnits(tav::DataUnitStageType stage, const char* sourceImageHashId,
                    tav::CDataUnitArray* units) const override;
 
-  // The candidate-regions nodes, below which region parts are grown. A group without tree
-  // answers an empty list. Changes nothing.
+  // The candidate-regions nodes, below which region parts are grown: the tree's own list
+  // of the stage, to be read, not changed. A tree without such nodes, or a group without
+  // tree, answers an empty list of the group's; nothing is added to the tree.
+  ParamNodeArray& GetRegionNodes();
   const ParamNodeArray& GetRegionNodes() const;
   // Adds a source image through the root node and raises its counters (first the
   // counters, then the image); false, counters and `hashOut` (65 bytes) as before, when
@@ -114,8 +116,8 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
   // The tree's counters; a group without tree counts with counters of its own.
   std::unique_ptr<SourceStageCounters> m_ownCounters;
   SourceStageCounters* m_counters;
-  // What GetRegionNodes answers without a tree.
-  const ParamNodeArray m_noRegionNodes{};
+  // What GetRegionNodes answers when the tree has no candidate-regions nodes.
+  ParamNodeArray m_noRegionNodes;
 };
 
 }  // namespace orvex

@@ -43,7 +43,9 @@ class ORVEX_EXPORT DataUnitManager {
   // `existing` is given, the entry under the id goes there (one more count).
   bool AddToTotalDataMapIfAbsent(const std::string& dataHashId, QZRef<DW_Base> data, QZRef<DW_Base>* existing = nullptr);
   // The entry under `dataHashId` in `out` (one more count); false, `out` untouched, when absent.
-  bool GetFromTotalDataMap(std::string_view dataHashId, QZRef<DW_Base>& out);
+  bool GetFromTotalDataMap(const std::string& dataHashId, QZRef<DW_Base>& out);
+  // The same for an id the caller holds as characters: no string is built for the lookup.
+  bool FindInTotalDataMap(std::string_view dataHashId, QZRef<DW_Base>& out);
   // What FindOrAdd lets go of, for the caller to release after its own locks: the result
   // it made (also when entering it failed) and an entry of another stage it replaced.
   struct Leftovers {

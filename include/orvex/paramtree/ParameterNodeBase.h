@@ -123,9 +123,10 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   // Whether the stage makes its results from its parent's (false for the nodes whose
   // results are handed in from outside).
   virtual bool ComputesResults() const;
-  // The stage's new lazy result on top of `parentResult` (the parent's result for `key`),
-  // or empty. Runs under the node lock and the table's mutex: it only builds the wrap.
-  virtual QZRef<DW_Base> CalcData(const std::string& key, DW_Base* parentResult);
+  // The stage's new lazy result for `key`, or empty; built unlinked, the node links it
+  // below the parent's result once it has its hash id. Runs under the node lock and the
+  // table's mutex: it only builds the wrap.
+  virtual QZRef<DW_Base> CalcData(const std::string& key);
   // Attaches the extra inputs of `data`; called under the node lock.
   virtual void SetRequiredData(const std::string& key, DW_Base* data);
 

@@ -101,13 +101,12 @@ class ORVEX_EXPORT PN_Stage : public QZDelayObj<stages::WrapOf<N>, stages::NodeO
 
   bool ComputesResults() const override { return !Row::kAddedByHost; }
 
-
-  QZRef<DW_Base> CalcData(const std::string&, DW_Base*) override {
+ protected:
+  QZRef<DW_Base> CalcData(const std::string&) override {
     if constexpr (Row::kAddedByHost) {
       return QZRef<DW_Base>();
     } else {
-      // Built unlinked: the node links it to the parent's result once it has its hash id,
-      // so nobody who finds it in the parent's child list sees the id change.
+      // Unlinked, so that nobody who finds it in the parent's child list sees its id change.
       using ParentWrap = stages::WrapOf<Row::kParent>;
       if constexpr (kHasParameters) {
         return QZRef<DW_Base>(new Wrap(static_cast<ParentWrap*>(nullptr), wraps::ParameterArgument<Parameters>::ForStage(m_mode)));
@@ -131,6 +130,7 @@ class ORVEX_EXPORT PN_Stage : public QZDelayObj<stages::WrapOf<N>, stages::NodeO
     }
   }
 
+ private:
   template <class Inputs, std::size_t... I>
   bool FetchInputs(const std::string& key, const Wrap& wrap, Inputs& inputs, std::index_sequence<I...>) {
     std::string sourceKey;

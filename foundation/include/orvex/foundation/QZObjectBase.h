@@ -9,6 +9,8 @@
 
 #include <orvex/foundation/Export.h>
 
+#include <atomic>
+
 namespace orvex {
 
 // Atomically adds 1 to *value and returns the new value.
@@ -23,25 +25,23 @@ constexpr int kReleaseWithoutCount = 4711;
 
 class ORVEX_EXPORT QZObjectBase {
  public:
-  QZObjectBase() : m_refCount(0) {}
+  QZObjectBase() = default;
   virtual ~QZObjectBase() = default;
 
   // A copy is a new object: it starts uncounted, and assignment leaves counts alone.
-  QZObjectBase(const QZObjectBase&) : m_refCount(0) {}
+  QZObjectBase(const QZObjectBase&) {}
   QZObjectBase& operator=(const QZObjectBase&) { return *this; }
 
   // Takes one count.
-  void addRef() { InterlockedIncrement(&m_refCount); }
+  void addRef() { m_refCount.fetch_add(1, std::memory_order_relaxed); }
 
   // Takes one count unless none is left (the object is being destroyed); returns whether
   // it did. Lets a holder of a plain pointer pin an object that may die concurrently.
   bool TryAddRef() {
-    int count = __atomic_load_n(&m_refCount, __ATOMIC_ACQUIRE);
+    int count = m_refCount.load(std::memory_order_acquire);
     // A count of 0, or the negative marker of a dying object, can never be revived.
     while (count > 0) {
-      if (__atomic_compare_exchange_n(&m_refCount, &count, count + 1, true, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
-        return true;
-      }
+      if (m_refCount.compare_exchange_weak(count, count + 1, std::memory_order_acquire)) return true;
     }
     return false;
   }
@@ -50,9 +50,8 @@ class ORVEX_EXPORT QZObjectBase {
   // when no count is held.
   void release() {
     if (GetRefCount() == 0) throw kReleaseWithoutCount;
-    if (InterlockedDecrement(&m_refCount) == 0) {
-      // Atomic, because TryAddRef may read the count of a dying object from another thread.
-      __atomic_store_n(&m_refCount, static_cast<int>(kReleasedObjectMarker), __ATOMIC_RELEASE);
+    if (m_refCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      m_refCount.store(static_cast<int>(kReleasedObjectMarker), std::memory_order_relaxed);
       delete this;
     }
   }
@@ -62,15 +61,21 @@ class ORVEX_EXPORT QZObjectBase {
   // caller must destroy it.
   bool TryClaimSoleCount() {
     int expected = 1;
-    return __atomic_compare_exchange_n(&m_refCount, &expected, static_cast<int>(kReleasedObjectMarker), false,
-                                       __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+    return m_refCount.compare_exchange_strong(expected, static_cast<int>(kReleasedObjectMarker), std::memory_order_acq_rel,
+                                              std::memory_order_acquire);
   }
 
   // The current count, read atomically; a snapshot only while other threads hold handles.
-  int GetRefCount() const { return __atomic_load_n(&m_refCount, __ATOMIC_ACQUIRE); }
+  int GetRefCount() const { return m_refCount.load(std::memory_order_acquire); }
 
  private:
-  int m_refCount;
+  // Memory order: a new count needs no ordering (relaxed), since its taker already holds
+  // the object through another count; TryAddRef takes one with acquire, so a pinned
+  // object is seen as its last releaser left it; dropping a count is acq_rel, so every
+  // write made through any handle happens before the delete by the thread that drops the
+  // last one. The dying marker replaces 0, which no thread can revive (TryAddRef refuses
+  // counts below 1), so it needs no ordering either.
+  std::atomic<int> m_refCount{0};
 };
 
 }  // namespace orvex

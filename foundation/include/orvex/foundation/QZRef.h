@@ -29,7 +29,8 @@ template <class T>
 class QZRef {
  public:
   QZRef() noexcept : m_ptr(nullptr) {}
-  explicit QZRef(T* p) : m_ptr(nullptr) { reset(p); }
+  // Implicit, as a counted handle made from a new object reads best: QZRef<T> h = new T;
+  QZRef(T* p) : m_ptr(nullptr) { reset(p); }
   QZRef(std::nullptr_t) noexcept : m_ptr(nullptr) {}
   QZRef(const QZRef& other) : m_ptr(nullptr) { reset(other.m_ptr); }
   QZRef(QZRef&& other) noexcept : m_ptr(other.m_ptr) { other.m_ptr = nullptr; }

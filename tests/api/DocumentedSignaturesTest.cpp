@@ -1,0 +1,144 @@
+// The host-facing signatures of the group, loader, pool, table, tree, nodes and wraps, as
+// hosts written against them use them: the file stops compiling when one changes. The
+// tests below run the uses the signatures exist for.
+#include <OrvexStagecacheHost.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "../support/TestScene.h"
+
+namespace orvex {
+namespace {
+
+// Compiles only when `member` has exactly the signature `Type`.
+#define ORVEX_EXPECT_SIGNATURE(Type, member) \
+  static_assert(std::is_same<decltype(static_cast<Type>(&member)), Type>::value, #member)
+
+using StageRequests = const std::map<tav::DataUnitStageType, int>&;
+using GroupPool = std::map<std::string, QZRef<ParamTreeGroup>>;
+
+// The group.
+ORVEX_EXPECT_SIGNATURE(QZParameterTree* (ParamTreeGroup::*)() const, ParamTreeGroup::GetTree);
+ORVEX_EXPECT_SIGNATURE(ParamNodeArray& (ParamTreeGroup::*)(), ParamTreeGroup::GetRegionNodes);
+ORVEX_EXPECT_SIGNATURE(bool (ParamTreeGroup::*)(QZRef<QZMatrix>&, int, int, char*, StageRequests),
+                       ParamTreeGroup::AddSourceData);
+ORVEX_EXPECT_SIGNATURE(void (ParamTreeGroup::*)(const std::string&, StageRequests), ParamTreeGroup::PlusSavedTypeCount);
+ORVEX_EXPECT_SIGNATURE(void (ParamTreeGroup::*)(const std::string&, StageRequests), ParamTreeGroup::MinusSavedTypeCount);
+ORVEX_EXPECT_SIGNATURE(void (ParamTreeGroup::*)(const std::string&), ParamTreeGroup::RemoveSameSourceData);
+ORVEX_EXPECT_SIGNATURE(bool (*)(int, tav::DataUnitStageType&), ParamTreeGroup::TransIntToDataUnitStageType);
+ORVEX_EXPECT_SIGNATURE(int (ParamTreeGroup::*)(tav::CParameterTreeNode**) const, ParamTreeGroup::GetRootNode);
+ORVEX_EXPECT_SIGNATURE(int (ParamTreeGroup::*)(const char*, tav::CParameterTreeNode**) const, ParamTreeGroup::GetNode);
+ORVEX_EXPECT_SIGNATURE(int (ParamTreeGroup::*)(const char*, tav::CDataUnit**) const, ParamTreeGroup::GetDataUnit);
+
+// The loader and the pool.
+ORVEX_EXPECT_SIGNATURE(QZRef<ParamTreeGroup> (QZParameterTreeLoader::*)(void*, ParamTreeGroupCallback, const char*),
+                       QZParameterTreeLoader::InitParameterTreeGroup);
+ORVEX_EXPECT_SIGNATURE(QZRef<QZParameterTree> (QZParameterTreeLoader::*)(const std::string&, QZ_ImageParameter*),
+                       QZParameterTreeLoader::CreateParameterTree);
+ORVEX_EXPECT_SIGNATURE(void (QZParameterTreeLoader::*)(QZParameterTree*, ParameterNodeBase*, QZ_ImageParameter*),
+                       QZParameterTreeLoader::ExtandRegionPart);
+ORVEX_EXPECT_SIGNATURE(bool (QZParameterTreeLoader::*)(), QZParameterTreeLoader::UpdateTreeGroups);
+ORVEX_EXPECT_SIGNATURE(GroupPool& (QZParameterTreeLoader::*)(),
+                       QZParameterTreeLoader::GetParamTreeGroupPool);
+ORVEX_EXPECT_SIGNATURE(bool (*)(tav::DataUnitStageType), CheckTreeTypeByDataUnitStageType);
+ORVEX_EXPECT_SIGNATURE(QZParameterTreeAndDataPool* (*)(), QZParameterTreeAndDataPool::GetInstance);
+ORVEX_EXPECT_SIGNATURE(QZParameterTreeAndDataPool* (*)(QZParameterTreeAndDataPool*), QZParameterTreeAndDataPool::SetInstance);
+ORVEX_EXPECT_SIGNATURE(QZParameterTreeAndDataPool* (*)(QZParameterTreeAndDataPool*), InitParamTreeAndDataPool);
+
+// The table.
+ORVEX_EXPECT_SIGNATURE(void (DataUnitManager::*)(const std::string&, QZRef<DW_Base>), DataUnitManager::AddToTotalDataMap);
+ORVEX_EXPECT_SIGNATURE(bool (DataUnitManager::*)(const std::string&, QZRef<DW_Base>&), DataUnitManager::GetFromTotalDataMap);
+ORVEX_EXPECT_SIGNATURE(bool (DataUnitManager::*)(const std::string&), DataUnitManager::UpdateDataInTotalDataMap);
+ORVEX_EXPECT_SIGNATURE(bool (DataUnitManager::*)(), DataUnitManager::UpdateTotalDataMap);
+
+// The tree.
+ORVEX_EXPECT_SIGNATURE(bool (QZParameterTree::*)(const std::string&, QZRef<ParameterNodeBase>), QZParameterTree::PushBackNode);
+ORVEX_EXPECT_SIGNATURE(QZRef<ParameterNodeBase> (QZParameterTree::*)(const std::string&) const,
+                       QZParameterTree::FindTreeNodeFromMapByID);
+ORVEX_EXPECT_SIGNATURE(ParamNodeArray& (QZParameterTree::*)(tav::DataUnitStageType), QZParameterTree::GetNodesFromMap);
+ORVEX_EXPECT_SIGNATURE(ParamNodeArray& (QZParameterTree::*)(), QZParameterTree::GetNodesOfTreeEnd);
+ORVEX_EXPECT_SIGNATURE(void (QZParameterTree::*)(tav::DataUnitStageType), QZParameterTree::SetEndNodeType);
+
+// The nodes.
+ORVEX_EXPECT_SIGNATURE(bool (ParameterNodeBase::*)(const std::string&, char*) const, ParameterNodeBase::CalcDataHashId);
+ORVEX_EXPECT_SIGNATURE(const std::string& (ParameterNodeBase::*)() const, ParameterNodeBase::GetGlobalHash);
+ORVEX_EXPECT_SIGNATURE(const ParamNodeArray& (ParameterNodeBase::*)() const, ParameterNodeBase::GetChildren);
+ORVEX_EXPECT_SIGNATURE(int (ParameterNodeBase::*)(tav::CParameterTreeNode**) const, ParameterNodeBase::GetParentNode);
+ORVEX_EXPECT_SIGNATURE(int (ParameterNodeBase::*)(tav::CParameterTreeNodeArray*) const, ParameterNodeBase::GetChildNodes);
+
+// A host's node: overrides the protected operations as documented, and reaches the
+// protected lookup.
+class HostNode : public PN_ColourImageForROI {
+ public:
+  using PN_ColourImageForROI::PN_ColourImageForROI;
+  int calcCalls = 0;
+
+  QZRef<DW_Base> Result(const std::string& key) { return GetDataBase(key, true, true); }
+
+ protected:
+  QZRef<DW_Base> CalcData(const std::string& key) override {
+    ++calcCalls;
+    return PN_ColourImageForROI::CalcData(key);
+  }
+  void SetRequiredData(const std::string& key, DW_Base* data) override { PN_ColourImageForROI::SetRequiredData(key, data); }
+};
+
+// A wrap a host makes without parent.
+QZRef<DW_Base> MakeOrphanFittedWrap() { return new DW_ColourImageAfterSizeFitting(nullptr); }
+
+TEST(DocumentedSignatures, AHandleTakesANewObjectAndIsReturnedAsAPointer) {
+  QZRef<QZMatrix> matrix = new QZMatrix(cv::Mat(8, 8, CV_8UC1, cv::Scalar(3)));
+  EXPECT_EQ(matrix->GetRefCount(), 1);
+  const auto handOut = [&]() -> QZRef<QZMatrix> { return matrix.get(); };
+  QZRef<QZMatrix> second = handOut();
+  EXPECT_EQ(matrix->GetRefCount(), 2);
+}
+
+TEST(DocumentedSignatures, AWrapMadeWithANullParentHasNoParentAndIsNoCopy) {
+  QZRef<DW_Base> orphan = MakeOrphanFittedWrap();
+  tav::CDataUnit* parent = reinterpret_cast<tav::CDataUnit*>(0x1);
+  EXPECT_EQ(orphan->GetParentDataUnit(&parent), 0);
+  EXPECT_EQ(parent, nullptr);
+  EXPECT_EQ(orphan->GetStageType(), tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING);
+}
+
+TEST(DocumentedSignatures, RegionNodesOfATreeWithoutThemAreAnEmptyListAndTheTreeGainsNoStage) {
+  QZRef<QZParameterTree> tree = new QZParameterTree(tav::DUST_CANDIDATE_ROIS);
+  ParamTreeGroup group(tree);
+  ParamNodeArray& nodes = group.GetRegionNodes();
+  EXPECT_EQ(nodes.GetCount(), 0);
+  EXPECT_EQ(tree->GetNodesMap().count(tav::DUST_CANDIDATE_ROIS), 0u);
+  ParamTreeGroup withoutTree;
+  EXPECT_EQ(withoutTree.GetRegionNodes().GetCount(), 0);
+}
+
+TEST(DocumentedSignatures, AHostNodeOverridingCalcDataWithOneKeyIsCalledForItsResults) {
+  QZRef<QZParameterTree> tree = new QZParameterTree(tav::DUST_CANDIDATE_ROIS);
+  auto* source = new PN_SourceImage(tree.get());
+  ASSERT_TRUE(tree->PushBackNode(source->GetGlobalHash(), source));
+  tree->SetRootNode(source);
+  auto* fitted = new PN_ColourImageAfterSizeFitting(tree.get(), source);
+  ASSERT_TRUE(tree->PushBackNode(fitted->GetGlobalHash(), fitted));
+  auto* scaled = new PN_ColourImageAfterScalingDown(tree.get(), fitted, 0);
+  ASSERT_TRUE(tree->PushBackNode(scaled->GetGlobalHash(), scaled));
+  auto* host = new HostNode(tree.get(), scaled);
+  ASSERT_TRUE(tree->PushBackNode(host->GetGlobalHash(), host));
+
+  QZRef<QZMatrix> page = new QZMatrix(testing::DrawBarPage(cv::Size(640, 480)));
+  char id[kHashIdBufferSize];
+  ASSERT_TRUE(source->AddData(page, 0, 0, id));
+  QZRef<DW_Base> result = host->Result(id);
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->GetStageType(), tav::DUST_COLOUR_IMAGE_FOR_ROI);
+  EXPECT_EQ(host->calcCalls, 1);
+  EXPECT_EQ(host->Result(id).get(), result.get());
+  EXPECT_EQ(host->calcCalls, 1) << "a result is made once";
+}
+
+}  // namespace
+}  // namespace orvex
