@@ -28,5 +28,5 @@ run_build() {
 run_build plain
 run_build address -DORVEX_SANITIZE=address,undefined -DORVEX_BUILD_BENCHMARKS=OFF -DORVEX_TEST_INSTALL=OFF
 run_build thread -DORVEX_SANITIZE=thread -DORVEX_BUILD_BENCHMARKS=OFF -DORVEX_TEST_INSTALL=OFF
-"$root/scripts/fuzz.sh" "${ORVEX_FUZZ_SECONDS:-20}"
+"$root/scripts/fuzz.sh" "${ORVEX_FUZZ_SECONDS:-10}"
 echo "all three builds and the fuzzers passed"

@@ -3,6 +3,7 @@
 
 #include <orvex/hostkit/FileResultStore.h>
 #include <orvex/improc/Enums.h>
+#include <orvex/hashing/HashId.h>
 #include <orvex/paramtree/StageNodes.h>
 
 #include <xxhash.h>
@@ -127,8 +128,7 @@ QZRef<QZMatrix> DecodeImageFile(const ImageFile& file, std::string* reason) {
 
 std::string PreparedImage::Id() const {
   if (!knownId.empty()) return knownId;
-  QZRef<QZMatrix> image = pixels;
-  return PN_SourceImage::HashIdOfImage(image);
+  return pixels ? SourceImageHashId(*pixels) : std::string();
 }
 
 bool PrepareImageFile(const std::string& path, FileResultStore* store, PreparedImage* image, std::string* reason,

@@ -2,6 +2,7 @@
 #include <orvex/hostkit/SetGroups.h>
 
 #include <orvex/hostkit/FileResultStore.h>
+#include <orvex/hashing/HashId.h>
 #include <orvex/hostkit/ImageFiles.h>
 
 #include <algorithm>

@@ -4,6 +4,8 @@
 #include <orvex/improc/QZMatrix.h>
 #include <orvex/improc/QZ_Quad.h>
 
+#include <algorithm>
+
 namespace orvex {
 
 std::string GenerateHashId(const void* data, unsigned int length) {
@@ -14,6 +16,14 @@ std::string GenerateHashId(const void* data, unsigned int length) {
 }
 
 bool CalcQZMatrixHashID(QZMatrix& matrix) { return matrix.CalcHashID(); }
+
+std::string SourceImageHashId(QZMatrix& image) {
+  if (std::min(image.GetMat().rows, image.GetMat().cols) < kSmallestImageSide) return std::string();
+  if (!image.CalcHashID()) return std::string();
+  std::string id = image.GetHashID();
+  if (id.size() > 64) id.clear();
+  return id;
+}
 
 bool CalcQZQuadHashID(QZ_Quad& quad) { return quad.CalcHashID(); }
 

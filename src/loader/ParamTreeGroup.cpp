@@ -3,6 +3,7 @@
 
 #include <orvex/foundation/NoThrow.h>
 #include <orvex/loader/QZParameterTreeAndDataPool.h>
+#include <orvex/hashing/HashId.h>
 #include <orvex/paramtree/StageNodes.h>
 
 namespace orvex {
@@ -120,7 +121,7 @@ bool ParamTreeGroup::AddToGroups(const std::vector<ParamTreeGroup*>& groups, QZR
   for (ParamTreeGroup* group : groups) {
     if (group == nullptr || !group->m_tree || group->m_tree->GetRootNode() == nullptr) return false;
   }
-  const std::string id = PN_SourceImage::HashIdOfImage(image);
+  const std::string id = image ? SourceImageHashId(*image) : std::string();
   if (id.empty()) return false;
   // The source result whose pixels were compared with the image (or made from it) already.
   const DW_Base* checked = nullptr;

@@ -56,19 +56,10 @@ PN_SourceImage::PN_SourceImage(QZParameterTree* tree) : QZDelayObj(tree) {
 }
 
 bool PN_SourceImage::AddData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut) {
-  const std::string id = HashIdOfImage(image);
+  const std::string id = image ? SourceImageHashId(*image) : std::string();
   if (id.empty() || !AddHashedData(image, id, sourceImageArg1, sourceImageArg2)) return false;
   WriteHashOut(id, hashOut);
   return true;
-}
-
-std::string PN_SourceImage::HashIdOfImage(QZRef<QZMatrix>& image) {
-  if (!image) return std::string();
-  if (std::min(image->GetMat().rows, image->GetMat().cols) < kSmallestImageSide) return std::string();
-  CalcQZMatrixHashID(*image);
-  std::string id = image->GetHashID();
-  if (id.size() > kHashIdBufferSize - 1) id.clear();
-  return id;
 }
 
 bool PN_SourceImage::IsKnown(const std::string& id) {

@@ -20,6 +20,14 @@ ORVEX_EXPORT std::string GenerateHashId(const void* data, unsigned int length);
 // Lets the matrix compute and keep its own hash id; read it with GetHashID() afterwards.
 ORVEX_EXPORT bool CalcQZMatrixHashID(QZMatrix& matrix);
 
+// The smallest width and height of a source image: smaller ones are refused.
+constexpr int kSmallestImageSide = 8;
+
+// The hash id of a source image (computed into the matrix, and kept there): empty when
+// the image is smaller than kSmallestImageSide either way, or its id cannot be computed
+// or is longer than 64 characters.
+ORVEX_EXPORT std::string SourceImageHashId(QZMatrix& image);
+
 // Lets the quadrilateral compute and keep its own hash id; read it with GetHashID() afterwards.
 ORVEX_EXPORT bool CalcQZQuadHashID(QZ_Quad& quad);
 

@@ -152,9 +152,6 @@ class ORVEX_EXPORT PN_Stage : public QZDelayObj<stages::WrapOf<N>, stages::NodeO
   Parameters m_mode;
 };
 
-// The smallest width and height of a source image: smaller ones are refused.
-constexpr int kSmallestImageSide = 8;
-
 class ORVEX_EXPORT PN_SourceImage : public QZDelayObj<DW_SourceImage, PN_NoneNode> {
  public:
   explicit PN_SourceImage(QZParameterTree* tree);
@@ -164,10 +161,7 @@ class ORVEX_EXPORT PN_SourceImage : public QZDelayObj<DW_SourceImage, PN_NoneNod
   // message, when the image was added before (by any tree) with other size arguments:
   // the results made with those are not handed out as if made with these.
   bool AddData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut);
-  // The hash id AddData gives the image (it computes it into the matrix); empty when the
-  // image would be refused for its size or id.
-  static std::string HashIdOfImage(QZRef<QZMatrix>& image);
-  // AddData for an image whose id HashIdOfImage gave already. A new result keeps a copy
+  // AddData for an image whose id SourceImageHashId gave already. A new result keeps a copy
   // of the pixels, since the caller may refill its matrix afterwards; when the caller
   // hands the matrix over (`handedOver`) and nothing else shares its pixels, the result
   // keeps the matrix itself.
