@@ -11,6 +11,7 @@
 #include "../tests/support/TestScene.h"
 #include "BenchInputs.h"
 #include "DirectPipeline.h"
+#include "SmallChain.h"
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -184,48 +185,24 @@ void BM_EndToEnd(benchmark::State& state) {
 
 // --- Requests --------------------------------------------------------------------------
 
-// A whole-image chain of four nodes whose last node has results for `images` images.
-struct SmallChain {
-  QZRef<QZParameterTree> tree{new QZParameterTree(tav::DUST_CANDIDATE_ROIS)};
-  PN_SourceImage* source = Add(new PN_SourceImage(tree.get()));
-  PN_ColourImageAfterSizeFitting* fitted = Add(new PN_ColourImageAfterSizeFitting(tree.get(), source));
-  PN_ColourImageAfterScalingDown* scaled = Add(new PN_ColourImageAfterScalingDown(tree.get(), fitted, 0));
-  PN_ColourImageForROI* forRegions = Add(new PN_ColourImageForROI(tree.get(), scaled));
-  std::vector<std::string> images;
-
-  void AddImages(int count, bool makeResults) {
-    for (int i = 0; i < count; ++i) {
-      QZRef<QZMatrix> matrix(new QZMatrix(cv::Mat(8, 8, CV_8UC3, cv::Scalar(i & 0xff, i >> 8, 77))));
-      char id[kHashIdBufferSize];
-      source->AddData(matrix, 0, 0, id);
-      images.push_back(id);
-      if (makeResults) forRegions->GetData(id, true, true);
-    }
-  }
-  ~SmallChain() {
-    for (const std::string& image : images) tree->RemoveSameSourceData(image, nullptr);
-  }
-
-  template <class Node>
-  Node* Add(Node* node) {
-    tree->PushBackNode(node->GetGlobalHash(), QZRef<ParameterNodeBase>(node));
-    return node;
-  }
-};
+// Adds `count` distinct 8 x 8 images to `chain`, with the last node's results when asked.
+void AddImages(bench::SmallChain& chain, int count, bool makeResults) {
+  for (int i = 0; i < count; ++i) chain.AddImage(cv::Mat(8, 8, CV_8UC3, cv::Scalar(i & 0xff, i >> 8, 77)), makeResults);
+}
 
 constexpr int kTableEntries = 1000;
 
 void BM_NodeOwnResult(benchmark::State& state) {
-  SmallChain chain;
-  chain.AddImages(kTableEntries / 5, true);
+  bench::SmallChain chain;
+  AddImages(chain, kTableEntries / 5, true);
   const std::string& image = chain.images[chain.images.size() / 2];
   for (auto _ : state) benchmark::DoNotOptimize(chain.forRegions->GetData(image, true, true));
 }
 
 void BM_NodeAdoptsFromTable(benchmark::State& state) {
-  SmallChain first;
-  first.AddImages(kTableEntries / 5, true);  // five results per image: 1,000 entries
-  SmallChain second;
+  bench::SmallChain first;
+  AddImages(first, kTableEntries / 5, true);  // five results per image: 1,000 entries
+  bench::SmallChain second;
   size_t next = 0;
   for (auto _ : state) {
     if (next == first.images.size()) {

@@ -4,6 +4,7 @@
 #include <OrvexStagecacheHost.h>
 
 #include "BenchInputs.h"
+#include "SmallChain.h"
 
 #include <benchmark/benchmark.h>
 #include <xxhash.h>
@@ -16,39 +17,21 @@ namespace {
 
 using namespace orvex;
 
-// A small whole-image chain with one image added and its gray result computed.
-struct SmallChain {
-  QZRef<QZParameterTree> tree{new QZParameterTree(tav::DUST_CANDIDATE_ROIS)};
-  PN_SourceImage* source = Add(new PN_SourceImage(tree.get()));
-  PN_ColourImageAfterSizeFitting* fitted = Add(new PN_ColourImageAfterSizeFitting(tree.get(), source));
-  PN_ColourImageAfterScalingDown* scaled = Add(new PN_ColourImageAfterScalingDown(tree.get(), fitted, 0));
-  PN_ColourImageForROI* forRegions = Add(new PN_ColourImageForROI(tree.get(), scaled));
-  std::string image;
-
-  SmallChain() {
-    QZRef<QZMatrix> matrix(new QZMatrix(cv::Mat(64, 64, CV_8UC3, cv::Scalar(1, 2, 3))));
-    char id[kHashIdBufferSize];
-    source->AddData(matrix, 0, 0, id);
-    image = id;
-    forRegions->GetData(image, true, true)->GetData(true);
-  }
-
-  template <class Node>
-  Node* Add(Node* node) {
-    tree->PushBackNode(node->GetGlobalHash(), QZRef<ParameterNodeBase>(node));
-    return node;
-  }
+// A chain with one 64 x 64 image added and the last node's result computed.
+struct ChainWithOneResult : bench::SmallChain {
+  const std::string image = AddImage(cv::Mat(64, 64, CV_8UC3, cv::Scalar(1, 2, 3)), true);
+  ChainWithOneResult() { forRegions->GetData(image, false, false)->GetData(true); }
 };
 
 void BM_NodeReturnsItsOwnResult(benchmark::State& state) {
-  static SmallChain chain;
+  static ChainWithOneResult chain;
   for (auto _ : state) benchmark::DoNotOptimize(chain.forRegions->GetData(chain.image, true, true));
 }
 BENCHMARK(BM_NodeReturnsItsOwnResult);
 
 void BM_NodeAdoptsResultFromTheTable(benchmark::State& state) {
-  static SmallChain first;
-  static SmallChain second;
+  static ChainWithOneResult first;
+  static ChainWithOneResult second;
   for (auto _ : state) {
     second.forRegions->RemoveSameSourceData(first.image);  // one entry: the adopted result
     benchmark::DoNotOptimize(second.forRegions->GetData(first.image, false, false));
@@ -69,7 +52,7 @@ void BM_LockedStringMapLookup(benchmark::State& state) {
 BENCHMARK(BM_LockedStringMapLookup);
 
 void BM_AddDataOfKnownTwelveMegapixelImage(benchmark::State& state) {
-  static SmallChain chain;
+  static ChainWithOneResult chain;
   QZRef<QZMatrix> first(new QZMatrix(bench::TwelveMegapixels()));
   char id[kHashIdBufferSize];
   chain.source->AddData(first, 0, 0, id);

@@ -10,12 +10,16 @@ jobs=$(nproc)
 "$root/scripts/check-layers.sh"
 "$root/scripts/check-threads.sh"
 
+# Line tables only (-g1) are enough for sanitizer reports and backtraces and compile a
+# quarter faster; the sanitizer builds use -O1, which compiles faster again.
 run_build() {
-  local name=$1
-  shift
+  local name=$1 optimise=$2
+  shift 2
   local dir="$root/build-test-$name"
+  local flags="$optimise -g1 -DNDEBUG"
   echo "=== $name build ==="
-  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$flags" \
+    -DCMAKE_C_FLAGS_RELWITHDEBINFO="$flags" "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
   # ThreadSanitizer needs a fixed address layout on kernels with high mmap randomisation.
   local runner=()
@@ -25,8 +29,9 @@ run_build() {
   (cd "$dir" && "${runner[@]}" ctest --output-on-failure -j"$jobs")
 }
 
-run_build plain
-run_build address -DORVEX_SANITIZE=address,undefined -DORVEX_BUILD_BENCHMARKS=OFF -DORVEX_TEST_INSTALL=OFF
-run_build thread -DORVEX_SANITIZE=thread -DORVEX_BUILD_BENCHMARKS=OFF -DORVEX_TEST_INSTALL=OFF
+run_build plain -O2
+run_build address -O1 -DORVEX_SANITIZE=address,undefined -DORVEX_BUILD_BENCHMARKS=OFF -DORVEX_TEST_INSTALL=OFF
+# The interpreter cannot load the ThreadSanitizer runtime, so the Python module is left out.
+run_build thread -O1 -DORVEX_SANITIZE=thread -DORVEX_BUILD_BENCHMARKS=OFF -DORVEX_TEST_INSTALL=OFF -DORVEX_BUILD_PYTHON=OFF
 "$root/scripts/fuzz.sh" "${ORVEX_FUZZ_SECONDS:-10}"
 echo "all three builds and the fuzzers passed"

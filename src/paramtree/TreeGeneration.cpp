@@ -5,7 +5,10 @@
 
 #include "paramtree/GeneratedModeHashes.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
+#include <utility>
 
 namespace orvex {
 
@@ -155,6 +158,7 @@ int UsableCount(const std::vector<Record>& records, int32_t skipMode) {
 // Makes room in a stage list for `more` nodes, so large region parts do not grow the list
 // four slots at a time.
 void ReserveStage(QZParameterTree* tree, tav::DataUnitStageType stage, long more) {
+  if (more <= 0) return;
   ParamNodeArray& list = tree->GetNodesFromMap(stage);
   const long wanted = list.GetCount() + more;
   if (more > 0 && wanted <= INT32_MAX) list.Reserve(static_cast<int>(wanted));
@@ -180,23 +184,28 @@ void GenerateRegionImageParamTreeByModes(
   auto* colour = Register(tree, AddNode<PN_ROIColourImage>(tree, candidates));
   if (colour == nullptr) return;
 
+  // Where the loops below branch on the way down the region stages: from each of these
+  // stages on, every node has one child per usable record of the mode list. The product
+  // up to a stage bounds its nodes (duplicates are refused), which are reserved at once.
   long usableBinarizations = 0;
   for (const auto& group : binarizationGroups) usableBinarizations += UsableCount(group, BM_SKIP);
-  const long branches = static_cast<long>(UsableCount(colourConversionModes, CICM_SKIP)) *
-                        static_cast<long>(grayscaleTransformationModes.size());
-  const long processed = branches * UsableCount(grayscaleEnhancementModes, GEM_SKIP);
-  const long binaries = processed * usableBinarizations;
-  ReserveStage(tree, tav::DUST_ROI_GRAYSCALE_IMAGE, branches);
-  ReserveStage(tree, tav::DUST_ROI_GRAY_IMAGE_PROCESSED, processed);
-  for (tav::DataUnitStageType stage : {tav::DUST_ROI_BINARY_IMAGE, tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING,
-                                       tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING, tav::DUST_CONTOURS}) {
-    ReserveStage(tree, stage, binaries);
+  const std::pair<tav::DataUnitStageType, long> branchPoints[] = {
+      {tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED, UsableCount(colourConversionModes, CICM_SKIP)},
+      {tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED, static_cast<long>(grayscaleTransformationModes.size())},
+      {tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED, UsableCount(grayscaleEnhancementModes, GEM_SKIP)},
+      {tav::DUST_ROI_BINARY_IMAGE, usableBinarizations},
+      {tav::DUST_LINE_SEGMENTS, UsableCount(lineExtractionModes, LEM_SKIP)}};
+  constexpr long kMostNodes = 1L << 26;
+  long perNode = 1, nodes = 0;
+  const auto* branch = std::begin(branchPoints);
+  for (int stage = tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED; stage <= tav::DUST_LINE_SEGMENTS; ++stage) {
+    for (; branch != std::end(branchPoints) && branch->first == stage; ++branch) {
+      perNode = std::min(perNode * branch->second, kMostNodes);
+    }
+    ReserveStage(tree, static_cast<tav::DataUnitStageType>(stage), perNode);
+    nodes = std::min(nodes + perNode, kMostNodes);
   }
-  const long lineNodes = binaries * UsableCount(lineExtractionModes, LEM_SKIP);
-  ReserveStage(tree, tav::DUST_LINE_SEGMENTS, lineNodes);
-  // Nodes of stages 10 to 23: an upper bound, since duplicates are refused.
-  const long nodes = UsableCount(colourConversionModes, CICM_SKIP) + 4 * branches + 2 * processed + 6 * binaries + lineNodes;
-  if (nodes > 0 && nodes < (1L << 26)) tree->ReserveNodes(static_cast<size_t>(nodes));
+  if (nodes > 0 && nodes < kMostNodes) tree->ReserveNodes(static_cast<size_t>(nodes));
 
   // Copies of the lists whose records are hashed once from their texts, so that the many
   // nodes made from one record do not each render and hash it again.

@@ -21,10 +21,8 @@ class StageGeneration : public ::testing::Test {
 
   // The candidate region the detector finds first, as the host would take it.
   static QZ_Quad FirstRegion(WholeChain& whole) {
-    DP_DetectROIs* detector = whole.regions->GetData(true);
-    QZRef<QZQuadList> found = detector->GetPrimaryData(false);
-    EXPECT_FALSE(found->quads.empty());
-    return found->quads.empty() ? QZ_Quad() : found->quads.front();
+    EXPECT_FALSE(whole.regions->GetData(true)->GetPrimaryData(false)->quads.empty());
+    return FirstRegionOf(whole);
   }
 
   ChainModes modes;

@@ -61,6 +61,13 @@ struct WholeChain {
   }
 };
 
+// The first candidate region the whole chain finds (computing it), or an empty quad.
+inline QZ_Quad FirstRegionOf(WholeChain& whole) {
+  DP_DetectROIs* detector = whole.regions->GetData(true);
+  QZRef<QZQuadList> found = detector != nullptr ? detector->GetPrimaryData(false) : QZRef<QZQuadList>();
+  return found && !found->quads.empty() ? found->quads.front() : QZ_Quad();
+}
+
 // The fifteen wraps of one region, below a candidate-regions wrap.
 struct RegionChain {
   QZRef<DW_ROIColourImage> colour;

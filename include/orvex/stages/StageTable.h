@@ -15,6 +15,8 @@
 #include <orvex/improc/DP_Stages.h>
 #include <orvex/stages/StageRow.h>
 
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace orvex {
@@ -289,6 +291,43 @@ struct StageRow<tav::DUST_LINE_SEGMENTS>
   static constexpr bool kWaitsForInputs = true;
 };
 
+namespace stages {
+
+// Checks each row where the table is read: a mistake in row N fails a static_assert in
+// the instantiation of RowCheck<N>, which names the stage, rather than surfacing as a
+// template error deep in the wrap or node templates.
+template <int N>
+struct RowCheck {
+  using Checked = StageRow<N>;
+  static constexpr bool SharesProcessingClassOfParent() {
+    if constexpr (Checked::kSharesParentStage) {
+      return std::is_same<typename Checked::Processing, typename StageRow<Checked::kParent>::Processing>::value;
+    } else {
+      return true;
+    }
+  }
+  static_assert(std::is_base_of<RowDefaults, Checked>::value, "a stage row derives from Row<Wrap, Node, Processing, Parent>");
+  static_assert(Checked::kParent >= 0 && Checked::kParent < N, "a stage's parent is an earlier stage (0: none)");
+  static_assert((Checked::kParent == 0) == (N == kFirstStage), "only the source image has no parent");
+  static_assert(Checked::kName != nullptr && Checked::kName[0] != '\0', "a stage row names the stage (kName)");
+  static_assert(Checked::kCodeVersion >= 1, "a stage's code version starts at 1");
+  static_assert(!(Checked::kAddedByHost && Checked::kSharesParentStage),
+                "a result the host hands in does not share its parent's processing stage");
+  static_assert(SharesProcessingClassOfParent(), "a stage that shares its parent's processing stage names the parent's "
+                                                "processing class");
+  static_assert(!std::is_same<typename Checked::Parameters, NoParameters>::value || Checked::kModeKey != nullptr ||
+                    Checked::kAddedByHost,
+                "a stage without parameters hashes a key text (kModeKey)");
+  static constexpr bool kChecked = true;
+};
+
+template <int... Offsets>
+constexpr bool EveryRowChecked(std::integer_sequence<int, Offsets...>) {
+  return (RowCheck<kFirstStage + Offsets>::kChecked && ...);
+}
+static_assert(EveryRowChecked(std::make_integer_sequence<int, kLastStage - kFirstStage + 1>{}), "every stage row");
+
+}  // namespace stages
 }  // namespace orvex
 
 #endif
