@@ -91,31 +91,16 @@ bool PN_SourceImage::AddHashedData(QZRef<QZMatrix>& image, const std::string& id
     return made;
   };
   MutexLock lock(m_dataMutex);
-  const QZRef<DW_Base>* own = m_dataMap.Find(id);
-  bool created = false;
-  if (own != nullptr) {
-    result = *own;
-  } else if (m_table != nullptr) {
-    result = m_table->FindOrAdd(id, m_stageType, make, &created, leftovers);
-  } else {
-    result = make();
-    created = true;
-  }
+  bool own = false, created = false;
+  result = OwnOrAdd(id, make, &own, &created, leftovers);
   if (!created) {
     // An equal id with other pixels is a hash collision: never hand out another image's results.
-    const auto* source = static_cast<const DW_SourceImage*>(result.get());
     const bool compared = checked != nullptr && *checked == result.get();
     if (!compared && !IsSourceOf(result, *image)) return false;
-    if (source->GetSourceImageArg1() != sourceImageArg1 || source->GetSourceImageArg2() != sourceImageArg2) {
-      // Results made with other size limits would be handed out as if made with these.
-      QZLog::m_instance.WriteMessage(1, "PN_SourceImage::AddData: refused, the image was added before with other "
-                                        "size arguments");
-      return false;
-    }
+    if (!MadeWithSizeArguments(*result, sourceImageArg1, sourceImageArg2)) return false;
   }
-  if (own == nullptr) StoreNewResult(id, result, created);
+  Keep(id, result, own, created);
   if (checked != nullptr) *checked = result.get();
-  CountRequest(own != nullptr ? RequestCounters::kOwn : created ? RequestCounters::kCreated : RequestCounters::kAdopted);
   return true;
 }
 
@@ -133,23 +118,37 @@ bool PN_SourceImage::AddKnownImage(const std::string& id, QZRef<SourcePixels> pi
     return made;
   };
   MutexLock lock(m_dataMutex);
-  const QZRef<DW_Base>* own = m_dataMap.Find(id);
-  bool created = false;
-  if (own != nullptr) {
-    result = *own;
-  } else if (m_table != nullptr) {
-    result = m_table->FindOrAdd(id, m_stageType, make, &created, leftovers);
-  } else {
-    result = make();
-    created = true;
-  }
-  const auto* source = static_cast<const DW_SourceImage*>(result.get());
-  if (!created && (source->GetSourceImageArg1() != sourceImageArg1 || source->GetSourceImageArg2() != sourceImageArg2)) {
-    return false;
-  }
-  if (own == nullptr) StoreNewResult(id, result, created);
-  CountRequest(own != nullptr ? RequestCounters::kOwn : created ? RequestCounters::kCreated : RequestCounters::kAdopted);
+  bool own = false, created = false;
+  result = OwnOrAdd(id, make, &own, &created, leftovers);
+  if (!created && !MadeWithSizeArguments(*result, sourceImageArg1, sourceImageArg2)) return false;
+  Keep(id, result, own, created);
   return true;
+}
+
+template <class Make>
+QZRef<DW_Base> PN_SourceImage::OwnOrAdd(const std::string& id, const Make& make, bool* own, bool* created,
+                                        DataUnitManager::Leftovers& leftovers) {
+  *created = false;
+  if (const QZRef<DW_Base>* found = m_dataMap.Find(id)) {
+    *own = true;
+    return *found;
+  }
+  *own = false;
+  if (m_table != nullptr) return m_table->FindOrAdd(id, m_stageType, make, created, leftovers);
+  *created = true;
+  return make();
+}
+
+void PN_SourceImage::Keep(const std::string& id, const QZRef<DW_Base>& result, bool own, bool created) {
+  if (!own) StoreNewResult(id, result, created);
+  CountRequest(own ? RequestCounters::kOwn : created ? RequestCounters::kCreated : RequestCounters::kAdopted);
+}
+
+bool PN_SourceImage::MadeWithSizeArguments(const DW_Base& result, int sourceImageArg1, int sourceImageArg2) {
+  const auto& source = static_cast<const DW_SourceImage&>(result);
+  if (source.GetSourceImageArg1() == sourceImageArg1 && source.GetSourceImageArg2() == sourceImageArg2) return true;
+  QZLog::m_instance.WriteMessage(1, "PN_SourceImage: refused, the image was added before with other size arguments");
+  return false;
 }
 
 bool PN_ROIColourImage::AddData(DW_CandidateROIs* regions, const QZ_Quad& quad, char* hashOut) {

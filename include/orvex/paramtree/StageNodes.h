@@ -11,6 +11,7 @@
 #define ORVEX_PARAMTREE_STAGENODES_H
 
 #include <orvex/datawrap/RegionWraps.h>
+#include <orvex/paramtree/DataUnitManager.h>
 #include <orvex/paramtree/NodeParameters.h>
 #include <orvex/paramtree/QZDelayObj.h>
 
@@ -178,6 +179,16 @@ class ORVEX_EXPORT PN_SourceImage : public QZDelayObj<DW_SourceImage, PN_NoneNod
   // Whether this node or the table has a result under the image id.
   bool IsKnown(const std::string& id);
   bool ComputesResults() const override { return false; }
+  // The result under `id`: this node's own (`*own`), else the table's, else the one `make`
+  // builds and enters (`*created`).
+  template <class Make>
+  QZRef<DW_Base> OwnOrAdd(const std::string& id, const Make& make, bool* own, bool* created,
+                          DataUnitManager::Leftovers& leftovers) ORVEX_REQUIRES(m_dataMutex);
+  // Keeps a result OwnOrAdd found or made in the node's store and counts the request.
+  void Keep(const std::string& id, const QZRef<DW_Base>& result, bool own, bool created) ORVEX_REQUIRES(m_dataMutex);
+  // Whether a result found for the image was made with these size arguments: results made
+  // with other size limits are not handed out as if made with these (logged).
+  static bool MadeWithSizeArguments(const DW_Base& result, int sourceImageArg1, int sourceImageArg2);
 };
 
 class ORVEX_EXPORT PN_ROIColourImage : public PN_Stage<tav::DUST_ROI_COLOUR_IMAGE> {
