@@ -44,6 +44,7 @@
 #include <orvex/loader/ParamTreeGroup.h>
 #include <orvex/loader/QZParameterTreeAndDataPool.h>
 #include <orvex/loader/QZParameterTreeLoader.h>
+#include <orvex/modes/ModeFields.h>
 #include <orvex/modes/ModeListRules.h>
 #include <orvex/modes/ModeLiterals.h>
 #include <orvex/modes/ModeRecords.h>

@@ -2,8 +2,7 @@
 #include <orvex/hostkit/ParameterSets.h>
 
 #include <orvex/hashing/HashId.h>
-#include <orvex/improc/ModeLimits.h>
-#include <orvex/modes/ModeLiterals.h>
+#include <orvex/modes/ModeFields.h>
 
 #include <nlohmann/json.hpp>
 
@@ -17,6 +16,7 @@
 #include <algorithm>
 #include <climits>
 #include <set>
+#include <type_traits>
 
 namespace orvex {
 namespace hostkit {
@@ -54,211 +54,99 @@ json LiteralValue(int32_t value, const ModeLiteralList& literals) {
   return name != nullptr ? json(name) : json(value);
 }
 
-// The fields of one kind of object: how each is read from and written to JSON.
-template <class Record>
-struct FieldTable {
-  struct IntField {
-    const char* name;
-    int32_t Record::*member;
-    const ModeLiteralList* literals;  // null for a plain integer
-  };
-  struct TextField {
-    const char* name;
-    std::string Record::*member;
-  };
-  std::vector<IntField> ints;
-  std::vector<TextField> texts;
-
-  Record Read(const json& object, const std::string& path) const {
+// Reads a record from a JSON object by walking the record's field description; a field the
+// object leaves out keeps its default, a key the description does not name is an error.
+class RecordReader {
+ public:
+  template <class Record>
+  static Record Read(const json& object, const std::string& path) {
     if (!object.is_object()) Fail(path, "expected an object");
     Record record;
-    for (auto it = object.begin(); it != object.end(); ++it) {
-      const std::string fieldPath = path + "." + it.key();
-      if (const IntField* field = FindInt(it.key())) {
-        record.*(field->member) = field->literals ? ReadLiteral(it.value(), *field->literals, fieldPath)
-                                                  : ReadInt(it.value(), fieldPath);
-      } else if (const TextField* text = FindText(it.key())) {
-        record.*(text->member) = ReadText(it.value(), fieldPath);
-      } else {
-        Fail(path, "unknown field '" + it.key() + "'");
-      }
-    }
+    RecordReader reader(object, path);
+    ModeFields<Record>::Visit(record, reader);
+    for (auto it = object.begin(); it != object.end(); ++it)
+      if (reader.m_known.count(it.key()) == 0) Fail(path, "unknown field '" + it.key() + "'");
     return record;
   }
 
-  json Write(const Record& record) const {
-    json object = json::object();
-    for (const IntField& field : ints)
-      object[field.name] = field.literals ? LiteralValue(record.*(field.member), *field.literals) : json(record.*(field.member));
-    for (const TextField& field : texts)
-      if (!(record.*(field.member)).empty()) object[field.name] = record.*(field.member);
-    return object;
+  // The records of a JSON list, each described by ModeFields<Record>.
+  template <class Record>
+  static std::vector<Record> ReadList(const json& value, const std::string& path) {
+    if (!value.is_array()) Fail(path, "expected a list");
+    std::vector<Record> records;
+    records.reserve(value.size());
+    for (size_t i = 0; i < value.size(); ++i) records.push_back(Read<Record>(value[i], path + "[" + std::to_string(i) + "]"));
+    return records;
+  }
+
+  void Literal(const char* name, int32_t& value, const ModeLiteralList& literals) {
+    if (const json* field = Find(name)) value = ReadLiteral(*field, literals, FieldPath(name));
+  }
+  void Integer(const char* name, int32_t& value, FieldRange) { HiddenInteger(name, value); }
+  void HiddenInteger(const char* name, int32_t& value) {
+    if (const json* field = Find(name)) value = ReadInt(*field, FieldPath(name));
+  }
+  void Text(const char* name, std::string& value) {
+    if (const json* field = Find(name)) value = ReadText(*field, FieldPath(name));
+  }
+  void IntegerArray(const char* name, int32_t (&values)[8]) {
+    const json* field = Find(name);
+    if (field == nullptr) return;
+    if (!field->is_array() || field->size() != 8) Fail(FieldPath(name), "expected a list of exactly eight integers");
+    for (size_t i = 0; i < 8; ++i) values[i] = ReadInt((*field)[i], FieldPath(name) + "[" + std::to_string(i) + "]");
+  }
+  template <class Sub>
+  void List(const char* name, std::vector<Sub>& records, bool) {
+    if (const json* field = Find(name)) records = ReadList<Sub>(*field, FieldPath(name));
   }
 
  private:
-  const IntField* FindInt(const std::string& name) const {
-    for (const IntField& field : ints)
-      if (name == field.name) return &field;
-    return nullptr;
+  RecordReader(const json& object, const std::string& path) : m_object(object), m_path(path) {}
+
+  const json* Find(const char* name) {
+    m_known.insert(name);
+    const auto it = m_object.find(name);
+    return it != m_object.end() ? &*it : nullptr;
   }
-  const TextField* FindText(const std::string& name) const {
-    for (const TextField& field : texts)
-      if (name == field.name) return &field;
-    return nullptr;
-  }
+  std::string FieldPath(const char* name) const { return m_path + "." + name; }
+
+  const json& m_object;
+  const std::string& m_path;
+  std::set<std::string> m_known;
 };
 
-// The literal lists the field tables point at.
-const ModeLiteralList kColourModes = ModeLiteralsOf<QZVP_ColourConversionModeStruct>();
-const ModeLiteralList kChannels = ChannelLiterals();
-const ModeLiteralList kTransformModes = ModeLiteralsOf<QZVP_GrayscaleTransformationModeStruct>();
-const ModeLiteralList kRegionModes = ModeLiteralsOf<QZVP_RegionPredetectionModeStruct>();
-const ModeLiteralList kEnhancementModes = ModeLiteralsOf<QZVP_GrayscaleEnhancementModeStruct>();
-const ModeLiteralList kBinarizationModes = ModeLiteralsOf<QZVP_BinarizationModeStruct>();
-const ModeLiteralList kTextureModes = ModeLiteralsOf<QZVP_TextureDetectionModeStruct>();
-const ModeLiteralList kTextFilterModes = ModeLiteralsOf<QZVP_TextFilterModeStruct>();
-const ModeLiteralList kLineModes = ModeLiteralsOf<QZVP_LineExtractionModeStruct>();
-
-const FieldTable<QZVP_ColourConversionModeStruct> kColourFields = {
-    {{"mode", &QZVP_ColourConversionModeStruct::mode, &kColourModes},
-     {"channel", &QZVP_ColourConversionModeStruct::channel, &kChannels},
-     {"intArg1", &QZVP_ColourConversionModeStruct::intArg1, nullptr},
-     {"intArg2", &QZVP_ColourConversionModeStruct::intArg2, nullptr},
-     {"intArg3", &QZVP_ColourConversionModeStruct::intArg3, nullptr}},
-    {{"textArg1", &QZVP_ColourConversionModeStruct::textArg1}, {"textArg2", &QZVP_ColourConversionModeStruct::textArg2}}};
-
-const FieldTable<QZVP_GrayscaleTransformationModeStruct> kTransformFields = {
-    {{"mode", &QZVP_GrayscaleTransformationModeStruct::mode, &kTransformModes}},
-    {{"textArg1", &QZVP_GrayscaleTransformationModeStruct::textArg1},
-     {"textArg2", &QZVP_GrayscaleTransformationModeStruct::textArg2}}};
-
-const FieldTable<QZVP_LineExtractionModeStruct> kLineFields = {
-    {{"mode", &QZVP_LineExtractionModeStruct::mode, &kLineModes}},
-    {{"textArg1", &QZVP_LineExtractionModeStruct::textArg1}, {"textArg2", &QZVP_LineExtractionModeStruct::textArg2}}};
-
-const FieldTable<QZVP_GrayscaleEnhancementModeStruct> kEnhancementFields = {
-    {{"mode", &QZVP_GrayscaleEnhancementModeStruct::mode, &kEnhancementModes},
-     {"intArg1", &QZVP_GrayscaleEnhancementModeStruct::intArg1, nullptr},
-     {"intArg2", &QZVP_GrayscaleEnhancementModeStruct::intArg2, nullptr},
-     {"intArg3", &QZVP_GrayscaleEnhancementModeStruct::intArg3, nullptr},
-     {"intArg4", &QZVP_GrayscaleEnhancementModeStruct::intArg4, nullptr},
-     {"intArg5", &QZVP_GrayscaleEnhancementModeStruct::intArg5, nullptr}},
-    {{"textArg1", &QZVP_GrayscaleEnhancementModeStruct::textArg1},
-     {"textArg2", &QZVP_GrayscaleEnhancementModeStruct::textArg2}}};
-
-const FieldTable<QZVP_BinarizationModeStruct> kBinarizationFields = {
-    {{"mode", &QZVP_BinarizationModeStruct::mode, &kBinarizationModes},
-     {"intArg1", &QZVP_BinarizationModeStruct::intArg1, nullptr},
-     {"intArg2", &QZVP_BinarizationModeStruct::intArg2, nullptr},
-     {"intArg3", &QZVP_BinarizationModeStruct::intArg3, nullptr},
-     {"intArg4", &QZVP_BinarizationModeStruct::intArg4, nullptr},
-     {"intArg5", &QZVP_BinarizationModeStruct::intArg5, nullptr},
-     {"intArg6", &QZVP_BinarizationModeStruct::intArg6, nullptr},
-     {"intArg7", &QZVP_BinarizationModeStruct::intArg7, nullptr},
-     {"intArg8", &QZVP_BinarizationModeStruct::intArg8, nullptr},
-     {"intArg9", &QZVP_BinarizationModeStruct::intArg9, nullptr},
-     {"intArg10", &QZVP_BinarizationModeStruct::intArg10, nullptr}},
-    {{"textArg1", &QZVP_BinarizationModeStruct::textArg1}, {"textArg2", &QZVP_BinarizationModeStruct::textArg2}}};
-
-const FieldTable<QZVP_TextureDetectionModeStruct> kTextureFields = {
-    {{"mode", &QZVP_TextureDetectionModeStruct::mode, &kTextureModes},
-     {"intArg1", &QZVP_TextureDetectionModeStruct::intArg1, nullptr}},
-    {{"textArg1", &QZVP_TextureDetectionModeStruct::textArg1}, {"textArg2", &QZVP_TextureDetectionModeStruct::textArg2}}};
-
-const FieldTable<QZVP_TextFilterModeStruct> kTextFilterFields = {
-    {{"mode", &QZVP_TextFilterModeStruct::mode, &kTextFilterModes},
-     {"intArg1", &QZVP_TextFilterModeStruct::intArg1, nullptr},
-     {"intArg2", &QZVP_TextFilterModeStruct::intArg2, nullptr},
-     {"intArg3", &QZVP_TextFilterModeStruct::intArg3, nullptr}},
-    {{"textArg1", &QZVP_TextFilterModeStruct::textArg1}, {"textArg2", &QZVP_TextFilterModeStruct::textArg2}}};
-
-const FieldTable<RelativeBarcodeRegion> kRelativeRegionFields = {
-    {{"regionMeasuredByPercentage", &RelativeBarcodeRegion::regionMeasuredByPercentage, nullptr},
-     {"left", &RelativeBarcodeRegion::left, nullptr},
-     {"top", &RelativeBarcodeRegion::top, nullptr},
-     {"right", &RelativeBarcodeRegion::right, nullptr},
-     {"bottom", &RelativeBarcodeRegion::bottom, nullptr}},
-    {}};
-const FieldTable<ForeAndBackgroundColour> kColourPairFields = {
-    {{"foreColour", &ForeAndBackgroundColour::foreColour, nullptr},
-     {"backgroundColour", &ForeAndBackgroundColour::backgroundColour, nullptr},
-     {"tolerance", &ForeAndBackgroundColour::tolerance, nullptr}},
-    {}};
-template <class Range>
-FieldTable<Range> RangeFields() {
-  return {{{"minValue", &Range::minValue, nullptr}, {"maxValue", &Range::maxValue, nullptr}}, {}};
-}
-
-template <class Record, class Table>
-std::vector<Record> ReadList(const json& value, const Table& table, const std::string& path) {
-  if (!value.is_array()) Fail(path, "expected a list");
-  std::vector<Record> records;
-  for (size_t i = 0; i < value.size(); ++i) records.push_back(table.Read(value[i], path + "[" + std::to_string(i) + "]"));
-  return records;
-}
-
-template <class Record, class Table>
-json WriteList(const std::vector<Record>& records, const Table& table) {
-  json list = json::array();
-  for (const Record& record : records) list.push_back(table.Write(record));
-  return list;
-}
-
-QZVP_RegionPredetectionModeStruct ReadRegionRecord(const json& object, const std::string& path) {
-  static const FieldTable<QZVP_RegionPredetectionModeStruct> scalars = {
-      {{"mode", &QZVP_RegionPredetectionModeStruct::mode, &kRegionModes},
-       {"intArg1", &QZVP_RegionPredetectionModeStruct::intArg1, nullptr},
-       {"intArg2", &QZVP_RegionPredetectionModeStruct::intArg2, nullptr},
-       {"intArg3", &QZVP_RegionPredetectionModeStruct::intArg3, nullptr},
-       {"intArg4", &QZVP_RegionPredetectionModeStruct::intArg4, nullptr},
-       {"intArg5", &QZVP_RegionPredetectionModeStruct::intArg5, nullptr}},
-      {{"textArg1", &QZVP_RegionPredetectionModeStruct::textArg1},
-       {"textArg2", &QZVP_RegionPredetectionModeStruct::textArg2},
-       {"textArg3", &QZVP_RegionPredetectionModeStruct::textArg3}}};
-  static const std::set<std::string> lists = {"relativeRegions", "foreAndBackgroundColours", "rangeList1",
-                                              "rangeList2",      "rangeList3",               "intPairArray"};
-  if (!object.is_object()) Fail(path, "expected an object");
-  json plain = json::object();
-  for (auto it = object.begin(); it != object.end(); ++it)
-    if (lists.count(it.key()) == 0) plain[it.key()] = it.value();
-  QZVP_RegionPredetectionModeStruct record = scalars.Read(plain, path);
-  if (object.contains("relativeRegions"))
-    record.relativeRegions = ReadList<RelativeBarcodeRegion>(object["relativeRegions"], kRelativeRegionFields, path + ".relativeRegions");
-  if (object.contains("foreAndBackgroundColours"))
-    record.foreAndBackgroundColours =
-        ReadList<ForeAndBackgroundColour>(object["foreAndBackgroundColours"], kColourPairFields, path + ".foreAndBackgroundColours");
-  if (object.contains("rangeList1"))
-    record.rangeList1 = ReadList<tagAspectRatioRange>(object["rangeList1"], RangeFields<tagAspectRatioRange>(), path + ".rangeList1");
-  if (object.contains("rangeList2"))
-    record.rangeList2 = ReadList<tagHeightRange>(object["rangeList2"], RangeFields<tagHeightRange>(), path + ".rangeList2");
-  if (object.contains("rangeList3"))
-    record.rangeList3 = ReadList<tagWidthRange>(object["rangeList3"], RangeFields<tagWidthRange>(), path + ".rangeList3");
-  if (object.contains("intPairArray")) {
-    const json& pairs = object["intPairArray"];
-    if (!pairs.is_array() || pairs.size() != 8) Fail(path + ".intPairArray", "expected a list of exactly eight integers");
-    for (int i = 0; i < 8; ++i) record.intPairArray[i] = ReadInt(pairs[i], path + ".intPairArray[" + std::to_string(i) + "]");
+// Writes a record as a JSON object by walking its field description: every integer, the
+// mode and channel by their literals, and the texts that are not empty.
+class RecordWriter {
+ public:
+  template <class Record>
+  static json Write(const Record& record) {
+    RecordWriter writer;
+    ModeFields<Record>::Visit(record, writer);
+    return std::move(writer.m_object);
   }
-  return record;
-}
+  template <class Record>
+  static json WriteList(const std::vector<Record>& records) {
+    json list = json::array();
+    for (const Record& record : records) list.push_back(Write(record));
+    return list;
+  }
 
-json WriteRegionRecord(const QZVP_RegionPredetectionModeStruct& record) {
-  json object = {{"mode", LiteralValue(record.mode, kRegionModes)},
-                 {"intArg1", record.intArg1},
-                 {"intArg2", record.intArg2},
-                 {"intArg3", record.intArg3},
-                 {"relativeRegions", WriteList(record.relativeRegions, kRelativeRegionFields)},
-                 {"foreAndBackgroundColours", WriteList(record.foreAndBackgroundColours, kColourPairFields)},
-                 {"rangeList1", WriteList(record.rangeList1, RangeFields<tagAspectRatioRange>())},
-                 {"rangeList2", WriteList(record.rangeList2, RangeFields<tagHeightRange>())},
-                 {"rangeList3", WriteList(record.rangeList3, RangeFields<tagWidthRange>())},
-                 {"intArg4", record.intArg4},
-                 {"intArg5", record.intArg5},
-                 {"intPairArray", std::vector<int32_t>(record.intPairArray, record.intPairArray + 8)}};
-  for (auto text : {std::make_pair("textArg1", &record.textArg1), std::make_pair("textArg2", &record.textArg2),
-                    std::make_pair("textArg3", &record.textArg3)})
-    if (!text.second->empty()) object[text.first] = *text.second;
-  return object;
-}
+  void Literal(const char* name, int32_t value, const ModeLiteralList& literals) { m_object[name] = LiteralValue(value, literals); }
+  void Integer(const char* name, int32_t value, FieldRange) { m_object[name] = value; }
+  void HiddenInteger(const char* name, int32_t value) { m_object[name] = value; }
+  void Text(const char* name, const std::string& value) {
+    if (!value.empty()) m_object[name] = value;
+  }
+  void IntegerArray(const char* name, const int32_t (&values)[8]) { m_object[name] = std::vector<int32_t>(values, values + 8); }
+  template <class Sub>
+  void List(const char* name, const std::vector<Sub>& records, bool) {
+    m_object[name] = WriteList(records);
+  }
+
+ private:
+  json m_object = json::object();
+};
 
 // Line and column of a byte offset, for syntax errors.
 std::string Position(const std::string& text, size_t byte) {
@@ -287,10 +175,11 @@ void CheckRanges(const std::vector<Record>& records, const std::string& path) {
   }
 }
 
-// A list whose every mode is one of its kind, and which (when it branches the tree) holds a
-// record that is not a skip: otherwise the tree would stop before the line segments.
+// A list whose every mode is one of its kind and every integer in its range, and which
+// (when it branches the tree) holds a record that is not a skip: otherwise the tree would
+// stop before the line segments.
 template <class Record>
-void CheckModes(const std::vector<Record>& records, const std::string& path, bool branches, int32_t skip) {
+void CheckList(const std::vector<Record>& records, const std::string& path, ModeListRole role) {
   const ModeLiteralList literals = ModeLiteralsOf<Record>();
   bool usable = false;
   for (size_t i = 0; i < records.size(); ++i) {
@@ -298,67 +187,39 @@ void CheckModes(const std::vector<Record>& records, const std::string& path, boo
       Fail(path + "[" + std::to_string(i) + "].mode",
            std::to_string(records[i].mode) + " is not a mode of this list; one of " + literals.Names());
     }
-    usable = usable || records[i].mode != skip;
+    usable = usable || records[i].mode != role.skip;
   }
-  if (branches && !usable) {
+  if (role.branches && !usable) {
     Fail(path, records.empty() ? "an empty list: the tree would stop here; give at least one mode"
                                : "only skips: the tree would stop here; give at least one mode that is not " +
-                                     std::string(literals.NameOf(skip)));
+                                     std::string(literals.NameOf(role.skip)));
   }
+  CheckRanges(records, path);
 }
 
-void CheckSet(const QZ_ImageParameter& p, const std::string& path) {
-  CheckModes(p.colourConversionModes, path + ".colourConversionModes", true, CICM_SKIP);
-  CheckModes(p.grayscaleTransformationModes, path + ".grayscaleTransformationModes", true, GTM_SKIP);
-  CheckModes(p.regionPredetectionModes, path + ".regionPredetectionModes", true, RPM_SKIP);
-  CheckModes(p.grayscaleEnhancementModes, path + ".grayscaleEnhancementModes", true, GEM_SKIP);
-  CheckModes(p.binarizationModes, path + ".binarizationModes", true, BM_SKIP);
-  CheckModes(p.textureDetectionModes, path + ".textureDetectionModes", false, TDM_SKIP);
-  CheckModes(p.textFilterModes, path + ".textFilterModes", false, TFM_SKIP);
-  CheckModes(p.lineExtractionModes, path + ".lineExtractionModes", true, LEM_SKIP);
-  CheckRanges(p.colourConversionModes, path + ".colourConversionModes");
-  CheckRanges(p.regionPredetectionModes, path + ".regionPredetectionModes");
-  CheckRanges(p.grayscaleEnhancementModes, path + ".grayscaleEnhancementModes");
-  CheckRanges(p.binarizationModes, path + ".binarizationModes");
-  CheckRanges(p.textureDetectionModes, path + ".textureDetectionModes");
-  CheckRanges(p.textFilterModes, path + ".textFilterModes");
-}
-
-// The fields of a parameter set besides its name, each of which must be present.
-const char* const kSetFields[] = {"scalingDownValue",          "colourConversionModes", "grayscaleTransformationModes",
-                                  "regionPredetectionModes",   "grayscaleEnhancementModes", "binarizationModes",
-                                  "textureDetectionModes",     "textFilterModes",       "lineExtractionModes"};
-
+// A set's fields are read first, then its name and the presence of every field are checked,
+// then the modes and ranges of its lists.
 ParameterSet ReadSet(const json& object, const std::string& path) {
   if (!object.is_object()) Fail(path, "expected an object");
   ParameterSet set;
   QZ_ImageParameter& p = set.parameters;
-  for (auto it = object.begin(); it != object.end(); ++it) {
-    const std::string& key = it.key();
-    const std::string field = path + "." + key;
-    if (key == "name") set.name = ReadText(it.value(), field);
-    else if (key == "scalingDownValue") p.scalingDownValue = ReadInt(it.value(), field);
-    else if (key == "colourConversionModes") p.colourConversionModes = ReadList<QZVP_ColourConversionModeStruct>(it.value(), kColourFields, field);
-    else if (key == "grayscaleTransformationModes")
-      p.grayscaleTransformationModes = ReadList<QZVP_GrayscaleTransformationModeStruct>(it.value(), kTransformFields, field);
-    else if (key == "regionPredetectionModes") {
-      if (!it.value().is_array()) Fail(field, "expected a list");
-      for (size_t r = 0; r < it.value().size(); ++r)
-        p.regionPredetectionModes.push_back(ReadRegionRecord(it.value()[r], field + "[" + std::to_string(r) + "]"));
-    } else if (key == "grayscaleEnhancementModes")
-      p.grayscaleEnhancementModes = ReadList<QZVP_GrayscaleEnhancementModeStruct>(it.value(), kEnhancementFields, field);
-    else if (key == "binarizationModes") p.binarizationModes = ReadList<QZVP_BinarizationModeStruct>(it.value(), kBinarizationFields, field);
-    else if (key == "textureDetectionModes")
-      p.textureDetectionModes = ReadList<QZVP_TextureDetectionModeStruct>(it.value(), kTextureFields, field);
-    else if (key == "textFilterModes") p.textFilterModes = ReadList<QZVP_TextFilterModeStruct>(it.value(), kTextFilterFields, field);
-    else if (key == "lineExtractionModes") p.lineExtractionModes = ReadList<QZVP_LineExtractionModeStruct>(it.value(), kLineFields, field);
-    else Fail(path, "unknown field '" + key + "'");
-  }
+  std::vector<std::string> fields = {"scalingDownValue"};
+  VisitModeLists(p, [&](const char* name, const auto&, ModeListRole) { fields.push_back(name); });
+  for (auto it = object.begin(); it != object.end(); ++it)
+    if (it.key() != "name" && std::find(fields.begin(), fields.end(), it.key()) == fields.end())
+      Fail(path, "unknown field '" + it.key() + "'");
+  if (object.contains("name")) set.name = ReadText(object["name"], path + ".name");
+  if (object.contains("scalingDownValue")) p.scalingDownValue = ReadInt(object["scalingDownValue"], path + ".scalingDownValue");
+  VisitModeLists(p, [&](const char* name, auto& list, ModeListRole) {
+    using Record = typename std::decay_t<decltype(list)>::value_type;
+    if (object.contains(name)) list = RecordReader::ReadList<Record>(object[name], path + "." + name);
+  });
   if (set.name.empty()) Fail(path, "a parameter set needs a non-empty \"name\"");
-  for (const char* field : kSetFields) {
-    if (!object.contains(field)) Fail(path + "." + field, "missing: every list must be given (an empty list where the tree does not branch)");
+  for (const std::string& field : fields) {
+    if (!object.contains(field))
+      Fail(path + "." + field, "missing: every list must be given (an empty list where the tree does not branch)");
   }
-  CheckSet(p, path);
+  VisitModeLists(p, [&](const char* name, const auto& list, ModeListRole role) { CheckList(list, path + "." + name, role); });
   return set;
 }
 
@@ -480,33 +341,18 @@ std::vector<ParameterSet> ParseParameterSets(const std::string& text, const std:
 std::string WriteParameterSets(const std::vector<ParameterSet>& sets) {
   json list = json::array();
   for (const ParameterSet& set : sets) {
-    const QZ_ImageParameter& p = set.parameters;
-    json regions = json::array();
-    for (const auto& record : p.regionPredetectionModes) regions.push_back(WriteRegionRecord(record));
-    list.push_back({{"name", set.name},
-                    {"scalingDownValue", p.scalingDownValue},
-                    {"colourConversionModes", WriteList(p.colourConversionModes, kColourFields)},
-                    {"grayscaleTransformationModes", WriteList(p.grayscaleTransformationModes, kTransformFields)},
-                    {"regionPredetectionModes", regions},
-                    {"grayscaleEnhancementModes", WriteList(p.grayscaleEnhancementModes, kEnhancementFields)},
-                    {"binarizationModes", WriteList(p.binarizationModes, kBinarizationFields)},
-                    {"textureDetectionModes", WriteList(p.textureDetectionModes, kTextureFields)},
-                    {"textFilterModes", WriteList(p.textFilterModes, kTextFilterFields)},
-                    {"lineExtractionModes", WriteList(p.lineExtractionModes, kLineFields)}});
+    json object = {{"name", set.name}, {"scalingDownValue", set.parameters.scalingDownValue}};
+    VisitModeLists(set.parameters, [&](const char* name, const auto& records, ModeListRole) {
+      object[name] = RecordWriter::WriteList(records);
+    });
+    list.push_back(std::move(object));
   }
   return json{{"parameterSets", list}}.dump(2) + "\n";
 }
 
 std::string RegistrationName(const QZ_ImageParameter& p) {
   std::string text = "scalingDownValue " + std::to_string(p.scalingDownValue) + '\n';
-  AppendTexts(text, "colourConversionModes", p.colourConversionModes);
-  AppendTexts(text, "grayscaleTransformationModes", p.grayscaleTransformationModes);
-  AppendTexts(text, "regionPredetectionModes", p.regionPredetectionModes);
-  AppendTexts(text, "grayscaleEnhancementModes", p.grayscaleEnhancementModes);
-  AppendTexts(text, "binarizationModes", p.binarizationModes);
-  AppendTexts(text, "textureDetectionModes", p.textureDetectionModes);
-  AppendTexts(text, "textFilterModes", p.textFilterModes);
-  AppendTexts(text, "lineExtractionModes", p.lineExtractionModes);
+  VisitModeLists(p, [&](const char* name, const auto& records, ModeListRole) { AppendTexts(text, name, records); });
   return "parameters-" + GenerateHashId(text.data(), static_cast<unsigned int>(text.size()));
 }
 

@@ -1,7 +1,7 @@
-// Canonical texts of the mode records.
+// Canonical texts and range checks of the mode records, both walks of their field descriptions.
 #include <orvex/modes/ModeRecords.h>
 
-#include <orvex/modes/ModeLiterals.h>
+#include <orvex/modes/ModeFields.h>
 
 #include <charconv>
 #include <cstddef>
@@ -10,140 +10,121 @@ namespace orvex {
 
 namespace {
 
-// Builds a canonical text piece by piece.
+// Writes a record's canonical text from its field description: literals, integers and
+// texts in brackets (a value without a literal adds nothing), the numbers of list records
+// bare and run together, the integer array as "[v0,v1,...]".
 class CanonicalText {
  public:
-  explicit CanonicalText(size_t expectedSize) { m_text.reserve(expectedSize); }
+  template <class Record>
+  static std::string Of(const Record& record) {
+    CanonicalText text;
+    text.m_text.reserve(64);
+    ModeFields<Record>::Visit(record, text);
+    return std::move(text.m_text);
+  }
 
-  // The literal of `value` among `literals`, in brackets; a value without a literal adds nothing.
-  CanonicalText& Literal(const ModeLiteralList& literals, int32_t value) {
-    if (const char* name = literals.NameOf(value)) {
+  void Literal(const char*, int32_t value, const ModeLiteralList& literals) {
+    if (const char* name = literals.NameOf(value)) Bracketed(name);
+  }
+  void Integer(const char*, int32_t value, FieldRange) {
+    if (m_listDepth > 0) {
+      Number(value);
+    } else {
       m_text += '[';
-      m_text += name;
+      Number(value);
       m_text += ']';
     }
-    return *this;
   }
-  CanonicalText& Number(int32_t value) {
-    char digits[12];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    m_text.append(digits, end);
-    return *this;
-  }
-  CanonicalText& BracketedNumber(int32_t value) {
+  void HiddenInteger(const char*, int32_t) {}
+  void Text(const char*, const std::string& value) { Bracketed(value.c_str()); }
+  void IntegerArray(const char*, const int32_t (&values)[8]) {
     m_text += '[';
-    Number(value);
-    m_text += ']';
-    return *this;
-  }
-  // "[" v0 "," v1 "," ... "]"
-  CanonicalText& BracketedNumberList(const int32_t* values, int count) {
-    m_text += '[';
-    for (int i = 0; i < count; ++i) {
+    for (size_t i = 0; i < 8; ++i) {
       if (i > 0) m_text += ',';
       Number(values[i]);
     }
     m_text += ']';
-    return *this;
   }
-  CanonicalText& BracketedText(const std::string& value) {
-    m_text += '[';
-    m_text += value;
-    m_text += ']';
-    return *this;
+  template <class Sub>
+  void List(const char*, const std::vector<Sub>& records, bool) {
+    ++m_listDepth;
+    for (const Sub& record : records) ModeFields<Sub>::Visit(record, *this);
+    --m_listDepth;
   }
-  std::string Take() { return std::move(m_text); }
 
  private:
+  void Number(int32_t value) {
+    char digits[12];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    m_text.append(digits, end);
+  }
+  void Bracketed(const char* text) {
+    m_text += '[';
+    m_text += text;
+    m_text += ']';
+  }
+
   std::string m_text;
+  int m_listDepth = 0;
+};
+
+// Collects the integers of a record that lie outside their ranges, named by their path.
+class RangeCheck {
+ public:
+  template <class Record>
+  static std::vector<ModeFieldProblem> Of(const Record& record) {
+    RangeCheck check;
+    ModeFields<Record>::Visit(record, check);
+    return std::move(check.m_problems);
+  }
+
+  void Literal(const char*, int32_t, const ModeLiteralList&) {}
+  void Integer(const char* name, int32_t value, FieldRange range) {
+    if (range.applies && (value < range.lowest || value > range.highest))
+      m_problems.push_back({m_prefix + name, value, range.lowest, range.highest});
+  }
+  void HiddenInteger(const char*, int32_t) {}
+  void Text(const char*, const std::string&) {}
+  void IntegerArray(const char*, const int32_t (&)[8]) {}
+  template <class Sub>
+  void List(const char* name, const std::vector<Sub>& records, bool checked) {
+    if (!checked) return;
+    const std::string outer = m_prefix;
+    for (size_t i = 0; i < records.size(); ++i) {
+      m_prefix = outer + name + "[" + std::to_string(i) + "].";
+      ModeFields<Sub>::Visit(records[i], *this);
+    }
+    m_prefix = outer;
+  }
+
+ private:
+  std::vector<ModeFieldProblem> m_problems;
+  std::string m_prefix;
 };
 
 }  // namespace
 
-std::string QZVP_ColourConversionModeStruct::ToString() const {
-  return CanonicalText(64)
-      .Literal(ModeLiteralsOf<QZVP_ColourConversionModeStruct>(), mode)
-      .Literal(ChannelLiterals(), channel)
-      .BracketedNumber(intArg1)
-      .BracketedNumber(intArg2)
-      .BracketedNumber(intArg3)
-      .BracketedText(textArg1)
-      .BracketedText(textArg2)
-      .Take();
+std::string QZVP_ColourConversionModeStruct::ToString() const { return CanonicalText::Of(*this); }
+std::string QZVP_GrayscaleTransformationModeStruct::ToString() const { return CanonicalText::Of(*this); }
+std::string QZVP_RegionPredetectionModeStruct::ToString() const { return CanonicalText::Of(*this); }
+std::string QZVP_GrayscaleEnhancementModeStruct::ToString() const { return CanonicalText::Of(*this); }
+std::string QZVP_BinarizationModeStruct::ToString() const { return CanonicalText::Of(*this); }
+std::string QZVP_TextureDetectionModeStruct::ToString() const { return CanonicalText::Of(*this); }
+std::string QZVP_TextFilterModeStruct::ToString() const { return CanonicalText::Of(*this); }
+std::string QZVP_LineExtractionModeStruct::ToString() const { return CanonicalText::Of(*this); }
+
+template <class Record>
+std::vector<ModeFieldProblem> CheckModeRecord(const Record& record) {
+  return RangeCheck::Of(record);
 }
 
-std::string QZVP_GrayscaleTransformationModeStruct::ToString() const {
-  return CanonicalText(32)
-      .Literal(ModeLiteralsOf<QZVP_GrayscaleTransformationModeStruct>(), mode)
-      .BracketedText(textArg1)
-      .BracketedText(textArg2)
-      .Take();
-}
-
-std::string QZVP_LineExtractionModeStruct::ToString() const {
-  return CanonicalText(32).Literal(ModeLiteralsOf<QZVP_LineExtractionModeStruct>(), mode).BracketedText(textArg1).BracketedText(textArg2).Take();
-}
-
-std::string QZVP_GrayscaleEnhancementModeStruct::ToString() const {
-  return CanonicalText(64)
-      .Literal(ModeLiteralsOf<QZVP_GrayscaleEnhancementModeStruct>(), mode)
-      .BracketedNumber(intArg2)
-      .BracketedNumber(intArg3)
-      .BracketedNumber(intArg4)
-      .BracketedNumber(intArg5)
-      .BracketedText(textArg1)
-      .BracketedText(textArg2)
-      .Take();
-}
-
-std::string QZVP_BinarizationModeStruct::ToString() const {
-  CanonicalText text(80);
-  text.Literal(ModeLiteralsOf<QZVP_BinarizationModeStruct>(), mode);
-  for (int32_t value : {intArg1, intArg2, intArg3, intArg4, intArg5, intArg6, intArg7, intArg8, intArg9, intArg10})
-    text.BracketedNumber(value);
-  return text.BracketedText(textArg1).BracketedText(textArg2).Take();
-}
-
-std::string QZVP_TextureDetectionModeStruct::ToString() const {
-  return CanonicalText(48)
-      .Literal(ModeLiteralsOf<QZVP_TextureDetectionModeStruct>(), mode)
-      .BracketedNumber(intArg1)
-      .BracketedText(textArg1)
-      .BracketedText(textArg2)
-      .Take();
-}
-
-std::string QZVP_TextFilterModeStruct::ToString() const {
-  return CanonicalText(48)
-      .Literal(ModeLiteralsOf<QZVP_TextFilterModeStruct>(), mode)
-      .BracketedNumber(intArg1)
-      .BracketedNumber(intArg2)
-      .BracketedNumber(intArg3)
-      .BracketedText(textArg1)
-      .BracketedText(textArg2)
-      .Take();
-}
-
-std::string QZVP_RegionPredetectionModeStruct::ToString() const {
-  const size_t listNumbers = 5 * relativeRegions.size() + 3 * foreAndBackgroundColours.size() +
-                             2 * (rangeList1.size() + rangeList2.size() + rangeList3.size());
-  CanonicalText text(96 + 11 * listNumbers + textArg1.size() + textArg2.size() + textArg3.size());
-  text.Literal(ModeLiteralsOf<QZVP_RegionPredetectionModeStruct>(), mode).BracketedNumber(intArg1).BracketedNumber(intArg2).BracketedNumber(intArg3);
-  // List numbers run together with no brackets or separators.
-  for (const RelativeBarcodeRegion& r : relativeRegions)
-    text.Number(r.left).Number(r.top).Number(r.right).Number(r.regionMeasuredByPercentage).Number(r.bottom);
-  for (const ForeAndBackgroundColour& c : foreAndBackgroundColours)
-    text.Number(c.backgroundColour).Number(c.tolerance).Number(c.foreColour);
-  for (const tagAspectRatioRange& r : rangeList1) text.Number(r.minValue).Number(r.maxValue);
-  for (const tagHeightRange& r : rangeList2) text.Number(r.minValue).Number(r.maxValue);
-  for (const tagWidthRange& r : rangeList3) text.Number(r.minValue).Number(r.maxValue);
-  return text.BracketedNumber(intArg4)
-      .BracketedNumber(intArg5)
-      .BracketedNumberList(intPairArray, 8)
-      .BracketedText(textArg1)
-      .BracketedText(textArg2)
-      .BracketedText(textArg3)
-      .Take();
-}
+template ORVEX_EXPORT std::vector<ModeFieldProblem> CheckModeRecord(const QZVP_ColourConversionModeStruct&);
+template ORVEX_EXPORT std::vector<ModeFieldProblem> CheckModeRecord(const QZVP_GrayscaleTransformationModeStruct&);
+template ORVEX_EXPORT std::vector<ModeFieldProblem> CheckModeRecord(const QZVP_RegionPredetectionModeStruct&);
+template ORVEX_EXPORT std::vector<ModeFieldProblem> CheckModeRecord(const QZVP_GrayscaleEnhancementModeStruct&);
+template ORVEX_EXPORT std::vector<ModeFieldProblem> CheckModeRecord(const QZVP_BinarizationModeStruct&);
+template ORVEX_EXPORT std::vector<ModeFieldProblem> CheckModeRecord(const QZVP_TextureDetectionModeStruct&);
+template ORVEX_EXPORT std::vector<ModeFieldProblem> CheckModeRecord(const QZVP_TextFilterModeStruct&);
+template ORVEX_EXPORT std::vector<ModeFieldProblem> CheckModeRecord(const QZVP_LineExtractionModeStruct&);
 
 }  // namespace orvex

@@ -3,13 +3,17 @@
 #include <orvex/hostkit/ImageFiles.h>
 #include <orvex/hostkit/ParameterSets.h>
 #include <orvex/hostkit/SetGroups.h>
+#include <orvex/modes/ModeFields.h>
 
 #include "../support/TestScene.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+#include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace orvex {
@@ -33,34 +37,121 @@ std::string EditedDefaults(const std::string& from, const std::string& to) {
   return at == std::string::npos ? text : text.replace(at, from.size(), to);
 }
 
+// Gives every described field but the mode a value of its own: integers count up (kept in
+// their ranges), texts name their field, the channel takes a literal, lists hold two records.
+class DistinctValues {
+ public:
+  void Literal(const char* name, int32_t& value, const ModeLiteralList& literals) {
+    if (std::string(name) != "mode") value = literals.begin()[m_next++ % literals.count].value;
+  }
+  void Integer(const char*, int32_t& value, FieldRange range) {
+    value = range.applies ? static_cast<int32_t>(std::min<int64_t>(range.highest, range.lowest + m_next)) : m_next;
+    ++m_next;
+  }
+  void HiddenInteger(const char* name, int32_t& value) { Integer(name, value, kAnyValue); }
+  void Text(const char* name, std::string& value) { value = std::string("x]") + name; }
+  void IntegerArray(const char*, int32_t (&values)[8]) {
+    for (int32_t& value : values) value = m_next++;
+  }
+  template <class Sub>
+  void List(const char*, std::vector<Sub>& records, bool) {
+    records.resize(2);
+    for (Sub& record : records) ModeFields<Sub>::Visit(record, *this);
+  }
+
+ private:
+  int32_t m_next = 1;
+};
+
+// Every described field of a record as "name=value;", lists and hidden fields included.
+class FieldDump {
+ public:
+  template <class Record>
+  static std::string Of(const Record& record) {
+    FieldDump dump;
+    ModeFields<Record>::Visit(record, dump);
+    return dump.m_text;
+  }
+  void Literal(const char* name, int32_t value, const ModeLiteralList&) { Add(name, std::to_string(value)); }
+  void Integer(const char* name, int32_t value, FieldRange) { Add(name, std::to_string(value)); }
+  void HiddenInteger(const char* name, int32_t value) { Add(name, std::to_string(value)); }
+  void Text(const char* name, const std::string& value) { Add(name, value); }
+  void IntegerArray(const char* name, const int32_t (&values)[8]) {
+    for (int32_t value : values) Add(name, std::to_string(value));
+  }
+  template <class Sub>
+  void List(const char* name, const std::vector<Sub>& records, bool) {
+    for (const Sub& record : records) Add(name, Of(record));
+  }
+
+ private:
+  void Add(const char* name, const std::string& value) { m_text += std::string(name) + "=" + value + ";"; }
+  std::string m_text;
+};
+
+// The names and addresses a description visits: none may come twice.
+class FieldIdentity {
+ public:
+  template <class Record>
+  static void Check(Record& record) {
+    FieldIdentity identity;
+    ModeFields<Record>::Visit(record, identity);
+  }
+  void Literal(const char* name, int32_t& value, const ModeLiteralList&) { Seen(name, &value); }
+  void Integer(const char* name, int32_t& value, FieldRange) { Seen(name, &value); }
+  void HiddenInteger(const char* name, int32_t& value) { Seen(name, &value); }
+  void Text(const char* name, std::string& value) { Seen(name, &value); }
+  void IntegerArray(const char* name, int32_t (&values)[8]) { Seen(name, values); }
+  template <class Sub>
+  void List(const char* name, std::vector<Sub>& records, bool) {
+    Seen(name, &records);
+    records.resize(1);
+    Check(records[0]);
+  }
+
+ private:
+  void Seen(const char* name, const void* address) {
+    EXPECT_TRUE(m_names.insert(name).second) << name << " is described twice";
+    EXPECT_TRUE(m_addresses.insert(address).second) << name << " shares its member with another field";
+  }
+  std::set<std::string> m_names;
+  std::set<const void*> m_addresses;
+};
+
 TEST(ParameterSets, EveryModeAndFieldRoundTripsThroughTheFile) {
   std::vector<ParameterSet> sets = DefaultParameterSets();
-  QZ_ImageParameter& p = sets[0].parameters;
-  // Every literal of every list, and odd values in every field.
-  p.colourConversionModes.clear();
-  for (const ModeLiteral& literal : ModeLiteralsOf<QZVP_ColourConversionModeStruct>()) {
-    QZVP_ColourConversionModeStruct record;
-    record.mode = literal.value;
-    record.channel = QZVP_S_CHANNEL;
-    record.intArg1 = 7;
-    record.textArg2 = "x]y";
-    p.colourConversionModes.push_back(record);
-  }
-  p.regionPredetectionModes[0].relativeRegions.push_back({1, 2, 3, 4, 5});
-  p.regionPredetectionModes[0].intPairArray[7] = 99;
-  p.regionPredetectionModes[0].textArg3 = "third";
-  p.binarizationModes[0].intArg10 = 3;
-  p.lineExtractionModes.push_back(QZVP_LineExtractionModeStruct());
-  p.lineExtractionModes.back().mode = LEM_SKIP;
+  // One record per literal of each list, every other field given a value of its own.
+  VisitModeLists(sets[0].parameters, [](const char*, auto& list, ModeListRole) {
+    using Record = typename std::decay_t<decltype(list)>::value_type;
+    list.clear();
+    for (const ModeLiteral& literal : ModeLiteralsOf<Record>()) {
+      Record record;
+      record.mode = literal.value;
+      DistinctValues values;
+      ModeFields<Record>::Visit(record, values);
+      FieldIdentity::Check(record);
+      list.push_back(record);
+    }
+  });
+  sets[0].parameters.scalingDownValue = 777;
   const std::string text = WriteParameterSets(sets);
   const std::vector<ParameterSet> read = ParseParameterSets(text, "round trip");
   ASSERT_EQ(read.size(), sets.size());
   for (size_t s = 0; s < sets.size(); ++s) {
     EXPECT_EQ(read[s].name, sets[s].name);
+    EXPECT_EQ(read[s].parameters.scalingDownValue, sets[s].parameters.scalingDownValue);
     EXPECT_EQ(RegistrationName(read[s].parameters), RegistrationName(sets[s].parameters));
   }
-  EXPECT_EQ(read[0].parameters.colourConversionModes.back().ToString(), p.colourConversionModes.back().ToString());
-  EXPECT_EQ(read[0].parameters.regionPredetectionModes[0].ToString(), p.regionPredetectionModes[0].ToString());
+  VisitModeLists(sets[0].parameters, [&](const char* name, const auto& written, ModeListRole) {
+    VisitModeLists(read[0].parameters, [&](const char* readName, const auto& got, ModeListRole) {
+      if (std::string(name) != readName) return;
+      ASSERT_EQ(got.size(), written.size()) << name;
+      for (size_t i = 0; i < written.size(); ++i) {
+        EXPECT_EQ(FieldDump::Of(got[i]), FieldDump::Of(written[i])) << name << "[" << i << "]";
+        EXPECT_EQ(got[i].ToString(), written[i].ToString()) << name << "[" << i << "]";
+      }
+    });
+  });
   EXPECT_EQ(WriteParameterSets(read), text);
 }
 
