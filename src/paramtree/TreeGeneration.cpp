@@ -6,9 +6,13 @@
 #include "paramtree/GeneratedModeHashes.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
-#include <iterator>
+#include <string>
+#include <tuple>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace orvex {
 
@@ -17,6 +21,8 @@ thread_local GeneratedModeHashes* GeneratedModeHashes::t_current = nullptr;
 const std::string* FindGeneratedModeHash(const void* recordOrList) { return GeneratedModeHashes::Find(recordOrList); }
 
 namespace {
+
+using stages::Generation;
 
 // Builds a node below `parent` and offers it to the tree, which links it to `parent` when
 // it accepts it. A refused node is dropped; the result is then null.
@@ -35,7 +41,109 @@ Node* Register(QZParameterTree* tree, Node* node) {
   return node;
 }
 
-// Builds the whole-image part into the empty tree `result`.
+using BinarizationGroups = std::vector<std::vector<QZVP_BinarizationModeStruct>>;
+
+// What one generation reads: the mode lists by record type, and on its way down one path
+// of the tree, the record each branching stage of the path took and the binarization
+// relation the path runs through.
+struct Generating {
+  using Lists = std::tuple<const std::vector<QZVP_ColourConversionModeStruct>*,
+                           const std::vector<QZVP_GrayscaleTransformationModeStruct>*,
+                           const std::vector<QZVP_RegionPredetectionModeStruct>*,
+                           const std::vector<QZVP_GrayscaleEnhancementModeStruct>*,
+                           const BinarizationGroups*,
+                           const std::vector<QZVP_TextureDetectionModeStruct>*,
+                           const std::vector<QZVP_TextFilterModeStruct>*,
+                           const std::vector<QZVP_LineExtractionModeStruct>*>;
+  using Branched = std::tuple<const QZVP_ColourConversionModeStruct*, const QZVP_GrayscaleTransformationModeStruct*,
+                              const QZVP_RegionPredetectionModeStruct*, const QZVP_GrayscaleEnhancementModeStruct*,
+                              const QZVP_BinarizationModeStruct*, const QZVP_LineExtractionModeStruct*>;
+
+  explicit Generating(QZParameterTree* treeToGrow) : tree(treeToGrow) {}
+
+  QZParameterTree* tree;
+  int scalingDownParameter = 0;
+  std::string regionNodeId;
+  Lists lists{};
+  Branched branched{};
+  ParamNodeRelation* relation = nullptr;
+
+  template <class List>
+  const List& ListOf() const {
+    static const List kEmpty;
+    const List* list = std::get<const List*>(lists);
+    return list != nullptr ? *list : kEmpty;
+  }
+};
+
+template <int N, int Last>
+void GrowStage(Generating& generating, stages::NodeOf<StageRow<N>::kParent>* parent);
+
+// Lists a new node where its row says, then grows the stages below it down to `Last`.
+template <int N, int Last>
+void GrowBelow(Generating& generating, stages::NodeOf<N>* node) {
+  if constexpr (StageRow<N>::kListedByTree) Register(generating.tree, node);
+  if constexpr (N == stages::kLastStage) {
+    if (generating.relation != nullptr) generating.relation->GetChildNodes(N).push_back(node);
+  }
+  if constexpr (N < Last) GrowStage<stages::ChildStageOf(N), Last>(generating, node);
+}
+
+// One node of stage N below `parent` for each record of `records` that is not a skip,
+// each grown below; `grown` runs for every accepted node.
+template <int N, int Last, class Record, class Grown>
+void GrowPerRecord(Generating& generating, stages::NodeOf<StageRow<N>::kParent>* parent,
+                   const std::vector<Record>& records, const Grown& grown) {
+  for (const Record& record : records) {
+    if (record.mode == StageRow<N>::kSkippedMode) continue;
+    auto* node = AddNode<stages::NodeOf<N>>(generating.tree, parent, record);
+    if (node == nullptr) continue;
+    std::get<const Record*>(generating.branched) = &record;
+    grown(node);
+  }
+}
+
+// Makes the nodes of stage N below `parent` as the stage's row says, and below each the
+// stages that follow it, down to stage `Last`. Nodes equal to an earlier sibling are
+// refused by the tree, with everything below them.
+template <int N, int Last>
+void GrowStage(Generating& generating, stages::NodeOf<StageRow<N>::kParent>* parent) {
+  using Row = StageRow<N>;
+  using Parameters = typename Row::Parameters;
+  using Node = stages::NodeOf<N>;
+  const auto growBelow = [&](Node* node) { GrowBelow<N, Last>(generating, node); };
+  if constexpr (Row::kGeneration == Generation::kOnePerRecord) {
+    GrowPerRecord<N, Last>(generating, parent, generating.ListOf<std::vector<Parameters>>(), growBelow);
+  } else if constexpr (Row::kGeneration == Generation::kOnePerRecordOfEachGroup) {
+    for (const std::vector<Parameters>& group : generating.ListOf<BinarizationGroups>()) {
+      std::vector<QZRef<ParamNodeRelation>> relations;
+      GrowPerRecord<N, Last>(generating, parent, group, [&](Node* node) {
+        relations.emplace_back(new ParamNodeRelation(node));
+        generating.relation = relations.back().get();
+        growBelow(node);
+        generating.relation = nullptr;
+      });
+      if (!relations.empty()) generating.tree->GetBinNodeGroupsOfRegion(generating.regionNodeId).emplace_back(relations);
+    }
+  } else {
+    Node* node = nullptr;
+    if constexpr (Row::kGeneration == Generation::kBranchedRecord) {
+      const Parameters* record = std::get<const Parameters*>(generating.branched);
+      if (record == nullptr) return;
+      node = AddNode<Node>(generating.tree, parent, *record);
+    } else if constexpr (std::is_same<Parameters, stages::NoParameters>::value) {
+      node = AddNode<Node>(generating.tree, parent);
+    } else if constexpr (std::is_same<Parameters, int>::value) {
+      node = AddNode<Node>(generating.tree, parent, generating.scalingDownParameter);
+    } else {
+      node = AddNode<Node>(generating.tree, parent, generating.ListOf<Parameters>());
+    }
+    if (node != nullptr) growBelow(node);
+  }
+}
+
+// Builds the whole-image part into the empty tree `result`: the source node, then the
+// stages below it down to the candidate regions.
 QZRef<QZParameterTree> GrowWholeImagePart(
     QZRef<QZParameterTree> result, int scalingDownParameter,
     const std::vector<QZVP_ColourConversionModeStruct>& colourConversionModes,
@@ -45,29 +153,12 @@ QZRef<QZParameterTree> GrowWholeImagePart(
   QZRef<PN_SourceImage> source(new PN_SourceImage(tree));
   if (!tree->PushBackNode(source->GetGlobalHash(), source)) return result;
   tree->SetRootNode(source.get());
-  Register(tree, source.get());
-  auto* fitted = AddNode<PN_ColourImageAfterSizeFitting>(tree, source.get());
-  if (fitted == nullptr) return result;
-  auto* scaled = AddNode<PN_ColourImageAfterScalingDown>(tree, fitted, scalingDownParameter);
-  if (scaled == nullptr) return result;
-  auto* colourForRegions = Register(tree, AddNode<PN_ColourImageForROI>(tree, scaled));
-  if (colourForRegions == nullptr) return result;
-
-  for (const QZVP_ColourConversionModeStruct& colour : colourConversionModes) {
-    if (colour.mode == CICM_SKIP) continue;
-    auto* gray = Register(tree, AddNode<PN_GrayscaleImageColourConverted>(tree, colourForRegions, colour));
-    if (gray == nullptr) continue;
-    for (const QZVP_GrayscaleTransformationModeStruct& transform : grayscaleTransformationModes) {
-      auto* transformed = AddNode<PN_GrayscaleImageTransformed>(tree, gray, transform);
-      if (transformed == nullptr) continue;
-      auto* grayForRegions = Register(tree, AddNode<PN_GrayscaleImageForROI>(tree, transformed));
-      if (grayForRegions == nullptr) continue;
-      for (const QZVP_RegionPredetectionModeStruct& regions : regionPredetectionModes) {
-        if (regions.mode == RPM_SKIP) continue;
-        Register(tree, AddNode<PN_CandidateROIs>(tree, grayForRegions, regions));
-      }
-    }
-  }
+  Generating generating{tree};
+  generating.scalingDownParameter = scalingDownParameter;
+  std::get<const std::vector<QZVP_ColourConversionModeStruct>*>(generating.lists) = &colourConversionModes;
+  std::get<const std::vector<QZVP_GrayscaleTransformationModeStruct>*>(generating.lists) = &grayscaleTransformationModes;
+  std::get<const std::vector<QZVP_RegionPredetectionModeStruct>*>(generating.lists) = &regionPredetectionModes;
+  GrowBelow<stages::kFirstStage, tav::DUST_CANDIDATE_ROIS>(generating, source.get());
   return result;
 }
 
@@ -93,75 +184,54 @@ QZRef<QZParameterTree> GenerateWholeImageParamTreeByModes(
 
 namespace {
 
-// The lists of one region part, and the tree and region node it grows on.
-struct RegionPart {
-  QZParameterTree* tree;
-  std::string regionNodeId;
-  const std::vector<QZVP_GrayscaleEnhancementModeStruct>& enhancementModes;
-  const std::vector<std::vector<QZVP_BinarizationModeStruct>>& binarizationGroups;
-  const std::vector<QZVP_TextureDetectionModeStruct>& textureModes;
-  const std::vector<QZVP_TextFilterModeStruct>& textFilterModes;
-  const std::vector<QZVP_LineExtractionModeStruct>& lineModes;
-
-  // The chain below one binary node, down to its line segments, which the relation lists.
-  void GrowBelowBinary(PN_ROIBinaryImage* binary, const QZVP_GrayscaleEnhancementModeStruct& enhancement,
-                       const QZVP_BinarizationModeStruct& binarization, ParamNodeRelation& relation) {
-    auto* texture = AddNode<PN_ROITextureDetectionResult>(tree, binary, textureModes);
-    if (texture == nullptr) return;
-    auto* structurizing = Register(tree, AddNode<PN_ROIGrayscaleImageForStructurizing>(tree, texture, enhancement));
-    if (structurizing == nullptr) return;
-    auto* textFiltering = AddNode<PN_ROIBinaryImageForTextFiltering>(tree, structurizing, binarization);
-    if (textFiltering == nullptr) return;
-    auto* filtered = Register(tree, AddNode<PN_ROIBinaryImageForStructurizing>(tree, textFiltering, textFilterModes));
-    if (filtered == nullptr) return;
-    auto* contours = Register(tree, AddNode<PN_Contours>(tree, filtered));
-    if (contours == nullptr) return;
-    for (const QZVP_LineExtractionModeStruct& line : lineModes) {
-      if (line.mode == LEM_SKIP) continue;
-      if (auto* lines = Register(tree, AddNode<PN_LineSegments>(tree, contours, line))) {
-        relation.GetChildNodes(tav::DUST_LINE_SEGMENTS).push_back(lines);
-      }
-    }
-  }
-
-  // Enhancement and binarization branches below one perspective-corrected node.
-  void GrowBelowPerspective(PN_ROIGrayscaleImagePerspectiveCorrected* perspective) {
-    for (const QZVP_GrayscaleEnhancementModeStruct& enhancement : enhancementModes) {
-      if (enhancement.mode == GEM_SKIP) continue;
-      auto* enhanced = AddNode<PN_ROIGrayscaleImageEnhanced>(tree, perspective, enhancement);
-      if (enhanced == nullptr) continue;
-      auto* processed = Register(tree, AddNode<PN_ROIGaryImageProcessed>(tree, enhanced));
-      if (processed == nullptr) continue;
-      for (const std::vector<QZVP_BinarizationModeStruct>& group : binarizationGroups) {
-        std::vector<QZRef<ParamNodeRelation>> relations;
-        for (const QZVP_BinarizationModeStruct& binarization : group) {
-          if (binarization.mode == BM_SKIP) continue;
-          auto* binary = Register(tree, AddNode<PN_ROIBinaryImage>(tree, processed, binarization));
-          if (binary == nullptr) continue;
-          relations.emplace_back(new ParamNodeRelation(binary));
-          GrowBelowBinary(binary, enhancement, binarization, *relations.back());
-        }
-        if (!relations.empty()) tree->GetBinNodeGroupsOfRegion(regionNodeId).emplace_back(relations);
-      }
-    }
-  }
-};
-
-// How many records of a list can give nodes (duplicates included: an upper bound).
+// How many records of a list give nodes (duplicates included: an upper bound).
 template <class Record>
-int UsableCount(const std::vector<Record>& records, int32_t skipMode) {
-  int usable = 0;
-  for (const Record& record : records) usable += record.mode != skipMode ? 1 : 0;
+long UsableCount(const std::vector<Record>& records, int64_t skippedMode) {
+  long usable = 0;
+  for (const Record& record : records) usable += record.mode != skippedMode ? 1 : 0;
   return usable;
 }
 
-// Makes room in a stage list for `more` nodes, so large region parts do not grow the list
-// four slots at a time.
-void ReserveStage(QZParameterTree* tree, tav::DataUnitStageType stage, long more) {
-  if (more <= 0) return;
-  ParamNodeArray& list = tree->GetNodesFromMap(stage);
-  const long wanted = list.GetCount() + more;
-  if (more > 0 && wanted <= INT32_MAX) list.Reserve(static_cast<int>(wanted));
+// How many children each node of stage N's parent stage has at most in stage N.
+template <int N>
+long BranchFactor(const Generating& generating) {
+  using Row = StageRow<N>;
+  using Parameters = typename Row::Parameters;
+  if constexpr (Row::kGeneration == Generation::kOnePerRecord) {
+    return UsableCount(generating.ListOf<std::vector<Parameters>>(), Row::kSkippedMode);
+  } else if constexpr (Row::kGeneration == Generation::kOnePerRecordOfEachGroup) {
+    long usable = 0;
+    for (const auto& group : generating.ListOf<BinarizationGroups>()) usable += UsableCount(group, Row::kSkippedMode);
+    return usable;
+  } else {
+    return 1;
+  }
+}
+
+// Makes room for the nodes of the region part at once, in the tree and in the stage lists
+// it keeps, so that large region parts do not grow them a few slots at a time. The product
+// of the branch factors down to a stage bounds its nodes per region.
+template <int... Stages>
+void ReserveRegionPart(const Generating& generating, std::integer_sequence<int, Stages...>) {
+  constexpr long kMostNodes = 1L << 26;
+  const long factors[] = {BranchFactor<Stages>(generating)...};
+  constexpr bool listed[] = {StageRow<Stages>::kListedByTree...};
+  constexpr int stages[] = {Stages...};
+  long perNode = 1, nodes = 0;
+  for (size_t i = 0; i < sizeof...(Stages); ++i) {
+    perNode = std::min(perNode * factors[i], kMostNodes);
+    nodes = std::min(nodes + perNode, kMostNodes);
+    if (!listed[i] || perNode <= 0) continue;
+    ParamNodeArray& list = generating.tree->GetNodesFromMap(static_cast<tav::DataUnitStageType>(stages[i]));
+    const long wanted = list.GetCount() + perNode;
+    if (wanted <= INT32_MAX) list.Reserve(static_cast<int>(wanted));
+  }
+  if (nodes > 0 && nodes < kMostNodes) generating.tree->ReserveNodes(static_cast<size_t>(nodes));
+}
+
+template <int First, int... Offsets>
+constexpr auto StagesFrom(std::integer_sequence<int, Offsets...>) {
+  return std::integer_sequence<int, (First + Offsets)...>{};
 }
 
 }  // namespace
@@ -178,41 +248,17 @@ void GenerateRegionImageParamTreeByModes(
   auto* candidates = dynamic_cast<PN_CandidateROIs*>(regionNode);
   // A finished tree is read by other threads: it is never changed, not even its end type.
   if (tree == nullptr || tree->IsFinished() || candidates == nullptr || candidates->GetTree() != tree) return;
-  const std::string regionNodeId = candidates->GetGlobalHash();
-  if (regionNodeId.empty()) return;
+  Generating generating{tree};
+  generating.regionNodeId = candidates->GetGlobalHash();
+  if (generating.regionNodeId.empty()) return;
   tree->SetEndNodeType(tav::DUST_LINE_SEGMENTS);
-  auto* colour = Register(tree, AddNode<PN_ROIColourImage>(tree, candidates));
-  if (colour == nullptr) return;
-
-  // Where the loops below branch on the way down the region stages: from each of these
-  // stages on, every node has one child per usable record of the mode list. The product
-  // up to a stage bounds its nodes (duplicates are refused), which are reserved at once.
-  long usableBinarizations = 0;
-  for (const auto& group : binarizationGroups) usableBinarizations += UsableCount(group, BM_SKIP);
-  const std::pair<tav::DataUnitStageType, long> branchPoints[] = {
-      {tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED, UsableCount(colourConversionModes, CICM_SKIP)},
-      {tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED, static_cast<long>(grayscaleTransformationModes.size())},
-      {tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED, UsableCount(grayscaleEnhancementModes, GEM_SKIP)},
-      {tav::DUST_ROI_BINARY_IMAGE, usableBinarizations},
-      {tav::DUST_LINE_SEGMENTS, UsableCount(lineExtractionModes, LEM_SKIP)}};
-  constexpr long kMostNodes = 1L << 26;
-  long perNode = 1, nodes = 0;
-  const auto* branch = std::begin(branchPoints);
-  for (int stage = tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED; stage <= tav::DUST_LINE_SEGMENTS; ++stage) {
-    for (; branch != std::end(branchPoints) && branch->first == stage; ++branch) {
-      perNode = std::min(perNode * branch->second, kMostNodes);
-    }
-    ReserveStage(tree, static_cast<tav::DataUnitStageType>(stage), perNode);
-    nodes = std::min(nodes + perNode, kMostNodes);
-  }
-  if (nodes > 0 && nodes < kMostNodes) tree->ReserveNodes(static_cast<size_t>(nodes));
 
   // Copies of the lists whose records are hashed once from their texts, so that the many
   // nodes made from one record do not each render and hash it again.
   GeneratedModeHashes hashed;
   std::vector<QZVP_GrayscaleEnhancementModeStruct> enhancements = grayscaleEnhancementModes;
   hashed.HashAndList(enhancements);
-  std::vector<std::vector<QZVP_BinarizationModeStruct>> binarizations = binarizationGroups;
+  BinarizationGroups binarizations = binarizationGroups;
   for (auto& group : binarizations) hashed.HashAndList(group);
   std::vector<QZVP_TextureDetectionModeStruct> textures = textureDetectionModes;
   hashed.HashAndList(textures);
@@ -220,23 +266,12 @@ void GenerateRegionImageParamTreeByModes(
   hashed.HashAndList(textFilters);
   std::vector<QZVP_LineExtractionModeStruct> lines = lineExtractionModes;
   hashed.HashAndList(lines);
-  RegionPart part{tree, regionNodeId, enhancements, binarizations, textures, textFilters, lines};
-  for (const QZVP_ColourConversionModeStruct& colourMode : colourConversionModes) {
-    if (colourMode.mode == CICM_SKIP) continue;
-    auto* gray = AddNode<PN_ROIGrayscaleImageColourConverted>(tree, colour, colourMode);
-    if (gray == nullptr) continue;
-    for (const QZVP_GrayscaleTransformationModeStruct& transform : grayscaleTransformationModes) {
-      auto* transformed = AddNode<PN_ROIGrayscaleImageTransformed>(tree, gray, transform);
-      if (transformed == nullptr) continue;
-      auto* selected = Register(tree, AddNode<PN_ROIGrayscaleImage>(tree, transformed));
-      if (selected == nullptr) continue;
-      auto* rotated = AddNode<PN_ROIGrayscaleImageRotated>(tree, selected);
-      if (rotated == nullptr) continue;
-      auto* perspective = AddNode<PN_ROIGrayscaleImagePerspectiveCorrected>(tree, rotated);
-      if (perspective == nullptr) continue;
-      part.GrowBelowPerspective(perspective);
-    }
-  }
+  generating.lists = Generating::Lists{&colourConversionModes, &grayscaleTransformationModes, nullptr, &enhancements,
+                                       &binarizations,        &textures,                     &textFilters, &lines};
+
+  constexpr int kRegionStage = stages::ChildStageOf(tav::DUST_CANDIDATE_ROIS);
+  ReserveRegionPart(generating, StagesFrom<kRegionStage>(std::make_integer_sequence<int, stages::kLastStage - kRegionStage + 1>{}));
+  GrowStage<kRegionStage, stages::kLastStage>(generating, candidates);
 }
 
 }  // namespace orvex

@@ -1,6 +1,15 @@
 // The host-facing signatures of the group, loader, pool, table, tree, nodes and wraps, as
 // hosts written against them use them: the file stops compiling when one changes. The
 // tests below run the uses the signatures exist for.
+
+// A host declares the stage classes it names ahead of the headers that define them.
+namespace orvex {
+class DW_ROIBinaryImage;
+class DW_LineSegments;
+class PN_ROIBinaryImage;
+class PN_LineSegments;
+}  // namespace orvex
+
 #include <OrvexStagecacheHost.h>
 
 #include <gtest/gtest.h>
@@ -8,8 +17,11 @@
 #include <map>
 #include <string>
 #include <type_traits>
+#include <typeinfo>
+#include <utility>
 #include <vector>
 
+#include "../support/HostPipeline.h"
 #include "../support/TestScene.h"
 
 namespace orvex {
@@ -88,8 +100,20 @@ class HostNode : public PN_ColourImageForROI {
   void SetRequiredData(const std::string& key, DW_Base* data) override { PN_ColourImageForROI::SetRequiredData(key, data); }
 };
 
-// A wrap a host makes without parent.
+// Wraps a host makes without parent, of a stage without and one with parameters.
 QZRef<DW_Base> MakeOrphanFittedWrap() { return new DW_ColourImageAfterSizeFitting(nullptr); }
+QZRef<DW_Base> MakeOrphanBinaryWrap() { return new DW_ROIBinaryImage(nullptr); }
+
+// The named wrap and node class of every stage, by stage number from 1.
+template <std::size_t... I>
+std::vector<std::pair<const std::type_info*, const std::type_info*>> NamedClasses(std::index_sequence<I...>) {
+  return {{&typeid(stages::WrapOf<stages::kFirstStage + static_cast<int>(I)>),
+           &typeid(stages::NodeOf<stages::kFirstStage + static_cast<int>(I)>)}...};
+}
+const std::pair<const std::type_info*, const std::type_info*>& NamedClassesOf(int stage) {
+  static const auto kClasses = NamedClasses(std::make_index_sequence<stages::kLastStage - stages::kFirstStage + 1>{});
+  return kClasses.at(static_cast<std::size_t>(stage - stages::kFirstStage));
+}
 
 TEST(DocumentedSignatures, AHandleTakesANewObjectAndIsReturnedAsAPointer) {
   QZRef<QZMatrix> matrix = new QZMatrix(cv::Mat(8, 8, CV_8UC1, cv::Scalar(3)));
@@ -100,11 +124,49 @@ TEST(DocumentedSignatures, AHandleTakesANewObjectAndIsReturnedAsAPointer) {
 }
 
 TEST(DocumentedSignatures, AWrapMadeWithANullParentHasNoParentAndIsNoCopy) {
-  QZRef<DW_Base> orphan = MakeOrphanFittedWrap();
-  tav::CDataUnit* parent = reinterpret_cast<tav::CDataUnit*>(0x1);
-  EXPECT_EQ(orphan->GetParentDataUnit(&parent), 0);
-  EXPECT_EQ(parent, nullptr);
-  EXPECT_EQ(orphan->GetStageType(), tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING);
+  for (const QZRef<DW_Base>& orphan : {MakeOrphanFittedWrap(), MakeOrphanBinaryWrap()}) {
+    tav::CDataUnit* parent = reinterpret_cast<tav::CDataUnit*>(0x1);
+    EXPECT_EQ(orphan->GetParentDataUnit(&parent), 0);
+    EXPECT_EQ(parent, nullptr);
+    EXPECT_EQ(typeid(*orphan), *NamedClassesOf(orphan->GetStageType()).first);
+  }
+  EXPECT_EQ(MakeOrphanFittedWrap()->GetStageType(), tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING);
+  EXPECT_EQ(MakeOrphanBinaryWrap()->GetStageType(), tav::DUST_ROI_BINARY_IMAGE);
+}
+
+TEST(DocumentedSignatures, TreesAreMadeOfTheNamedNodeClassesAndTheirResultsOfTheNamedWraps) {
+  QZParameterTreeLoader* loader = QZParameterTreeAndDataPool::GetInstance()->GetTreeLoader();
+  QZ_ImageParameter parameters = testing::PageParameters(10);
+  QZRef<ParamTreeGroup> group = loader->InitParameterTreeGroup(&parameters, &testing::RegisterGroup, "named-classes");
+  ASSERT_TRUE(group);
+  QZRef<QZMatrix> page = new QZMatrix(testing::DrawBarPage(cv::Size(640, 480)));
+  char id[kHashIdBufferSize];
+  ASSERT_TRUE(group->AddSourceData(page, 0, 0, id, {{tav::DUST_LINE_SEGMENTS, 1}}));
+  ASSERT_FALSE(testing::AddRegionsAndGenerateLines(*group, id).empty());
+
+  int nodes = 0;
+  for (const auto& entry : group->GetTree()->GetNodesMap()) {
+    const ParamNodeArray& stageNodes = entry.second;
+    for (int i = 0; i < stageNodes.GetCount(); ++i, ++nodes)
+      EXPECT_EQ(typeid(*stageNodes[i]), *NamedClassesOf(entry.first).second) << "stage " << entry.first;
+  }
+  EXPECT_GT(nodes, 0);
+  // A line-segment result and every result above it.
+  const ParamNodeArray& lineNodes = group->GetTree()->GetNodesFromMap(tav::DUST_LINE_SEGMENTS);
+  ASSERT_GT(lineNodes.GetCount(), 0);
+  tav::CDataUnitArray lines;
+  ASSERT_EQ(lineNodes[0]->GetDataUnits(id, &lines), 0);
+  ASSERT_GT(lines.GetCount(), 0);
+  ASSERT_NE(dynamic_cast<const DW_LineSegments*>(lines.GetDataUnit(0)), nullptr);
+  int stages = 0;
+  for (const tav::CDataUnit* walk = lines.GetDataUnit(0); walk != nullptr; ++stages) {
+    EXPECT_EQ(typeid(*walk), *NamedClassesOf(walk->GetStageType()).first) << "stage " << walk->GetStageType();
+    tav::CDataUnit* parent = nullptr;
+    walk->GetParentDataUnit(&parent);
+    walk = parent;
+  }
+  EXPECT_EQ(stages, stages::kLastStage);
+  group->RemoveSameSourceData(id);
 }
 
 TEST(DocumentedSignatures, RegionNodesOfATreeWithoutThemAreAnEmptyListAndTheTreeGainsNoStage) {

@@ -1,7 +1,7 @@
 // The data wrap of a stage, as its row in the stage table describes it.
 //
-// DW_Stage<N> is the wrap class of stage N (the table names it DW_ROIBinaryImage and so
-// on): it keeps its own copy of its node's parameters, makes its processing stage on its
+// DW_Stage<N> is the base of the wrap class of stage N, which the stage table names
+// (DW_ROIBinaryImage and so on, classes of their own deriving from it): it keeps its own copy of its node's parameters, makes its processing stage on its
 // parent's (or takes its parent's, for the stages that select their parent's result),
 // hands it the extra inputs the node attached, and lets go of those once the stage has
 // them. Ownership and threads as for every wrap (DW_Base.h, DW_Templates.h).
@@ -97,10 +97,12 @@ class ORVEX_EXPORT DW_Stage
   explicit DW_Stage(ParentWrap* parent) : Base(parent) {
     Describe();
   }
-  // A wrap of a stage without parameters and without parent: a null argument names no
-  // wrap to copy (the copy constructor below would otherwise take it).
+  // A wrap without parent (and, for a stage with parameters, with default ones): a null
+  // argument names no wrap to copy (the copy constructor below would otherwise take it).
   template <bool P = kHasParameters, std::enable_if_t<!P, int> = 0>
   explicit DW_Stage(std::nullptr_t) : DW_Stage(static_cast<ParentWrap*>(nullptr)) {}
+  template <bool P = kHasParameters, std::enable_if_t<P, int> = 0>
+  explicit DW_Stage(std::nullptr_t) : DW_Stage(static_cast<ParentWrap*>(nullptr), typename Argument::Type{}) {}
   // A wrap linked to `parent` (which may be null) with its own copy of the parameters.
   template <bool P = kHasParameters, std::enable_if_t<P, int> = 0>
   DW_Stage(ParentWrap* parent, typename Argument::Type parameters)

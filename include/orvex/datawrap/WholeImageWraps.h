@@ -1,9 +1,8 @@
 // The data wraps of the whole image of one source: stages 1 to 8.
 //
-// Stages 2 to 7 are DW_Stage<N> (StageWraps.h), named in the stage table
-// (DW_ColourImageAfterSizeFitting, DW_ColourImageAfterScalingDown, DW_ColourImageForROI,
-// DW_GrayscaleImageColourConverted, DW_GrayscaleImageTransformed, DW_GrayscaleImageForROI).
-// The source image and the candidate regions have classes of their own, below. Each
+// Stages 2 to 7 are named classes deriving from DW_Stage<N> (StageWraps.h), which gives
+// them everything from their rows. The source image and the candidate regions add
+// behaviour of their own. Each
 // whole-image wrap writes a timed entry and exit record when it makes its processing stage.
 #ifndef ORVEX_DATAWRAP_WHOLEIMAGEWRAPS_H
 #define ORVEX_DATAWRAP_WHOLEIMAGEWRAPS_H
@@ -37,6 +36,15 @@ class ORVEX_EXPORT DW_SourceImage : public DW_ImageTemplate<DP_SourceImage, DW_N
   int sourceImageArg1;
   int sourceImageArg2;
 };
+
+// Stages 2 to 7: the wraps the stage table derives entirely from their rows, each a class of
+// its own so that hosts can declare it ahead.
+class ORVEX_EXPORT DW_ColourImageAfterSizeFitting : public DW_Stage<tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING> { public: using DW_Stage::DW_Stage; };
+class ORVEX_EXPORT DW_ColourImageAfterScalingDown : public DW_Stage<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN> { public: using DW_Stage::DW_Stage; };
+class ORVEX_EXPORT DW_ColourImageForROI : public DW_Stage<tav::DUST_COLOUR_IMAGE_FOR_ROI> { public: using DW_Stage::DW_Stage; };
+class ORVEX_EXPORT DW_GrayscaleImageColourConverted : public DW_Stage<tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED> { public: using DW_Stage::DW_Stage; };
+class ORVEX_EXPORT DW_GrayscaleImageTransformed : public DW_Stage<tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED> { public: using DW_Stage::DW_Stage; };
+class ORVEX_EXPORT DW_GrayscaleImageForROI : public DW_Stage<tav::DUST_GRAYSCALE_IMAGE_FOR_ROI> { public: using DW_Stage::DW_Stage; };
 
 // Stage 8: the candidate regions. It keeps the computed image of its colour input for
 // the region colour images, which are cut from it and named after it (GetColourImage).

@@ -1,7 +1,7 @@
 // The parameter nodes of the 23 stages.
 //
-// PN_Stage<N> is the node of stage N (the stage table names it PN_ROIBinaryImage and so
-// on): it keeps its own copy of its parameters, forms its identity from them at
+// PN_Stage<N> is the base of the node class of stage N, which the stage table names
+// (PN_ROIBinaryImage and so on, classes of their own deriving from it): it keeps its own copy of its parameters, forms its identity from them at
 // construction, makes its lazy result on top of its parent's (CalcData) and fetches the
 // extra inputs its wrap needs from its ancestors (SetRequiredData), all as the stage's
 // row says. The source node and the region colour image node take their results from the
@@ -152,6 +152,30 @@ class ORVEX_EXPORT PN_Stage : public QZDelayObj<stages::WrapOf<N>, stages::NodeO
 
   Parameters m_mode;
 };
+
+// The nodes the stage table derives entirely from their rows, each a class of its own so
+// that hosts can declare it ahead.
+class ORVEX_EXPORT PN_ColourImageAfterSizeFitting : public PN_Stage<tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ColourImageAfterScalingDown : public PN_Stage<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ColourImageForROI : public PN_Stage<tav::DUST_COLOUR_IMAGE_FOR_ROI> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_GrayscaleImageColourConverted : public PN_Stage<tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_GrayscaleImageTransformed : public PN_Stage<tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_GrayscaleImageForROI : public PN_Stage<tav::DUST_GRAYSCALE_IMAGE_FOR_ROI> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_CandidateROIs : public PN_Stage<tav::DUST_CANDIDATE_ROIS> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ROIGrayscaleImageColourConverted : public PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ROIGrayscaleImageTransformed : public PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ROIGrayscaleImage : public PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ROIGrayscaleImageRotated : public PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_ROTATED> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ROIGrayscaleImagePerspectiveCorrected : public PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ROIGrayscaleImageEnhanced : public PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ROIGaryImageProcessed : public PN_Stage<tav::DUST_ROI_GRAY_IMAGE_PROCESSED> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ROIBinaryImage : public PN_Stage<tav::DUST_ROI_BINARY_IMAGE> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ROITextureDetectionResult : public PN_Stage<tav::DUST_ROI_TEXTURE_DETECTION_RESULT> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ROIGrayscaleImageForStructurizing : public PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ROIBinaryImageForTextFiltering : public PN_Stage<tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_ROIBinaryImageForStructurizing : public PN_Stage<tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_Contours : public PN_Stage<tav::DUST_CONTOURS> { public: using PN_Stage::PN_Stage; };
+class ORVEX_EXPORT PN_LineSegments : public PN_Stage<tav::DUST_LINE_SEGMENTS> { public: using PN_Stage::PN_Stage; };
 
 class ORVEX_EXPORT PN_SourceImage : public QZDelayObj<DW_SourceImage, PN_NoneNode> {
  public:

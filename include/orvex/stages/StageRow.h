@@ -11,6 +11,7 @@
 #include <orvex/foundation/Export.h>
 #include <orvex/tav/Enums.h>
 
+#include <cstdint>
 #include <type_traits>
 
 namespace orvex {
@@ -19,7 +20,7 @@ template <int Stage>
 struct StageRow;
 
 // The generic data wrap and parameter node of a stage (datawrap/StageWraps.h,
-// paramtree/StageNodes.h); the table names most wrap and node classes as these.
+// paramtree/StageNodes.h); most named wrap and node classes derive from these and add nothing.
 template <int Stage>
 class DW_Stage;
 template <int Stage>
@@ -50,6 +51,24 @@ struct ExtraInputs {
   static constexpr int kCount = static_cast<int>(sizeof...(Inputs));
 };
 
+// How the tree generation makes a stage's nodes below each node of its parent stage.
+enum class Generation {
+  // One node, with the stage's parameters as a whole: none, the scaling-down value or a
+  // whole mode list.
+  kOne,
+  // One node per record of the stage's mode list, passing over records of kSkippedMode.
+  kOnePerRecord,
+  // The same over every group of the expanded list; each group's nodes, with the line
+  // segments below each, form one binarization group of the region.
+  kOnePerRecordOfEachGroup,
+  // One node, with the record of the stage's parameter type that an earlier stage of the
+  // same path branched on.
+  kBranchedRecord,
+};
+
+// The kSkippedMode of a stage that passes over no record.
+constexpr int64_t kNoSkippedMode = INT64_MIN;
+
 // The fields a row leaves out: an image result, no parameters, no extra inputs, its own
 // processing stage, no timing record and no key texts.
 struct RowDefaults {
@@ -74,6 +93,12 @@ struct RowDefaults {
   // the row whenever the processing stage computes differently, and results stored by
   // the older code are never served again.
   static constexpr int kCodeVersion = 1;
+  // How the tree generation makes the stage's nodes, and the mode of the records it
+  // passes over (kOnePerRecord and kOnePerRecordOfEachGroup).
+  static constexpr Generation kGeneration = Generation::kOne;
+  static constexpr int64_t kSkippedMode = kNoSkippedMode;
+  // Whether the tree lists the stage's nodes by stage (QZParameterTree::GetNodesFromMap).
+  static constexpr bool kListedByTree = false;
 };
 
 // The code version stored results of a stage carry; 0 for a stage whose results are not

@@ -3,11 +3,13 @@
 // A row names the stage's classes and states its facts in the words of StageRow.h; the
 // generic wrap (DW_Stage<N>) and node (PN_Stage<N>) derive their constructors, copies,
 // identities, results and extra inputs from it, and the cache's copies, statistics and
-// reports read it. Changing a stage means changing its row (and its processing stage, in
-// libOrvexImageProcessing, for what it computes). The three stages with behaviour of
-// their own have classes of their own: the source image and the region colour image,
-// which the host hands in, and the candidate regions, which keep the colour image the
-// regions are cut from.
+// reports read it. The named classes (DW_ROIBinaryImage, PN_ROIBinaryImage, ...) are
+// declared here and defined beside the templates, each deriving from its template and
+// adding nothing, so that hosts can declare them ahead. Changing a stage means changing
+// its row (and its processing stage, in libOrvexImageProcessing, for what it computes).
+// Three stages add behaviour to their classes: the source image and the region colour
+// image, which the host hands in, and the candidate regions, which keep the colour image
+// the regions are cut from.
 #ifndef ORVEX_STAGES_STAGETABLE_H
 #define ORVEX_STAGES_STAGETABLE_H
 
@@ -29,6 +31,7 @@ class PN_ROIColourImage;
 
 using stages::ExtraInput;
 using stages::ExtraInputs;
+using stages::Generation;
 using stages::kLinkedStage1;
 using stages::kLinkedStage2;
 using stages::Row;
@@ -38,6 +41,7 @@ using stages::Row;
 template <>
 struct StageRow<tav::DUST_SOURCE_IMAGE> : Row<DW_SourceImage, PN_SourceImage, DP_SourceImage, 0> {
   static constexpr const char* kName = "source image";
+  static constexpr bool kListedByTree = true;
   static constexpr bool kAddedByHost = true;
   static constexpr const char* kModeKey = "SourceImage_SingleModeHash";
   static constexpr const char* kLayerKey = "SourceImage_LayerHash";
@@ -45,8 +49,8 @@ struct StageRow<tav::DUST_SOURCE_IMAGE> : Row<DW_SourceImage, PN_SourceImage, DP
   static constexpr const char* kTimingLabel = "DW_SourceImage_CreateData";
 };
 
-using DW_ColourImageAfterSizeFitting = DW_Stage<tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING>;
-using PN_ColourImageAfterSizeFitting = PN_Stage<tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING>;
+class DW_ColourImageAfterSizeFitting;
+class PN_ColourImageAfterSizeFitting;
 template <>
 struct StageRow<tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING>
     : Row<DW_ColourImageAfterSizeFitting, PN_ColourImageAfterSizeFitting, DP_SizeFittingImage, tav::DUST_SOURCE_IMAGE> {
@@ -55,8 +59,8 @@ struct StageRow<tav::DUST_COLOUR_IMAGE_AFTER_SIZE_FITTING>
   static constexpr const char* kTimingLabel = "DW_ColourImageAfterSizeFitting_CreateData";
 };
 
-using DW_ColourImageAfterScalingDown = DW_Stage<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN>;
-using PN_ColourImageAfterScalingDown = PN_Stage<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN>;
+class DW_ColourImageAfterScalingDown;
+class PN_ColourImageAfterScalingDown;
 template <>
 struct StageRow<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN>
     : Row<DW_ColourImageAfterScalingDown, PN_ColourImageAfterScalingDown, DP_ScalingDownImage,
@@ -67,58 +71,67 @@ struct StageRow<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN>
   static constexpr const char* kTimingLabel = "DW_ColourImageAfterScalingDown_CreateData";
 };
 
-using DW_ColourImageForROI = DW_Stage<tav::DUST_COLOUR_IMAGE_FOR_ROI>;
-using PN_ColourImageForROI = PN_Stage<tav::DUST_COLOUR_IMAGE_FOR_ROI>;
+class DW_ColourImageForROI;
+class PN_ColourImageForROI;
 template <>
 struct StageRow<tav::DUST_COLOUR_IMAGE_FOR_ROI>
     : Row<DW_ColourImageForROI, PN_ColourImageForROI, DP_ScalingDownImage, tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN> {
   static constexpr const char* kName = "colour image for regions";
+  static constexpr bool kListedByTree = true;
   static constexpr bool kSharesParentStage = true;
   static constexpr const char* kModeKey = "ColourImageForROI_SingleModeHash";
   static constexpr const char* kTimingLabel = "DW_ColourImageForROI_CreateData";
 };
 
-using DW_GrayscaleImageColourConverted = DW_Stage<tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED>;
-using PN_GrayscaleImageColourConverted = PN_Stage<tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED>;
+class DW_GrayscaleImageColourConverted;
+class PN_GrayscaleImageColourConverted;
 template <>
 struct StageRow<tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED>
     : Row<DW_GrayscaleImageColourConverted, PN_GrayscaleImageColourConverted, DP_ColourConvertWholeImage,
           tav::DUST_COLOUR_IMAGE_FOR_ROI> {
   static constexpr const char* kName = "grayscale image, colour converted";
+  static constexpr Generation kGeneration = Generation::kOnePerRecord;
+  static constexpr int64_t kSkippedMode = CICM_SKIP;
+  static constexpr bool kListedByTree = true;
   using Parameters = QZVP_ColourConversionModeStruct;
   static constexpr const char* kTimingLabel = "DW_GrayscaleImageColourConverted_CreateData";
 };
 
-using DW_GrayscaleImageTransformed = DW_Stage<tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED>;
-using PN_GrayscaleImageTransformed = PN_Stage<tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED>;
+class DW_GrayscaleImageTransformed;
+class PN_GrayscaleImageTransformed;
 template <>
 struct StageRow<tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED>
     : Row<DW_GrayscaleImageTransformed, PN_GrayscaleImageTransformed, DP_GrayTransformWholeImage,
           tav::DUST_GRAYSCALE_IMAGE_COLOUR_CONVERTED> {
   static constexpr const char* kName = "grayscale image, transformed";
+  static constexpr Generation kGeneration = Generation::kOnePerRecord;
   using Parameters = QZVP_GrayscaleTransformationModeStruct;
   // The colour image, whose brightness decides GTM_AUTO.
   using Inputs = ExtraInputs<ExtraInput<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN, kLinkedStage1>>;
   static constexpr const char* kTimingLabel = "DW_GrayscaleImageTransformed_CreateData";
 };
 
-using DW_GrayscaleImageForROI = DW_Stage<tav::DUST_GRAYSCALE_IMAGE_FOR_ROI>;
-using PN_GrayscaleImageForROI = PN_Stage<tav::DUST_GRAYSCALE_IMAGE_FOR_ROI>;
+class DW_GrayscaleImageForROI;
+class PN_GrayscaleImageForROI;
 template <>
 struct StageRow<tav::DUST_GRAYSCALE_IMAGE_FOR_ROI>
     : Row<DW_GrayscaleImageForROI, PN_GrayscaleImageForROI, DP_GrayTransformWholeImage,
           tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED> {
   static constexpr const char* kName = "grayscale image for regions";
+  static constexpr bool kListedByTree = true;
   static constexpr bool kSharesParentStage = true;
   static constexpr const char* kModeKey = "GrayscaleImageForROI_SingleModeHash";
   static constexpr const char* kTimingLabel = "DW_GrayscaleImageForROI_CreateData";
 };
 
-using PN_CandidateROIs = PN_Stage<tav::DUST_CANDIDATE_ROIS>;
+class PN_CandidateROIs;
 template <>
 struct StageRow<tav::DUST_CANDIDATE_ROIS>
     : Row<DW_CandidateROIs, PN_CandidateROIs, DP_DetectROIs, tav::DUST_GRAYSCALE_IMAGE_FOR_ROI> {
   static constexpr const char* kName = "candidate regions";
+  static constexpr Generation kGeneration = Generation::kOnePerRecord;
+  static constexpr int64_t kSkippedMode = RPM_SKIP;
+  static constexpr bool kListedByTree = true;
   using Parameters = QZVP_RegionPredetectionModeStruct;
   // The colour image the regions are cut from; without it there are no region ids.
   using Inputs = ExtraInputs<ExtraInput<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN, kLinkedStage1>>;
@@ -133,47 +146,52 @@ template <>
 struct StageRow<tav::DUST_ROI_COLOUR_IMAGE>
     : Row<DW_ROIColourImage, PN_ROIColourImage, DP_ROIImage, tav::DUST_CANDIDATE_ROIS> {
   static constexpr const char* kName = "region colour image";
+  static constexpr bool kListedByTree = true;
   static constexpr bool kAddedByHost = true;
   static constexpr const char* kModeKey = "ROIColourImage_SingleModeHash";
   static constexpr const char* kAnchorKey = "ROIColourImage_LayerHash";
 };
 
-using DW_ROIGrayscaleImageColourConverted = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED>;
-using PN_ROIGrayscaleImageColourConverted = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED>;
+class DW_ROIGrayscaleImageColourConverted;
+class PN_ROIGrayscaleImageColourConverted;
 template <>
 struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED>
     : Row<DW_ROIGrayscaleImageColourConverted, PN_ROIGrayscaleImageColourConverted, DP_ColourConvertROIImage,
           tav::DUST_ROI_COLOUR_IMAGE> {
   static constexpr const char* kName = "region grayscale, colour converted";
+  static constexpr Generation kGeneration = Generation::kOnePerRecord;
+  static constexpr int64_t kSkippedMode = CICM_SKIP;
   using Parameters = QZVP_ColourConversionModeStruct;
   // The whole images the region is cut from when its colour image has none.
   using Inputs = ExtraInputs<ExtraInput<tav::DUST_GRAYSCALE_IMAGE_TRANSFORMED, kLinkedStage2>,
                              ExtraInput<tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN, kLinkedStage1>>;
 };
 
-using DW_ROIGrayscaleImageTransformed = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED>;
-using PN_ROIGrayscaleImageTransformed = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED>;
+class DW_ROIGrayscaleImageTransformed;
+class PN_ROIGrayscaleImageTransformed;
 template <>
 struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED>
     : Row<DW_ROIGrayscaleImageTransformed, PN_ROIGrayscaleImageTransformed, DP_GrayTransformROIImage,
           tav::DUST_ROI_GRAYSCALE_IMAGE_COLOUR_CONVERTED> {
   static constexpr const char* kName = "region grayscale, transformed";
+  static constexpr Generation kGeneration = Generation::kOnePerRecord;
   using Parameters = QZVP_GrayscaleTransformationModeStruct;
 };
 
-using DW_ROIGrayscaleImage = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE>;
-using PN_ROIGrayscaleImage = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE>;
+class DW_ROIGrayscaleImage;
+class PN_ROIGrayscaleImage;
 template <>
 struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE>
     : Row<DW_ROIGrayscaleImage, PN_ROIGrayscaleImage, DP_GrayTransformROIImage,
           tav::DUST_ROI_GRAYSCALE_IMAGE_TRANSFORMED> {
   static constexpr const char* kName = "region grayscale image";
+  static constexpr bool kListedByTree = true;
   static constexpr bool kSharesParentStage = true;
   static constexpr const char* kModeKey = "ROIGrayscaleImage_SingleModeHash";
 };
 
-using DW_ROIGrayscaleImageRotated = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_ROTATED>;
-using PN_ROIGrayscaleImageRotated = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_ROTATED>;
+class DW_ROIGrayscaleImageRotated;
+class PN_ROIGrayscaleImageRotated;
 template <>
 struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_ROTATED>
     : Row<DW_ROIGrayscaleImageRotated, PN_ROIGrayscaleImageRotated, DP_RotateROIImage, tav::DUST_ROI_GRAYSCALE_IMAGE> {
@@ -181,8 +199,8 @@ struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_ROTATED>
   static constexpr const char* kModeKey = "ROIGrayscaleImageRotated_SingleModeHash";
 };
 
-using DW_ROIGrayscaleImagePerspectiveCorrected = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED>;
-using PN_ROIGrayscaleImagePerspectiveCorrected = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED>;
+class DW_ROIGrayscaleImagePerspectiveCorrected;
+class PN_ROIGrayscaleImagePerspectiveCorrected;
 template <>
 struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED>
     : Row<DW_ROIGrayscaleImagePerspectiveCorrected, PN_ROIGrayscaleImagePerspectiveCorrected, DP_PerspectiveROIImage,
@@ -191,38 +209,44 @@ struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED>
   static constexpr const char* kModeKey = "ROIGrayscaleImagePerspectiveCorrected_SingleModeHash";
 };
 
-using DW_ROIGrayscaleImageEnhanced = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED>;
-using PN_ROIGrayscaleImageEnhanced = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED>;
+class DW_ROIGrayscaleImageEnhanced;
+class PN_ROIGrayscaleImageEnhanced;
 template <>
 struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED>
     : Row<DW_ROIGrayscaleImageEnhanced, PN_ROIGrayscaleImageEnhanced, DP_EnhanceROIImage,
           tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED> {
   static constexpr const char* kName = "region grayscale, enhanced";
+  static constexpr Generation kGeneration = Generation::kOnePerRecord;
+  static constexpr int64_t kSkippedMode = GEM_SKIP;
   using Parameters = QZVP_GrayscaleEnhancementModeStruct;
 };
 
-using DW_ROIGaryImageProcessed = DW_Stage<tav::DUST_ROI_GRAY_IMAGE_PROCESSED>;
-using PN_ROIGaryImageProcessed = PN_Stage<tav::DUST_ROI_GRAY_IMAGE_PROCESSED>;
+class DW_ROIGaryImageProcessed;
+class PN_ROIGaryImageProcessed;
 template <>
 struct StageRow<tav::DUST_ROI_GRAY_IMAGE_PROCESSED>
     : Row<DW_ROIGaryImageProcessed, PN_ROIGaryImageProcessed, DP_EnhanceROIImage,
           tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED> {
   static constexpr const char* kName = "region gray image, processed";
+  static constexpr bool kListedByTree = true;
   static constexpr bool kSharesParentStage = true;
   static constexpr const char* kModeKey = "ROIGaryImageProcessed_SingleModeHash";
 };
 
-using DW_ROIBinaryImage = DW_Stage<tav::DUST_ROI_BINARY_IMAGE>;
-using PN_ROIBinaryImage = PN_Stage<tav::DUST_ROI_BINARY_IMAGE>;
+class DW_ROIBinaryImage;
+class PN_ROIBinaryImage;
 template <>
 struct StageRow<tav::DUST_ROI_BINARY_IMAGE>
     : Row<DW_ROIBinaryImage, PN_ROIBinaryImage, DP_BinarizeROIImage, tav::DUST_ROI_GRAY_IMAGE_PROCESSED> {
   static constexpr const char* kName = "region binary image";
+  static constexpr Generation kGeneration = Generation::kOnePerRecordOfEachGroup;
+  static constexpr int64_t kSkippedMode = BM_SKIP;
+  static constexpr bool kListedByTree = true;
   using Parameters = QZVP_BinarizationModeStruct;
 };
 
-using DW_TextureDetectionResult = DW_Stage<tav::DUST_ROI_TEXTURE_DETECTION_RESULT>;
-using PN_ROITextureDetectionResult = PN_Stage<tav::DUST_ROI_TEXTURE_DETECTION_RESULT>;
+class DW_TextureDetectionResult;
+class PN_ROITextureDetectionResult;
 template <>
 struct StageRow<tav::DUST_ROI_TEXTURE_DETECTION_RESULT>
     : Row<DW_TextureDetectionResult, PN_ROITextureDetectionResult, DP_TextureDetectImage, tav::DUST_ROI_BINARY_IMAGE> {
@@ -231,59 +255,67 @@ struct StageRow<tav::DUST_ROI_TEXTURE_DETECTION_RESULT>
   static constexpr bool kImage = false;
 };
 
-using DW_ROIGrayscaleImageForStructurizing = DW_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING>;
-using PN_ROIGrayscaleImageForStructurizing = PN_Stage<tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING>;
+class DW_ROIGrayscaleImageForStructurizing;
+class PN_ROIGrayscaleImageForStructurizing;
 template <>
 struct StageRow<tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING>
     : Row<DW_ROIGrayscaleImageForStructurizing, PN_ROIGrayscaleImageForStructurizing, DP_EnhanceTextureImage,
           tav::DUST_ROI_TEXTURE_DETECTION_RESULT> {
   static constexpr const char* kName = "region grayscale for structurizing";
+  static constexpr Generation kGeneration = Generation::kBranchedRecord;  // the enhancement above
+  static constexpr bool kListedByTree = true;
   using Parameters = QZVP_GrayscaleEnhancementModeStruct;
   // The enhanced image inside the texture, the perspective-corrected one outside it.
   using Inputs = ExtraInputs<ExtraInput<tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED, kLinkedStage1>,
                              ExtraInput<tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED, kLinkedStage2>>;
 };
 
-using DW_ROIBinaryImageForTextFiltering = DW_Stage<tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING>;
-using PN_ROIBinaryImageForTextFiltering = PN_Stage<tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING>;
+class DW_ROIBinaryImageForTextFiltering;
+class PN_ROIBinaryImageForTextFiltering;
 template <>
 struct StageRow<tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING>
     : Row<DW_ROIBinaryImageForTextFiltering, PN_ROIBinaryImageForTextFiltering, DP_BinarizeTextureImage,
           tav::DUST_ROI_GRAYSCALE_IMAGE_FOR_STRUCTURIZING> {
   static constexpr const char* kName = "region binary for text filtering";
+  static constexpr Generation kGeneration = Generation::kBranchedRecord;  // the binarization above
   using Parameters = QZVP_BinarizationModeStruct;
   // The texture mask, and the binary image kept outside it.
   using Inputs = ExtraInputs<ExtraInput<tav::DUST_ROI_TEXTURE_DETECTION_RESULT, kLinkedStage1>,
                              ExtraInput<tav::DUST_ROI_BINARY_IMAGE, kLinkedStage2>>;
 };
 
-using DW_ROIBinaryImageForStructurizing = DW_Stage<tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING>;
-using PN_ROIBinaryImageForStructurizing = PN_Stage<tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING>;
+class DW_ROIBinaryImageForStructurizing;
+class PN_ROIBinaryImageForStructurizing;
 template <>
 struct StageRow<tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING>
     : Row<DW_ROIBinaryImageForStructurizing, PN_ROIBinaryImageForStructurizing, DP_TextFilteringImage,
           tav::DUST_ROI_BINARY_IMAGE_FOR_TEXT_FILTERING> {
   static constexpr const char* kName = "region binary for structurizing";
+  static constexpr bool kListedByTree = true;
   using Parameters = std::vector<QZVP_TextFilterModeStruct>;
 };
 
-using DW_Contours = DW_Stage<tav::DUST_CONTOURS>;
-using PN_Contours = PN_Stage<tav::DUST_CONTOURS>;
+class DW_Contours;
+class PN_Contours;
 template <>
 struct StageRow<tav::DUST_CONTOURS>
     : Row<DW_Contours, PN_Contours, DP_ProcessContour, tav::DUST_ROI_BINARY_IMAGE_FOR_STRUCTURIZING> {
   static constexpr const char* kName = "contours";
+  static constexpr bool kListedByTree = true;
   static constexpr bool kImage = false;
   static constexpr const char* kModeKey = "Contours_SingleModeHash";
   static constexpr const char* kAnchorKey = "Contours_LayerHash";
 };
 
-using DW_LineSegments = DW_Stage<tav::DUST_LINE_SEGMENTS>;
-using PN_LineSegments = PN_Stage<tav::DUST_LINE_SEGMENTS>;
+class DW_LineSegments;
+class PN_LineSegments;
 template <>
 struct StageRow<tav::DUST_LINE_SEGMENTS>
     : Row<DW_LineSegments, PN_LineSegments, DP_ProcessLineSet, tav::DUST_CONTOURS> {
   static constexpr const char* kName = "line segments";
+  static constexpr Generation kGeneration = Generation::kOnePerRecord;
+  static constexpr int64_t kSkippedMode = LEM_SKIP;
+  static constexpr bool kListedByTree = true;
   using Parameters = QZVP_LineExtractionModeStruct;
   // The perspective-corrected region image: its size and its way back to the source.
   using Inputs = ExtraInputs<ExtraInput<tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED, kLinkedStage1>>;
@@ -292,6 +324,27 @@ struct StageRow<tav::DUST_LINE_SEGMENTS>
 };
 
 namespace stages {
+
+// How many stages name `stage` as their parent, and the first of them (0: none): the tree
+// generation follows these links down the table.
+template <int... Offsets>
+constexpr int ChildStageCount(int stage, std::integer_sequence<int, Offsets...>) {
+  return ((StageRow<kFirstStage + Offsets>::kParent == stage ? 1 : 0) + ... + 0);
+}
+template <int... Offsets>
+constexpr int ChildStageOf(int stage, std::integer_sequence<int, Offsets...>) {
+  int child = 0;
+  ((child = (child == 0 && StageRow<kFirstStage + Offsets>::kParent == stage) ? kFirstStage + Offsets : child), ...);
+  return child;
+}
+constexpr auto kEveryStage = std::make_integer_sequence<int, kLastStage - kFirstStage + 1>{};
+constexpr int ChildStageOf(int stage) { return ChildStageOf(stage, kEveryStage); }
+
+// Whether a stage's parameters are one mode record (rather than none, a number or a list).
+template <class T, class = void>
+struct IsModeRecord : std::false_type {};
+template <class T>
+struct IsModeRecord<T, std::void_t<decltype(std::declval<const T&>().mode)>> : std::true_type {};
 
 // Checks each row where the table is read: a mistake in row N fails a static_assert in
 // the instantiation of RowCheck<N>, which names the stage, rather than surfacing as a
@@ -318,6 +371,16 @@ struct RowCheck {
   static_assert(!std::is_same<typename Checked::Parameters, NoParameters>::value || Checked::kModeKey != nullptr ||
                     Checked::kAddedByHost,
                 "a stage without parameters hashes a key text (kModeKey)");
+  static constexpr bool kBranches = Checked::kGeneration == Generation::kOnePerRecord ||
+                                   Checked::kGeneration == Generation::kOnePerRecordOfEachGroup;
+  static_assert(ChildStageCount(N, kEveryStage) == (N == kLastStage ? 0 : 1),
+                "the stages form one chain: every stage but the last is the parent of exactly one");
+  static_assert(Checked::kGeneration == Generation::kOne || IsModeRecord<typename Checked::Parameters>::value,
+                "a stage whose nodes branch, or take the record an earlier stage branched on, has a mode record "
+                "as its parameters");
+  static_assert(kBranches || Checked::kSkippedMode == kNoSkippedMode, "only a stage whose nodes branch skips records");
+  static_assert(!Checked::kAddedByHost || Checked::kGeneration == Generation::kOne,
+                "a stage the host hands results to has one node below each parent");
   static constexpr bool kChecked = true;
 };
 
@@ -325,7 +388,7 @@ template <int... Offsets>
 constexpr bool EveryRowChecked(std::integer_sequence<int, Offsets...>) {
   return (RowCheck<kFirstStage + Offsets>::kChecked && ...);
 }
-static_assert(EveryRowChecked(std::make_integer_sequence<int, kLastStage - kFirstStage + 1>{}), "every stage row");
+static_assert(EveryRowChecked(kEveryStage), "every stage row");
 
 }  // namespace stages
 }  // namespace orvex
