@@ -29,11 +29,12 @@ QZParameterTreeAndDataPool* InitParamTreeAndDataPool(QZParameterTreeAndDataPool*
   return QZParameterTreeAndDataPool::SetInstance(pool);
 }
 
-// A tree made without a table shares its results through the pool in use.
-QZParameterTree::QZParameterTree(tav::DataUnitStageType endNodeType)
-    : QZParameterTree(endNodeType, QZParameterTreeAndDataPool::GetInstance()->GetDataManager()) {}
-
 namespace {
+
+// Trees made without a table share their results through the pool in use; named as the
+// library loads, before a host can make a tree.
+DataUnitManager* TableOfThePoolInUse() { return QZParameterTreeAndDataPool::GetInstance()->GetDataManager(); }
+[[maybe_unused]] const bool kTreesShareThroughThePool = (QZParameterTree::SetDefaultTableSource(&TableOfThePoolInUse), true);
 
 // The stage each processing-stage class computes for, from the stage table; the stages
 // that select their parents' results (4, 7, 12, 16) run no computations of their own.

@@ -4,6 +4,8 @@
 
 #include <orvex/foundation/RoomForOneMore.h>
 
+#include <atomic>
+
 namespace orvex {
 
 namespace {
@@ -11,7 +13,22 @@ namespace {
 // Reserved stage numbers run up to this one; the purge walks them all.
 constexpr int kLastPurgedStage = 28;
 
+// Where trees made without a table find theirs; constant-initialised, so it is null
+// before any static initialiser of the library runs.
+std::atomic<QZParameterTree::DefaultTableSource> g_defaultTableSource{nullptr};
+
+DataUnitManager* DefaultTable() {
+  const QZParameterTree::DefaultTableSource source = g_defaultTableSource.load(std::memory_order_acquire);
+  return source != nullptr ? source() : nullptr;
+}
+
 }  // namespace
+
+void QZParameterTree::SetDefaultTableSource(DefaultTableSource source) {
+  g_defaultTableSource.store(source, std::memory_order_release);
+}
+
+QZParameterTree::QZParameterTree(tav::DataUnitStageType endNodeType) : QZParameterTree(endNodeType, DefaultTable()) {}
 
 QZParameterTree::QZParameterTree(tav::DataUnitStageType endNodeType, DataUnitManager* table)
     : m_table(table),

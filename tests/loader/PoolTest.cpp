@@ -30,6 +30,13 @@ TEST(Pool, NullOnlyQueriesAndAnInstalledPoolIsTheOneInUseUntilReplaced) {
   EXPECT_EQ(QZParameterTreeAndDataPool::GetInstance(), own);
 }
 
+TEST(Pool, TreesMadeWithoutATableShareThroughTheTableOfThePoolInUse) {
+  QZParameterTreeAndDataPool* pool = QZParameterTreeAndDataPool::GetInstance();
+  QZRef<QZParameterTree> tree = new QZParameterTree(tav::DUST_CANDIDATE_ROIS);
+  ASSERT_NE(tree->GetTable(), nullptr);
+  EXPECT_EQ(tree->GetTable(), pool->GetDataManager());
+}
+
 TEST(Pool, EightThreadsReadingTheInstanceWhileItIsReplacedSeeOnlyInstalledPools) {
   QZParameterTreeAndDataPool* own = QZParameterTreeAndDataPool::GetInstance();
   std::atomic<bool> done{false};

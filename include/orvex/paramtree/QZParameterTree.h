@@ -34,14 +34,20 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   // Stage numbers a tree lists nodes under: 0 to 28 (24 to 28 are reserved).
   static constexpr int kStageSlots = 29;
 
-  // A tree whose nodes share their results through the table of the pool in use now
-  // (defined with the pool, the one place below the host that looks the pool up).
+  // A tree whose nodes share their results through the default table: the table of the
+  // pool in use now, which the pool names as the default table source when the library
+  // loads (without a source, each node keeps its results to itself).
   explicit QZParameterTree(tav::DataUnitStageType endNodeType);
   // A tree whose nodes share their results through `table`; with null, each node keeps
   // its results to itself.
   QZParameterTree(tav::DataUnitStageType endNodeType, DataUnitManager* table);
   ~QZParameterTree() override;
   QZParameterTree(const QZParameterTree&) = delete;
+
+  // Names the function that gives the default table to trees made without one; the layer
+  // that owns the default table calls it once, as the library loads. Thread-safe.
+  using DefaultTableSource = DataUnitManager* (*)();
+  static void SetDefaultTableSource(DefaultTableSource source);
   QZParameterTree& operator=(const QZParameterTree&) = delete;
 
   // Keeps `node` under `id` and enters it in its parent's child list; false, nothing
