@@ -118,8 +118,9 @@ void GrowStage(Generating& generating, stages::NodeOf<StageRow<N>::kParent>* par
     for (const std::vector<Parameters>& group : generating.ListOf<BinarizationGroups>()) {
       std::vector<QZRef<ParamNodeRelation>> relations;
       GrowPerRecord<N, Last>(generating, parent, group, [&](Node* node) {
-        relations.emplace_back(new ParamNodeRelation(node));
-        generating.relation = relations.back().get();
+        QZRef<ParamNodeRelation> relation(new ParamNodeRelation(node));
+        relations.push_back(relation);
+        generating.relation = relation.get();
         growBelow(node);
         generating.relation = nullptr;
       });
