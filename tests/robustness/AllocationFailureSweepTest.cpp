@@ -101,16 +101,20 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return nullptr;
   }
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
+// Every replaced delete frees through this one function, kept out of line so that the
+// compiler, inlining a delete into its caller, does not take free() for a mismatched one.
+[[gnu::noinline]] static void FreeBlock(void* block) noexcept { std::free(block); }
+
+void operator delete(void* block) noexcept { FreeBlock(block); }
+void operator delete[](void* block) noexcept { FreeBlock(block); }
+void operator delete(void* block, std::size_t) noexcept { FreeBlock(block); }
+void operator delete[](void* block, std::size_t) noexcept { FreeBlock(block); }
+void operator delete(void* block, std::align_val_t) noexcept { FreeBlock(block); }
+void operator delete[](void* block, std::align_val_t) noexcept { FreeBlock(block); }
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept { FreeBlock(block); }
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { FreeBlock(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { FreeBlock(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { FreeBlock(block); }
 
 namespace orvex {
 namespace {
