@@ -83,6 +83,37 @@ ORVEX_EXPECT_SIGNATURE(const ParamNodeArray& (ParameterNodeBase::*)() const, Par
 ORVEX_EXPECT_SIGNATURE(int (ParameterNodeBase::*)(tav::CParameterTreeNode**) const, ParameterNodeBase::GetParentNode);
 ORVEX_EXPECT_SIGNATURE(int (ParameterNodeBase::*)(tav::CParameterTreeNodeArray*) const, ParameterNodeBase::GetChildNodes);
 
+// The wraps.
+ORVEX_EXPECT_SIGNATURE(void (DW_Base::*)(const std::string&), DW_Base::SetDataHashID);
+ORVEX_EXPECT_SIGNATURE(std::string (DW_Base::*)() const, DW_Base::GetDataHashID);
+ORVEX_EXPECT_SIGNATURE(void (DW_Base::*)(const std::string&), DW_Base::SetSourceHashID);
+ORVEX_EXPECT_SIGNATURE(std::string (DW_Base::*)() const, DW_Base::GetSourceHashID);
+ORVEX_EXPECT_SIGNATURE(void (DW_Base::*)(bool), DW_Base::SetRequiredDataAvailableFlag);
+ORVEX_EXPECT_SIGNATURE(bool (DW_Base::*)() const, DW_Base::IsRequiredDataAvailable);
+ORVEX_EXPECT_SIGNATURE(void (DW_Base::*)(DW_Base*), DW_Base::AddChildData);
+ORVEX_EXPECT_SIGNATURE(void (DW_Base::*)(DW_Base*), DW_Base::RemoveChildData);
+ORVEX_EXPECT_SIGNATURE(void (DW_Base::*)(), DW_Base::RemoveParentData);
+ORVEX_EXPECT_SIGNATURE(void (DW_Base::*)(const DW_Base*), DW_Base::CloneSourceHashID);
+ORVEX_EXPECT_SIGNATURE(void (DW_Base::*)(const DW_Base*), DW_Base::Clone);
+ORVEX_EXPECT_SIGNATURE(QZRef<QZMatrix> (DW_Base::*)() const, DW_Base::GetTransMatFromSourceImage);
+ORVEX_EXPECT_SIGNATURE(QZRef<QZMatrix> (DW_Base::*)() const, DW_Base::GetTransMatInvertToSourceImage);
+ORVEX_EXPECT_SIGNATURE(int (DW_Base::*)(tav::CDataUnit**) const, DW_Base::GetParentDataUnit);
+ORVEX_EXPECT_SIGNATURE(int (DW_Base::*)(const tav::CParameterTree*, tav::CDataUnitArray*) const, DW_Base::GetChildDataUnits);
+ORVEX_EXPECT_SIGNATURE(int (DW_Base::*)(const tav::CParameterTree*, tav::CDataUnitArray*) const,
+                       DW_Base::GetSiblingDataUnits);
+// The wrap templates, on one stage's wrap: GetData hands out the stage object uncounted,
+// and the parent (a pinned handle, so that it outlives a concurrent release) reads as
+// the parent's class.
+ORVEX_EXPECT_SIGNATURE(DP_BinarizeROIImage* (DW_ROIBinaryImage::*)(bool), DW_ROIBinaryImage::GetData);
+ORVEX_EXPECT_SIGNATURE(bool (DW_ROIBinaryImage::*)() const, DW_ROIBinaryImage::IsDataExist);
+static_assert(std::is_convertible<decltype(std::declval<const DW_ROIBinaryImage&>().GetParentData()),
+                                  DW_ROIGaryImageProcessed*>::value,
+              "GetParentData reads as the parent's class");
+static_assert(std::is_same<decltype(std::declval<DW_ROIBinaryImage&>().GenerateDataIfEmpty(), 0), int>::value,
+              "GenerateDataIfEmpty is called without arguments");
+static_assert(std::is_constructible<DW_ROIBinaryImage, DW_ROIGaryImageProcessed*, const QZVP_BinarizationModeStruct*>::value,
+              "a stage wrap is made below its parent with its parameters");
+
 // A host's node: overrides the protected operations as documented, and reaches the
 // protected lookup.
 class HostNode : public PN_ColourImageForROI {
