@@ -24,8 +24,8 @@ DataUnitManager* DefaultTable() {
 
 }  // namespace
 
-void QZParameterTree::SetDefaultTableSource(DefaultTableSource source) {
-  g_defaultTableSource.store(source, std::memory_order_release);
+QZParameterTree::DefaultTableSource QZParameterTree::SetDefaultTableSource(DefaultTableSource source) {
+  return g_defaultTableSource.exchange(source, std::memory_order_acq_rel);
 }
 
 QZParameterTree::QZParameterTree(tav::DataUnitStageType endNodeType) : QZParameterTree(endNodeType, DefaultTable()) {}

@@ -37,6 +37,39 @@ TEST(Pool, TreesMadeWithoutATableShareThroughTheTableOfThePoolInUse) {
   EXPECT_EQ(tree->GetTable(), pool->GetDataManager());
 }
 
+DataUnitManager* SecondTable() {
+  static DataUnitManager table;
+  return &table;
+}
+
+TEST(Pool, EightThreadsMakingTreesWhileTheDefaultTableSourceChangesGetATableOfASourceNamed) {
+  DataUnitManager* poolTable = QZParameterTreeAndDataPool::GetInstance()->GetDataManager();
+  const QZParameterTree::DefaultTableSource poolSource = QZParameterTree::SetDefaultTableSource(&SecondTable);
+  QZParameterTree::SetDefaultTableSource(poolSource);
+  ASSERT_NE(poolSource, nullptr);
+  std::atomic<bool> done{false};
+  std::atomic<int> strangers{0};
+  std::atomic<int> made{0};
+  std::vector<std::thread> makers;
+  for (int t = 0; t < 8; ++t) {
+    makers.emplace_back([&] {
+      while (!done.load()) {
+        QZRef<QZParameterTree> tree = new QZParameterTree(tav::DUST_CANDIDATE_ROIS);
+        if (tree->GetTable() != poolTable && tree->GetTable() != SecondTable()) ++strangers;
+        ++made;
+      }
+    });
+  }
+  for (int round = 0; round < 20000 || made.load() < 2000; ++round) {
+    QZParameterTree::SetDefaultTableSource(round % 2 == 0 ? poolSource : &SecondTable);
+  }
+  EXPECT_EQ(QZParameterTree::SetDefaultTableSource(poolSource), &SecondTable);
+  done = true;
+  for (std::thread& maker : makers) maker.join();
+  EXPECT_EQ(strangers.load(), 0);
+  EXPECT_EQ(QZRef<QZParameterTree>(new QZParameterTree(tav::DUST_CANDIDATE_ROIS))->GetTable(), poolTable);
+}
+
 TEST(Pool, EightThreadsReadingTheInstanceWhileItIsReplacedSeeOnlyInstalledPools) {
   QZParameterTreeAndDataPool* own = QZParameterTreeAndDataPool::GetInstance();
   std::atomic<bool> done{false};

@@ -44,10 +44,11 @@ class ORVEX_EXPORT QZParameterTree : public QZObjectBase {
   ~QZParameterTree() override;
   QZParameterTree(const QZParameterTree&) = delete;
 
-  // Names the function that gives the default table to trees made without one; the layer
-  // that owns the default table calls it once, as the library loads. Thread-safe.
+  // Names the function that gives the default table to trees made without one and
+  // returns the one named before; the layer that owns the default table calls it as the
+  // library loads. Thread-safe: a tree made meanwhile asks the old source or the new.
   using DefaultTableSource = DataUnitManager* (*)();
-  static void SetDefaultTableSource(DefaultTableSource source);
+  static DefaultTableSource SetDefaultTableSource(DefaultTableSource source);
   QZParameterTree& operator=(const QZParameterTree&) = delete;
 
   // Keeps `node` under `id` and enters it in its parent's child list; false, nothing
