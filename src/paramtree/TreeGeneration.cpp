@@ -34,13 +34,6 @@ Node* AddNode(QZParameterTree* tree, typename Node::ParentType* parent, const Ar
   return node;
 }
 
-// Lists an accepted node in the tree's stage list of its stage.
-template <class Node>
-Node* Register(QZParameterTree* tree, Node* node) {
-  if (node != nullptr) tree->GetNodesFromMap(node->GetDataUnitStageType()).push_back(node);
-  return node;
-}
-
 using BinarizationGroups = std::vector<std::vector<QZVP_BinarizationModeStruct>>;
 
 // What one generation reads: the mode lists by record type, and on its way down one path
@@ -82,7 +75,7 @@ void GrowStage(Generating& generating, stages::NodeOf<StageRow<N>::kParent>* par
 // Lists a new node where its row says, then grows the stages below it down to `Last`.
 template <int N, int Last>
 void GrowBelow(Generating& generating, stages::NodeOf<N>* node) {
-  if constexpr (StageRow<N>::kListedByTree) Register(generating.tree, node);
+  if constexpr (StageRow<N>::kListedByTree) generating.tree->GetNodesFromMap(static_cast<tav::DataUnitStageType>(N)).push_back(node);
   if constexpr (N == stages::kLastStage) {
     if (generating.relation != nullptr) generating.relation->GetChildNodes(N).push_back(node);
   }
