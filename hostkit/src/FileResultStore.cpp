@@ -19,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <string_view>
 #include <vector>
 
 namespace orvex {
@@ -46,10 +47,11 @@ void PutU64(std::string& out, uint64_t value) {
 // Reads fixed-size fields from the front of a byte string.
 class Fields {
  public:
-  explicit Fields(const std::string& bytes) : m_bytes(bytes) {}
+  Fields(const char* bytes, std::size_t size) : m_bytes(bytes), m_size(size) {}
+  explicit Fields(const std::string& bytes) : Fields(bytes.data(), bytes.size()) {}
   bool Take(std::size_t size, const char** at) {
-    if (size > m_bytes.size() - m_used) return false;
-    *at = m_bytes.data() + m_used;
+    if (size > m_size - m_used) return false;
+    *at = m_bytes + m_used;
     m_used += size;
     return true;
   }
@@ -67,10 +69,11 @@ class Fields {
     for (int i = 0; i < 8; ++i) *value |= static_cast<uint64_t>(static_cast<unsigned char>(at[i])) << (8 * i);
     return true;
   }
-  std::size_t Left() const { return m_bytes.size() - m_used; }
+  std::size_t Left() const { return m_size - m_used; }
 
  private:
-  const std::string& m_bytes;
+  const char* m_bytes;
+  std::size_t m_size;
   std::size_t m_used = 0;
 };
 
@@ -82,29 +85,47 @@ std::string Hex128(const std::string& text) {
   return hex;
 }
 
-// The whole file, or false.
-bool ReadFile(const std::string& path, std::string* bytes) {
-  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (descriptor < 0) return false;
-  struct stat info;
-  bool ok = fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) <= kLargestPayload;
-  if (ok) {
-    bytes->resize(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    while (done < bytes->size()) {
-      const ssize_t got = read(descriptor, &(*bytes)[done], bytes->size() - done);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
-      done += static_cast<std::size_t>(got);
-    }
-    bytes->resize(done);
+// Reads `size` bytes from the descriptor's position; false when the file ends first.
+bool ReadFully(int descriptor, void* into, std::size_t size) {
+  auto* at = static_cast<char*>(into);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = read(descriptor, at + done, size - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<std::size_t>(got);
   }
-  close(descriptor);
-  return ok;
+  return true;
 }
 
-// The stored bytes of a payload into `stored` (a buffer the caller keeps between calls).
-void Compress(StoreEncoding encoding, const unsigned char* payload, std::size_t size, std::string& stored) {
+// Opens a regular file no larger than any entry for reading; -1 otherwise.
+int OpenForReading(const std::string& path, uint64_t* size) {
+  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0) return -1;
+  struct stat info;
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) > kLargestPayload) {
+    close(descriptor);
+    return -1;
+  }
+  *size = static_cast<uint64_t>(info.st_size);
+  return descriptor;
+}
+
+// The whole file, or false.
+bool ReadFile(const std::string& path, std::string* bytes) {
+  uint64_t size = 0;
+  const int descriptor = OpenForReading(path, &size);
+  if (descriptor < 0) return false;
+  bytes->resize(static_cast<std::size_t>(size));
+  if (!ReadFully(descriptor, &(*bytes)[0], bytes->size())) bytes->clear();  // cut short while read: fails its checks
+  close(descriptor);
+  return true;
+}
+
+// The stored bytes of a payload: the payload itself when raw, else encoded into `buffer`
+// (which the caller keeps between calls).
+std::string_view Compress(StoreEncoding encoding, const unsigned char* payload, std::size_t size, std::string& buffer) {
+  std::string& stored = buffer;
   switch (encoding) {
     case StoreEncoding::kLz4: {
       stored.resize(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(size))));
@@ -120,14 +141,14 @@ void Compress(StoreEncoding encoding, const unsigned char* payload, std::size_t 
       break;
     }
     case StoreEncoding::kRaw:
-      stored.assign(reinterpret_cast<const char*>(payload), size);
-      break;
+      return std::string_view(reinterpret_cast<const char*>(payload), size);
   }
+  return stored;
 }
 
 // The header of an entry whose stored bytes are `stored`.
 std::string EntryHeader(const std::string& key, int stage, int codeVersion, StoreEncoding encoding, std::size_t size,
-                        const std::string& stored) {
+                        std::string_view stored) {
   std::string header(kMagic, sizeof kMagic);
   PutU32(header, kFormatVersion);
   PutU32(header, static_cast<uint32_t>(key.size()));
@@ -139,6 +160,42 @@ std::string EntryHeader(const std::string& key, int stage, int codeVersion, Stor
   PutU64(header, stored.size());
   PutU64(header, XXH3_64bits(stored.data(), stored.size()));
   return header;
+}
+
+// The fields of an entry's header after its key.
+struct Header {
+  uint32_t encoding = 0;
+  uint64_t payloadSize = 0, storedSize = 0, checksum = 0;
+};
+
+// The length of the header of an entry whose key is `key`.
+std::size_t HeaderLength(const std::string& key) { return sizeof kMagic + 4 + 4 + key.size() + 4 + 4 + 4 + 8 + 8 + 8; }
+
+// Checks the first HeaderLength(key) bytes of an entry against the key, stage and code
+// version it must hold, and reads the rest of the header.
+bool ParseHeader(const char* bytes, const std::string& key, int stage, int codeVersion, Header* header) {
+  Fields fields(bytes, HeaderLength(key));
+  const char* magic = nullptr;
+  const char* keyBytes = nullptr;
+  uint32_t version = 0, keyLength = 0, storedStage = 0, storedCode = 0;
+  if (!fields.Take(sizeof kMagic, &magic) || std::memcmp(magic, kMagic, sizeof kMagic) != 0) return false;
+  if (!fields.U32(&version) || version != kFormatVersion) return false;
+  if (!fields.U32(&keyLength) || keyLength != key.size() || !fields.Take(keyLength, &keyBytes) ||
+      std::memcmp(keyBytes, key.data(), keyLength) != 0) {
+    return false;  // a file copied or renamed under another key
+  }
+  if (!fields.U32(&storedStage) || !fields.U32(&storedCode) || static_cast<int>(storedStage) != stage ||
+      static_cast<int>(storedCode) != codeVersion) {
+    return false;
+  }
+  if (!fields.U32(&header->encoding) || header->encoding > static_cast<uint32_t>(StoreEncoding::kZstd)) return false;
+  return fields.U64(&header->payloadSize) && fields.U64(&header->storedSize) && fields.U64(&header->checksum) &&
+         header->payloadSize <= kLargestPayload;
+}
+
+// Whether `size` stored bytes are the ones the header describes.
+bool StoredBytesMatch(const Header& header, const void* stored, std::size_t size) {
+  return size == header.storedSize && XXH3_64bits(stored, size) == header.checksum;
 }
 
 bool Decompress(uint32_t encoding, const char* stored, std::size_t storedSize, std::vector<unsigned char>* payload) {
@@ -212,41 +269,39 @@ void WriteSizeFile(const std::string& path, int64_t size) {
 
 }  // namespace
 
+bool ParseStoreEncoding(const std::string& name, StoreEncoding* encoding) {
+  for (const auto& [known, value] : {std::pair<const char*, StoreEncoding>{"raw", StoreEncoding::kRaw},
+                                     {"lz4", StoreEncoding::kLz4},
+                                     {"zstd", StoreEncoding::kZstd}}) {
+    if (name == known) {
+      *encoding = value;
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string FileResultStore::KeyText(const StoreKey& key) {
   return key.dataHashId + "|" + std::to_string(key.stage) + "|" + std::to_string(key.codeVersion);
 }
 
 std::string FileResultStore::EncodeEntry(const std::string& key, int stage, int codeVersion, StoreEncoding encoding,
                                          const unsigned char* payload, std::size_t size) {
-  std::string stored;
-  Compress(encoding, payload, size, stored);
-  return EntryHeader(key, stage, codeVersion, encoding, size, stored) + stored;
+  std::string buffer;
+  const std::string_view stored = Compress(encoding, payload, size, buffer);
+  return EntryHeader(key, stage, codeVersion, encoding, size, stored).append(stored);
 }
 
 bool FileResultStore::DecodeEntry(const std::string& bytes, const std::string& key, int stage, int codeVersion,
                                   std::vector<unsigned char>* payload) {
-  Fields fields(bytes);
-  const char* magic = nullptr;
-  const char* keyBytes = nullptr;
-  const char* stored = nullptr;
-  uint32_t version = 0, keyLength = 0, storedStage = 0, storedCode = 0, encoding = 0;
-  uint64_t payloadSize = 0, storedSize = 0, checksum = 0;
-  if (!fields.Take(sizeof kMagic, &magic) || std::memcmp(magic, kMagic, sizeof kMagic) != 0) return false;
-  if (!fields.U32(&version) || version != kFormatVersion) return false;
-  if (!fields.U32(&keyLength) || keyLength != key.size() || !fields.Take(keyLength, &keyBytes) ||
-      std::memcmp(keyBytes, key.data(), keyLength) != 0) {
-    return false;  // a file copied or renamed under another key
-  }
-  if (!fields.U32(&storedStage) || !fields.U32(&storedCode) || static_cast<int>(storedStage) != stage ||
-      static_cast<int>(storedCode) != codeVersion) {
-    return false;
-  }
-  if (!fields.U32(&encoding) || encoding > static_cast<uint32_t>(StoreEncoding::kZstd)) return false;
-  if (!fields.U64(&payloadSize) || !fields.U64(&storedSize) || !fields.U64(&checksum)) return false;
-  if (payloadSize > kLargestPayload || storedSize != fields.Left() || !fields.Take(storedSize, &stored)) return false;
-  if (XXH3_64bits(stored, storedSize) != checksum) return false;
-  payload->resize(static_cast<std::size_t>(payloadSize));
-  return Decompress(encoding, stored, storedSize, payload);
+  const std::size_t headerLength = HeaderLength(key);
+  Header header;
+  if (bytes.size() < headerLength || !ParseHeader(bytes.data(), key, stage, codeVersion, &header)) return false;
+  const char* stored = bytes.data() + headerLength;
+  const std::size_t storedSize = bytes.size() - headerLength;
+  if (!StoredBytesMatch(header, stored, storedSize)) return false;
+  payload->resize(static_cast<std::size_t>(header.payloadSize));
+  return Decompress(header.encoding, stored, storedSize, payload);
 }
 
 FileResultStore::FileResultStore(const std::string& folder, StoreOptions options)
@@ -305,16 +360,37 @@ void FileResultStore::WritesFail(const std::string& why) {
 bool FileResultStore::ReadEntry(const std::string& path, const std::string& keyText, int stage, int codeVersion,
                                 std::vector<unsigned char>* payload, bool* corrupt) {
   *corrupt = false;
-  thread_local std::string bytes;  // kept from one entry to the next: no fresh pages per hit
-  if (!ReadFile(path, &bytes)) return false;
-  if (!DecodeEntry(bytes, keyText, stage, codeVersion, payload)) {
+  uint64_t size = 0;
+  const int descriptor = OpenForReading(path, &size);
+  if (descriptor < 0) return false;
+  // The header first, then the stored bytes straight where they are decoded from: raw
+  // bytes into the payload itself, encoded ones into a buffer kept from one hit to the next.
+  const std::size_t headerLength = HeaderLength(keyText);
+  thread_local std::string head;
+  thread_local std::vector<char> stored;
+  head.resize(headerLength);
+  Header header;
+  bool valid = size >= headerLength && ReadFully(descriptor, &head[0], headerLength) &&
+               ParseHeader(head.data(), keyText, stage, codeVersion, &header) && header.storedSize == size - headerLength;
+  if (valid && header.encoding == static_cast<uint32_t>(StoreEncoding::kRaw)) {
+    payload->resize(static_cast<std::size_t>(header.storedSize));
+    valid = header.payloadSize == header.storedSize && ReadFully(descriptor, payload->data(), payload->size()) &&
+            StoredBytesMatch(header, payload->data(), payload->size());
+  } else if (valid) {
+    stored.resize(static_cast<std::size_t>(header.storedSize));
+    valid = ReadFully(descriptor, stored.data(), stored.size()) && StoredBytesMatch(header, stored.data(), stored.size());
+    if (valid) payload->resize(static_cast<std::size_t>(header.payloadSize));  // sized only once the bytes are checked
+    valid = valid && Decompress(header.encoding, stored.data(), stored.size(), payload);
+  }
+  if (valid) futimens(descriptor, nullptr);  // a hit keeps the entry young
+  close(descriptor);
+  if (!valid) {
     *corrupt = true;
     // Taken out of the way: the result is computed again and replaces it.
     unlink(path.c_str());
     return false;
   }
-  m_bytesRead.fetch_add(bytes.size(), std::memory_order_relaxed);
-  utimensat(AT_FDCWD, path.c_str(), nullptr, 0);  // a hit keeps the entry young
+  m_bytesRead.fetch_add(size, std::memory_order_relaxed);
   return true;
 }
 
@@ -327,7 +403,7 @@ bool FileResultStore::Load(const StoreKey& key, std::vector<unsigned char>* payl
   return hit;
 }
 
-bool FileResultStore::WriteEntry(const std::string& path, const std::string& header, const std::string& stored) {
+bool FileResultStore::WriteEntry(const std::string& path, const std::string& header, std::string_view stored) {
   if (m_writesOff.load(std::memory_order_relaxed)) return false;
   static std::atomic<uint64_t> serial{0};
   static const std::string process = std::to_string(getpid());
@@ -370,8 +446,8 @@ void FileResultStore::Save(const StoreKey& key, const unsigned char* payload, st
   if (m_writesOff.load(std::memory_order_relaxed)) return;
   const std::string keyText = KeyText(key);
   const std::string path = PathOf(keyText, kEntrySuffix);
-  thread_local std::string stored;  // kept from one entry to the next: no fresh pages per entry
-  Compress(m_options.encoding, payload, size, stored);
+  thread_local std::string buffer;  // kept from one entry to the next: no fresh pages per entry
+  const std::string_view stored = Compress(m_options.encoding, payload, size, buffer);
   const std::string header = EntryHeader(keyText, key.stage, key.codeVersion, m_options.encoding, size, stored);
   if (!WriteEntry(path, header, stored)) return;
   const std::size_t bytes = header.size() + stored.size();

@@ -38,8 +38,13 @@ std::vector<unsigned char> Payload(int serial, std::size_t size = 4096) {
   return bytes;
 }
 
+constexpr StoreEncoding kEncodings[] = {StoreEncoding::kRaw, StoreEncoding::kLz4, StoreEncoding::kZstd};
+
 class FileStore : public ::testing::Test {
  protected:
+  // Damages four entries of `store` in four ways, then expects each to be a counted miss,
+  // removed, and found again once saved again.
+  void ExpectDamagedEntriesAreReplaced(FileResultStore& store);
   void SetUp() override {
     m_dir = fs::path(::testing::TempDir()) / ("store-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
                                                "-" + std::to_string(getpid()));
@@ -66,16 +71,21 @@ class FileStore : public ::testing::Test {
   std::vector<std::string> m_warnings;
 };
 
-TEST_F(FileStore, WhatIsSavedIsLoadedBackInEveryEncodingUnderItsOwnKeyOnly) {
-  for (StoreEncoding encoding : {StoreEncoding::kRaw, StoreEncoding::kLz4, StoreEncoding::kZstd}) {
+TEST_F(FileStore, WhatIsSavedIsLoadedBackInEveryEncodingByAnyStoreUnderItsOwnKeyOnly) {
+  for (StoreEncoding encoding : kEncodings) {
     StoreOptions options = Quiet();
     options.encoding = encoding;
     FileResultStore store(m_dir.string(), options);
     const std::vector<unsigned char> payload = Payload(static_cast<int>(encoding), 100000);
     Save(store, Key(1), payload);
-    std::vector<unsigned char> loaded;
+    std::vector<unsigned char> loaded(200000, 7);  // a larger buffer than the payload: replaced, not added to
     ASSERT_TRUE(store.Load(Key(1), &loaded));
     EXPECT_EQ(loaded, payload);
+    StoreOptions otherOptions = Quiet();
+    otherOptions.encoding = encoding == StoreEncoding::kRaw ? StoreEncoding::kZstd : StoreEncoding::kRaw;
+    std::vector<unsigned char> loadedByOther;
+    EXPECT_TRUE(FileResultStore(m_dir.string(), otherOptions).Load(Key(1), &loadedByOther));
+    EXPECT_EQ(loadedByOther, payload) << "a store reads entries of every encoding";
     StoreKey otherVersion = Key(1);
     otherVersion.codeVersion = 2;
     EXPECT_FALSE(store.Load(otherVersion, &loaded)) << "a result of older code is never served";
@@ -90,8 +100,18 @@ TEST_F(FileStore, WhatIsSavedIsLoadedBackInEveryEncodingUnderItsOwnKeyOnly) {
   EXPECT_TRUE(m_warnings.empty());
 }
 
-TEST_F(FileStore, DamagedEntriesAreMissesCountedRemovedAndReplaced) {
-  FileResultStore store(m_dir.string(), Quiet());
+TEST_F(FileStore, DamagedEntriesOfEveryEncodingAreMissesCountedRemovedAndReplaced) {
+  for (StoreEncoding encoding : kEncodings) {
+    SCOPED_TRACE(static_cast<int>(encoding));
+    StoreOptions options = Quiet();
+    options.encoding = encoding;
+    FileResultStore store(m_dir.string(), options);
+    ExpectDamagedEntriesAreReplaced(store);
+    store.Clear();
+  }
+}
+
+void FileStore::ExpectDamagedEntriesAreReplaced(FileResultStore& store) {
   for (int i = 0; i < 4; ++i) Save(store, Key(i), Payload(i));
   std::vector<fs::path> entries = Entries();
   ASSERT_EQ(entries.size(), 4u);

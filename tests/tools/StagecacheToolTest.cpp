@@ -378,10 +378,13 @@ TEST_F(StagecacheTool, BadOptionsSayWhatIsWrongInOneLineAndPrintedDefaultsRunLik
   EXPECT_EQ(run.exitCode, 3);
   EXPECT_NE(run.err.find("no images"), std::string::npos) << run.err;
   EXPECT_EQ(run.out, "");
+  run = Tool("--store-encoding gzip --store " + (m_dir / "store").string() + " " + page.string());
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("raw, lz4 or zstd, not 'gzip'"), std::string::npos) << run.err;
 
   run = Tool("--help");
   EXPECT_EQ(run.exitCode, 0);
-  for (const char* option : {"--params", "--print-default-params", "--json", "--out", "--pictures", "--quiet", "--help", "--jobs", "--shard", "--jsonl", "--max-pixels"})
+  for (const char* option : {"--params", "--print-default-params", "--json", "--out", "--pictures", "--quiet", "--help", "--jobs", "--shard", "--jsonl", "--max-pixels", "--store-encoding"})
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
 
   run = Tool("--print-default-params");
@@ -488,14 +491,15 @@ TEST_F(StagecacheTool, ARunIntoAnEarlierReportLeavesNoStaleFilesAndPicturesGoToT
   EXPECT_NE(ReadFile(out / "images/11-page-7_png.html").find("--pictures"), std::string::npos);
 }
 
-TEST_F(StagecacheTool, FourProcessesSharingAStoreAndARunAfterThemFindWhatARunWithoutFinds) {
+TEST_F(StagecacheTool, FourProcessesSharingAStoreInEveryEncodingAndARunAfterThemFindWhatARunWithoutFinds) {
   const fs::path folder = DrawnFolder(6);
   const ToolRun without = Tool("--quiet --jobs 1 --jsonl - " + folder.string());
   const auto expected = LinesByImage(without.out);
   const fs::path store = m_dir / "store";
   std::string together;
+  const char* encodings[] = {"raw", "lz4", "zstd", "raw"};
   for (int p = 0; p < 4; ++p) {
-    together += std::string(STAGECACHE_TOOL) + " --quiet --jobs 2 --store " + store.string() + " --jsonl " +
+    together += std::string(STAGECACHE_TOOL) + " --quiet --jobs 2 --store-encoding " + encodings[p] + " --store " + store.string() + " --jsonl " +
                 (m_dir / ("p" + std::to_string(p) + ".jsonl")).string() + " " + folder.string() + " > /dev/null 2>&1 & ";
   }
   ASSERT_EQ(std::system((together + "wait").c_str()), 0);

@@ -186,8 +186,7 @@ class DW_BaseTemplate : public DW_Base {
     const StoreKey key = KeyInStore();
     if (key.dataHashId.empty()) return false;
     std::vector<QZRef<DW_Base>> spentInputs;  // released after the lock
-    thread_local std::vector<unsigned char> payload;  // kept from one result to the next
-    payload.clear();
+    thread_local std::vector<unsigned char> payload;  // kept from one result to the next, sized by Load
     MutexLock lock(dataMutex);
     if (m_settled) return true;
     // A stage object made for a child's restore (but not run) takes the stored result too.

@@ -48,8 +48,8 @@ struct StoreStatistics {
 class ORVEX_EXPORT ResultStore {
  public:
   virtual ~ResultStore();
-  // The bytes stored under `key` into *payload: true on a hit; false on a miss, also for
-  // an entry that is damaged or was written under another key.
+  // The bytes stored under `key` into *payload, replacing what it held: true on a hit;
+  // false on a miss, also for an entry that is damaged or was written under another key.
   virtual bool Load(const StoreKey& key, std::vector<unsigned char>* payload) = 0;
   // Keeps `payload` under `key`. A store that cannot write keeps nothing and says so once.
   virtual void Save(const StoreKey& key, const unsigned char* payload, std::size_t size) = 0;
