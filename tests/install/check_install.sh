@@ -4,7 +4,8 @@
 # a program that links the image-processing library alone, the example host with
 # find_package at C++14 (the package asks for C++17 itself), and the example host with
 # pkg-config after the prefix was moved; and, when the Python module was built, imports it
-# from the moved prefix and reads a page with it.
+# from the moved prefix and from a prefix holding only the components a wheel takes
+# (runtime and python), and reads a page with it.
 set -euo pipefail
 build_dir=$1
 work=$2
@@ -44,10 +45,20 @@ c++ "$example/main.cpp" -o "$work/pkgconfig-example" $(pkg-config --cflags --lib
 cmp "$work/example.out" "$work/pkgconfig-example.out"
 package=$(find "$moved" -type d -name orvex_stagecache -path '*dist-packages*' | head -1)
 if [ -n "$package" ]; then
-  PYTHONPATH=$(dirname "$package") /usr/bin/python3 -c '
+  wheel_like="$work/runtime-and-python"
+  cmake --install "$build_dir" --prefix "$wheel_like" --component runtime >>"$work/install.log"
+  cmake --install "$build_dir" --prefix "$wheel_like" --component python >>"$work/install.log"
+  if [ -n "$(find "$wheel_like" -name '*.h' -o -name '*.pc' -o -name '*.cmake')" ]; then
+    echo "the runtime and python components hold build files" >&2
+    exit 1
+  fi
+  for package_dir in "$package" "$(find "$wheel_like" -type d -name orvex_stagecache | head -1)"; do
+    PYTHONPATH=$(dirname "$package_dir") /usr/bin/python3 -c '
 import sys, orvex_stagecache as osc
+assert osc.__file__.startswith(sys.argv[2]), osc.__file__
 with osc.Cache().add(sys.argv[1]) as image:
     assert len(image.line_segments("standard")) > 0 and len(image.id) == 32, image.summary()
-' "$page"
+' "$page" "$package_dir"
+  done
 fi
 echo "installed package: consumers and the example host build and run from any prefix, without LD_LIBRARY_PATH"
