@@ -60,10 +60,12 @@ TEST(Pool, EightThreadsMakingTreesWhileTheDefaultTableSourceChangesGetATableOfAS
       }
     });
   }
+  QZParameterTree::DefaultTableSource named = poolSource;
   for (int round = 0; round < 20000 || made.load() < 2000; ++round) {
-    QZParameterTree::SetDefaultTableSource(round % 2 == 0 ? poolSource : &SecondTable);
+    named = round % 2 == 0 ? poolSource : &SecondTable;
+    QZParameterTree::SetDefaultTableSource(named);
   }
-  EXPECT_EQ(QZParameterTree::SetDefaultTableSource(poolSource), &SecondTable);
+  EXPECT_EQ(QZParameterTree::SetDefaultTableSource(poolSource), named);
   done = true;
   for (std::thread& maker : makers) maker.join();
   EXPECT_EQ(strangers.load(), 0);
