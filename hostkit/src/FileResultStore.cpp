@@ -122,10 +122,9 @@ bool ReadFile(const std::string& path, std::string* bytes) {
   return true;
 }
 
-// The stored bytes of a payload: the payload itself when raw, else encoded into `buffer`
-// (which the caller keeps between calls).
-std::string_view Compress(StoreEncoding encoding, const unsigned char* payload, std::size_t size, std::string& buffer) {
-  std::string& stored = buffer;
+// The stored bytes of a payload: the payload itself when raw, else encoded into `stored`
+// (a buffer the caller keeps between calls).
+std::string_view Compress(StoreEncoding encoding, const unsigned char* payload, std::size_t size, std::string& stored) {
   switch (encoding) {
     case StoreEncoding::kLz4: {
       stored.resize(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(size))));
