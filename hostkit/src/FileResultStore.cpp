@@ -98,27 +98,41 @@ bool ReadFully(int descriptor, void* into, std::size_t size) {
   return true;
 }
 
-// Opens a regular file no larger than any entry for reading; -1 otherwise.
-int OpenForReading(const std::string& path, uint64_t* size) {
-  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (descriptor < 0) return -1;
-  struct stat info;
-  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) > kLargestPayload) {
-    close(descriptor);
-    return -1;
+// A regular file no larger than any entry, open for reading; closed when it goes, also
+// when a buffer for its bytes cannot be allocated.
+class ReadableFile {
+ public:
+  explicit ReadableFile(const std::string& path) : m_descriptor(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+    struct stat info;
+    if (m_descriptor >= 0 && fstat(m_descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<uint64_t>(info.st_size) <= kLargestPayload) {
+      m_size = static_cast<uint64_t>(info.st_size);
+    } else if (m_descriptor >= 0) {
+      close(m_descriptor);
+      m_descriptor = -1;
+    }
   }
-  *size = static_cast<uint64_t>(info.st_size);
-  return descriptor;
-}
+  ~ReadableFile() {
+    if (m_descriptor >= 0) close(m_descriptor);
+  }
+  ReadableFile(const ReadableFile&) = delete;
+  ReadableFile& operator=(const ReadableFile&) = delete;
+
+  bool IsOpen() const { return m_descriptor >= 0; }
+  int Descriptor() const { return m_descriptor; }
+  uint64_t Size() const { return m_size; }
+
+ private:
+  int m_descriptor;
+  uint64_t m_size = 0;
+};
 
 // The whole file, or false.
 bool ReadFile(const std::string& path, std::string* bytes) {
-  uint64_t size = 0;
-  const int descriptor = OpenForReading(path, &size);
-  if (descriptor < 0) return false;
-  bytes->resize(static_cast<std::size_t>(size));
-  if (!ReadFully(descriptor, &(*bytes)[0], bytes->size())) bytes->clear();  // cut short while read: fails its checks
-  close(descriptor);
+  const ReadableFile file(path);
+  if (!file.IsOpen()) return false;
+  bytes->resize(static_cast<std::size_t>(file.Size()));
+  if (!ReadFully(file.Descriptor(), &(*bytes)[0], bytes->size())) bytes->clear();  // cut short while read: fails its checks
   return true;
 }
 
@@ -266,6 +280,32 @@ void WriteSizeFile(const std::string& path, int64_t size) {
   if (!written || rename(temporary.c_str(), path.c_str()) != 0) unlink(temporary.c_str());
 }
 
+// The payload of the entry open as `descriptor` (`size` bytes), checked against its key:
+// false for an entry that fails a check.
+bool ReadEntryBytes(int descriptor, uint64_t size, const std::string& keyText, int stage, int codeVersion,
+                    std::vector<unsigned char>* payload) {
+  // The header first, then the stored bytes straight where they are decoded from: raw
+  // bytes into the payload itself, encoded ones into a buffer kept from one hit to the next.
+  const std::size_t headerLength = HeaderLength(keyText);
+  thread_local std::string head;
+  thread_local std::vector<char> stored;
+  head.resize(headerLength);
+  Header header;
+  bool valid = size >= headerLength && ReadFully(descriptor, &head[0], headerLength) &&
+               ParseHeader(head.data(), keyText, stage, codeVersion, &header) && header.storedSize == size - headerLength;
+  if (valid && header.encoding == static_cast<uint32_t>(StoreEncoding::kRaw)) {
+    payload->resize(static_cast<std::size_t>(header.storedSize));
+    valid = header.payloadSize == header.storedSize && ReadFully(descriptor, payload->data(), payload->size()) &&
+            StoredBytesMatch(header, payload->data(), payload->size());
+  } else if (valid) {
+    stored.resize(static_cast<std::size_t>(header.storedSize));
+    valid = ReadFully(descriptor, stored.data(), stored.size()) && StoredBytesMatch(header, stored.data(), stored.size());
+    if (valid) payload->resize(static_cast<std::size_t>(header.payloadSize));  // sized only once the bytes are checked
+    valid = valid && Decompress(header.encoding, stored.data(), stored.size(), payload);
+  }
+  return valid;
+}
+
 }  // namespace
 
 bool ParseStoreEncoding(const std::string& name, StoreEncoding* encoding) {
@@ -359,30 +399,15 @@ void FileResultStore::WritesFail(const std::string& why) {
 bool FileResultStore::ReadEntry(const std::string& path, const std::string& keyText, int stage, int codeVersion,
                                 std::vector<unsigned char>* payload, bool* corrupt) {
   *corrupt = false;
+  bool valid = false;
   uint64_t size = 0;
-  const int descriptor = OpenForReading(path, &size);
-  if (descriptor < 0) return false;
-  // The header first, then the stored bytes straight where they are decoded from: raw
-  // bytes into the payload itself, encoded ones into a buffer kept from one hit to the next.
-  const std::size_t headerLength = HeaderLength(keyText);
-  thread_local std::string head;
-  thread_local std::vector<char> stored;
-  head.resize(headerLength);
-  Header header;
-  bool valid = size >= headerLength && ReadFully(descriptor, &head[0], headerLength) &&
-               ParseHeader(head.data(), keyText, stage, codeVersion, &header) && header.storedSize == size - headerLength;
-  if (valid && header.encoding == static_cast<uint32_t>(StoreEncoding::kRaw)) {
-    payload->resize(static_cast<std::size_t>(header.storedSize));
-    valid = header.payloadSize == header.storedSize && ReadFully(descriptor, payload->data(), payload->size()) &&
-            StoredBytesMatch(header, payload->data(), payload->size());
-  } else if (valid) {
-    stored.resize(static_cast<std::size_t>(header.storedSize));
-    valid = ReadFully(descriptor, stored.data(), stored.size()) && StoredBytesMatch(header, stored.data(), stored.size());
-    if (valid) payload->resize(static_cast<std::size_t>(header.payloadSize));  // sized only once the bytes are checked
-    valid = valid && Decompress(header.encoding, stored.data(), stored.size(), payload);
+  {
+    const ReadableFile file(path);
+    if (!file.IsOpen()) return false;
+    size = file.Size();
+    valid = ReadEntryBytes(file.Descriptor(), size, keyText, stage, codeVersion, payload);
+    if (valid) futimens(file.Descriptor(), nullptr);  // a hit keeps the entry young
   }
-  if (valid) futimens(descriptor, nullptr);  // a hit keeps the entry young
-  close(descriptor);
   if (!valid) {
     *corrupt = true;
     // Taken out of the way: the result is computed again and replaces it.

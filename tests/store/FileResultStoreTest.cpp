@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -202,6 +204,68 @@ TEST_F(FileStore, TheStoreStaysNearItsLimitAndEvictsTheLeastRecentlyUsedFirst) {
   int early = 0;
   for (int i = 1; i < 100; ++i) early += store.Load(Key(i), &loaded) ? 1 : 0;
   EXPECT_EQ(early, 0) << "the oldest entries went first";
+}
+
+// The process's open descriptors.
+int OpenDescriptors() {
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) count += entry.path().empty() ? 0 : 1;
+  return count;
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ORVEX_TEST_LIMITS_ADDRESS_SPACE 0  // the sanitizers reserve more address space than any limit allows
+#else
+#define ORVEX_TEST_LIMITS_ADDRESS_SPACE 1
+#endif
+
+TEST_F(FileStore, ALoadWhosePayloadCannotBeAllocatedThrowsAndLeavesNoDescriptorOpen) {
+  if (!ORVEX_TEST_LIMITS_ADDRESS_SPACE) GTEST_SKIP() << "address-space limits do not work with the sanitizers";
+  StoreOptions options = Quiet();
+  options.encoding = StoreEncoding::kLz4;
+  FileResultStore store(m_dir.string(), options);
+  Save(store, Key(1), Payload(1));
+  // The entry claims a payload of 1.9 GB: its stored bytes still match their checksum.
+  const fs::path path = store.EntryPath(Key(1));
+  std::string bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream read;
+    read << in.rdbuf();
+    bytes = read.str();
+  }
+  const std::size_t payloadSizeAt = 8 + 4 + 4 + FileResultStore::KeyText(Key(1)).size() + 4 + 4 + 4;
+  const uint64_t claimed = 1900000000;
+  for (int i = 0; i < 8; ++i) bytes[payloadSizeAt + i] = static_cast<char>(claimed >> (8 * i));
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  Save(store, Key(2), Payload(2));
+
+  // In a child whose address space has room for far less than the claimed payload.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t(512) << 20);
+    const rlimit space{limit, limit};
+    if (setrlimit(RLIMIT_AS, &space) != 0) _exit(3);
+    const int before = OpenDescriptors();
+    std::vector<unsigned char> loaded;
+    bool threw = false;
+    try {
+      store.Load(Key(1), &loaded);
+    } catch (const std::bad_alloc&) {
+      threw = true;
+    }
+    if (!threw) _exit(4);
+    if (OpenDescriptors() != before) _exit(5);
+    // The store goes on: the next load is a hit.
+    _exit(store.Load(Key(2), &loaded) && loaded == Payload(2) ? 0 : 6);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "3: no limit, 4: no bad_alloc, 5: a descriptor left open, 6: no hit after it";
 }
 
 TEST_F(FileStore, TemporaryFilesOfAKilledWriterGoOnceTheyAreOld) {
