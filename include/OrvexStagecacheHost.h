@@ -46,7 +46,7 @@
 #include <orvex/loader/QZParameterTreeLoader.h>
 #include <orvex/modes/ModeFields.h>
 #include <orvex/modes/ModeListRules.h>
-#include <orvex/modes/ModeLiterals.h>
+#include <orvex/foundation/ModeLiterals.h>
 #include <orvex/modes/ModeRecords.h>
 #include <orvex/paramtree/DataUnitManager.h>
 #include <orvex/paramtree/QZParameterTree.h>

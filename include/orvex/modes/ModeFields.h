@@ -23,7 +23,7 @@
 #include <orvex/foundation/ModeRecordTypes.h>
 #include <orvex/improc/ModeLimits.h>
 #include <orvex/improc/QZ_ImageParameter.h>
-#include <orvex/modes/ModeLiterals.h>
+#include <orvex/foundation/ModeLiterals.h>
 
 #include <cstdint>
 #include <string>
