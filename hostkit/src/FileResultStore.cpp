@@ -468,6 +468,16 @@ bool FileResultStore::WriteEntry(const std::string& path, const std::string& hea
 
 void FileResultStore::Save(const StoreKey& key, const unsigned char* payload, std::size_t size) {
   if (m_writesOff.load(std::memory_order_relaxed)) return;
+  // A result that cannot be saved (no memory for its encoding, say) is only not kept.
+  try {
+    SaveEntry(key, payload, size);
+  } catch (const std::exception& failure) {
+    m_writeFailures.fetch_add(1, std::memory_order_relaxed);
+    if (!m_warned.exchange(true)) m_options.warn("result store " + m_folder + ": a result was not saved: " + failure.what());
+  }
+}
+
+void FileResultStore::SaveEntry(const StoreKey& key, const unsigned char* payload, std::size_t size) {
   const std::string keyText = KeyText(key);
   const std::string path = PathOf(keyText, kEntrySuffix);
   thread_local std::string buffer;  // kept from one entry to the next: no fresh pages per entry

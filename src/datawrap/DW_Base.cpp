@@ -3,6 +3,7 @@
 
 #include <orvex/hashing/HashId.h>
 #include <orvex/foundation/NoThrow.h>
+#include <orvex/improc/QZLog.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,11 +20,35 @@ namespace {
 
 std::atomic<int> g_liveWraps{0};
 
+// A store that throws is said once: it is the host's, and the library goes on without it.
+void NoteStoreFailure(const char* operation) noexcept {
+  static std::atomic<bool> said{false};
+  if (said.exchange(true)) return;
+  QZLog::m_instance.WriteMessage(1, operation);
+}
+
 }  // namespace
 
 DW_Base::DW_Base() : parentData(nullptr), isClone(false), requiredDataAvailable(false) {
   InitTransformMatrix();
   g_liveWraps.fetch_add(1, std::memory_order_relaxed);
+}
+
+bool DW_Base::LoadStoredBytes(const StoreKey& key, std::vector<unsigned char>* payload) const {
+  try {
+    return m_store->Load(key, payload);
+  } catch (...) {
+    NoteStoreFailure("a result store failed to load a result; taken as a miss");
+    return false;
+  }
+}
+
+void DW_Base::SaveStoredBytes(const StoreKey& key, const std::vector<unsigned char>& payload) const {
+  try {
+    m_store->Save(key, payload.data(), payload.size());
+  } catch (...) {
+    NoteStoreFailure("a result store failed to save a result; the result stands, unsaved");
+  }
 }
 
 int DW_Base::GetLiveCount() { return g_liveWraps.load(std::memory_order_relaxed); }

@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <new>
+#include <stdexcept>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -61,6 +64,23 @@ class MemoryStore : public ResultStore {
   mutable std::mutex m_mutex;
   std::map<std::string, std::vector<unsigned char>> m_entries;
   StoreStatistics m_statistics;
+};
+
+// A store that fails: its loads and saves throw, as one whose memory or disk runs out
+// mid-entry does.
+class ThrowingStore : public ResultStore {
+ public:
+  bool Load(const StoreKey&, std::vector<unsigned char>*) override {
+    ++loads;
+    throw std::bad_alloc();
+  }
+  void Save(const StoreKey&, const unsigned char*, std::size_t) override {
+    ++saves;
+    throw std::runtime_error("the disk went away");
+  }
+  StoreStatistics Statistics() const override { return StoreStatistics(); }
+  std::atomic<int> loads{0};
+  std::atomic<int> saves{0};
 };
 
 class StoreBeneathTheTable : public ::testing::Test {
@@ -117,6 +137,18 @@ TEST_F(StoreBeneathTheTable, AStoredRunComputesNothingAndFindsWhatTheFirstFound)
   EXPECT_GT(loadedWarm, 0) << "the image's figures name the results taken from the store";
   EXPECT_GT(m_store->Statistics().hits, 0u);
   EXPECT_EQ(m_store->Statistics().writes, afterCold.writes);
+}
+
+TEST_F(StoreBeneathTheTable, AStoreThatThrowsNeverFailsAComputationNorChangesItsResult) {
+  Pool()->SetResultStore(nullptr);
+  const std::string withoutStore = Run(hostkit::DefaultParameterSets());
+  auto throwing = std::make_shared<ThrowingStore>();
+  Pool()->SetResultStore(throwing);
+  std::string withStore;
+  EXPECT_NO_THROW(withStore = Run(hostkit::DefaultParameterSets()));
+  EXPECT_EQ(withStore, withoutStore);
+  EXPECT_GT(throwing->loads.load(), 50);
+  EXPECT_GT(throwing->saves.load(), 50);
 }
 
 TEST_F(StoreBeneathTheTable, AChangedParameterComputesOnlyTheResultsWhoseIdsChanged) {

@@ -117,6 +117,11 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   bool RequiredDataAvailableLocked() const ORVEX_REQUIRES(dataMutex) { return requiredDataAvailable; }
   // The store of this result, or null; written once before the wrap is shared.
   const std::shared_ptr<ResultStore>& Store() const { return m_store; }
+  // The store's bytes for `key`: a store that throws is a miss. REQUIRES: a store.
+  bool LoadStoredBytes(const StoreKey& key, std::vector<unsigned char>* payload) const;
+  // Hands the bytes to the store: a store that throws keeps nothing, and the computed
+  // result stands. REQUIRES: a store.
+  void SaveStoredBytes(const StoreKey& key, const std::vector<unsigned char>& payload) const;
 
   // dataMutex guards the template's stage object, the extra inputs, the required-data
   // flag and the transform.

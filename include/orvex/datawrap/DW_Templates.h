@@ -191,7 +191,7 @@ class DW_BaseTemplate : public DW_Base {
     if (m_settled) return true;
     // A stage object made for a child's restore (but not run) takes the stored result too.
     if (stageData ? stageData->IsComputed() : !ExtraInputsReady()) return false;
-    if (!Store()->Load(key, &payload)) return false;
+    if (!LoadStoredBytes(key, &payload)) return false;
     MakeStageUnrun(spentInputs);
     if (!stageData || !stageData->RestoreResult(payload.data(), payload.size())) return false;
     Settle();
@@ -210,7 +210,7 @@ class DW_BaseTemplate : public DW_Base {
     // One buffer per thread, kept from one result to the next: no fresh pages per result.
     thread_local std::vector<unsigned char> payload;
     payload.clear();
-    if (stage && stage->EncodeResult(&payload)) Store()->Save(key, payload.data(), payload.size());
+    if (stage && stage->EncodeResult(&payload)) SaveStoredBytes(key, payload);
   }
 
   // Points m_spentInputs at `spent` while CreateData runs, also when it throws.

@@ -12,6 +12,9 @@
 //
 // Threads: the library calls Load and Save from any thread, several at once, and expects
 // the store to guard itself.
+//
+// Faults: a Load that throws is a miss and a Save that throws keeps nothing; neither
+// fails the computation that asked (the library logs the first such failure).
 #ifndef ORVEX_DATAWRAP_RESULTSTORE_H
 #define ORVEX_DATAWRAP_RESULTSTORE_H
 

@@ -103,6 +103,8 @@ class ORVEX_EXPORT FileResultStore : public ResultStore {
                  std::vector<unsigned char>* payload, bool* corrupt);
   bool WriteEntry(const std::string& path, const std::string& header, std::string_view stored);
   void WritesFail(const std::string& why);
+  // Save's work; may throw.
+  void SaveEntry(const StoreKey& key, const unsigned char* payload, std::size_t size);
   // Adds `bytes` to the size kept for a fan-out folder; cleans it when the store is full.
   void Account(int fan, int64_t bytes);
   // Adds to a folder's size file under its lock; returns the new size.
