@@ -34,10 +34,51 @@ QZRef<QZMatrix> DW_SourceImage::GetSourceImage() const {
   return stage ? stage->GetPrimaryData(false) : QZRef<QZMatrix>();
 }
 
+bool DW_SourceImage::NeedsPixels() const {
+  if (!IsKnownById()) return false;
+  QZRef<DP_SourceImage> stage;
+  {
+    MutexLock lock(dataMutex);
+    if (!stageData) return !offeredImage;
+    stage = stageData;
+  }
+  return stage->NeedsPixels();
+}
+
+void DW_SourceImage::OfferPixels(QZRef<QZMatrix> image) {
+  if (!IsKnownById() || !image) return;
+  QZRef<DP_SourceImage> stage;
+  {
+    MutexLock lock(dataMutex);
+    if (!stageData) {
+      if (!offeredImage) offeredImage.swap(image);
+      return;  // what is not taken goes after the lock, with `image`
+    }
+    stage = stageData;
+  }
+  stage->OfferPixels(std::move(image));
+}
+
+void DW_SourceImage::OfferPixels(QZRef<SourcePixels> pixels) {
+  if (!IsKnownById() || !pixels) return;
+  QZRef<DP_SourceImage> stage;
+  {
+    MutexLock lock(dataMutex);
+    if (!stageData) {
+      offeredPixels.swap(pixels);
+      return;
+    }
+    stage = stageData;
+  }
+  stage->OfferPixels(std::move(pixels));
+}
+
 void DW_SourceImage::CreateData(bool generate) {
   TimedStep step(StageRow<tav::DUST_SOURCE_IMAGE>::kTimingLabel);
-  QZRef<DP_SourceImage> stage(sourcePixels ? new DP_SourceImage(sourcePixels, knownHashId, sourceImageArg1, sourceImageArg2)
+  QZRef<DP_SourceImage> stage(sourcePixels ? new DP_SourceImage(offeredPixels ? offeredPixels : sourcePixels, knownHashId,
+                                                                sourceImageArg1, sourceImageArg2)
                                            : new DP_SourceImage(sourceImage, sourceImageArg1, sourceImageArg2));
+  if (offeredImage) stage->OfferPixels(offeredImage);
   InstallStage(stage, generate);
 }
 

@@ -17,6 +17,29 @@ NodeResultStore::~NodeResultStore() {
   // Nothing should be left: the owning node empties the store, telling its table.
   if (!m_entries) return;
   for (auto& entry : m_entries->byKey) entry.second->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+  for (auto& source : m_entries->chainHoldsBySource)
+    for (QZRef<DW_Base>& held : source.second) held->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+bool NodeResultStore::HoldsForChain(const DW_Base& result) const {
+  if (!m_entries) return false;
+  const auto source = m_entries->chainHoldsBySource.find(result.SourceHashIdText());
+  if (source == m_entries->chainHoldsBySource.end()) return false;
+  for (const QZRef<DW_Base>& held : source->second)
+    if (held.get() == &result) return true;
+  return false;
+}
+
+void NodeResultStore::InsertChainHold(const QZRef<DW_Base>& result) {
+  if (!m_entries) m_entries.reset(new Entries);
+  auto list = m_entries->chainHoldsBySource.try_emplace(result->SourceHashIdText());
+  try {
+    list.first->second.push_back(result);
+  } catch (...) {
+    if (list.second) m_entries->chainHoldsBySource.erase(list.first);
+    throw;
+  }
+  result->m_nodeHolders.fetch_add(1, std::memory_order_acq_rel);
 }
 
 const QZRef<DW_Base>* NodeResultStore::Find(const std::string& key) const {
@@ -65,8 +88,17 @@ void NodeResultStore::Take(std::unordered_map<std::string, QZRef<DW_Base>>::iter
 void NodeResultStore::TakeSource(const std::string& sourceImageHashId, DroppedResults& dropped) {
   if (sourceImageHashId.empty() || !m_entries) return;
   const auto others = m_entries->otherKeysBySource.find(sourceImageHashId);
+  const auto chain = m_entries->chainHoldsBySource.find(sourceImageHashId);
   // Room for every result taken, before the first is taken.
-  dropped.Reserve(1 + (others != m_entries->otherKeysBySource.end() ? others->second.size() : 0));
+  dropped.Reserve(1 + (others != m_entries->otherKeysBySource.end() ? others->second.size() : 0) +
+                  (chain != m_entries->chainHoldsBySource.end() ? chain->second.size() : 0));
+  if (chain != m_entries->chainHoldsBySource.end()) {
+    for (QZRef<DW_Base>& held : chain->second) {
+      held->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+      dropped.Add(held);
+    }
+    m_entries->chainHoldsBySource.erase(chain);
+  }
   if (m_entries->keyedBySource > 0) {
     const auto own = m_entries->byKey.find(sourceImageHashId);
     if (own != m_entries->byKey.end() && own->second->SourceHashIdText() == sourceImageHashId) {
@@ -82,7 +114,12 @@ void NodeResultStore::TakeSource(const std::string& sourceImageHashId, DroppedRe
 void NodeResultStore::LetGoOfAll(DataUnitManager* table) noexcept {
   if (!m_entries) return;
   for (auto& entry : m_entries->byKey) entry.second->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
-  if (table != nullptr) table->NoteResultsWithoutNodeHolder(m_entries->byKey);
+  for (auto& source : m_entries->chainHoldsBySource)
+    for (QZRef<DW_Base>& held : source.second) held->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+  if (table != nullptr) {
+    table->NoteResultsWithoutNodeHolder(m_entries->byKey);
+    for (const auto& source : m_entries->chainHoldsBySource) table->NoteResultsWithoutNodeHolder(source.second);
+  }
   m_entries.reset();
 }
 

@@ -156,6 +156,8 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
           created = true;
         }
         if (result) CountRequest(created ? RequestCounters::kCreated : RequestCounters::kAdopted);
+        // Another tree's node made it meanwhile: it may stand on that tree's results.
+        if (result && !created) HoldAncestorsOf(key, *result, pins);
       }
     }
     if (result) StoreNewResult(key, result, created);
@@ -184,19 +186,36 @@ void ParameterNodeBase::HoldAncestorsOf(const std::string& key, const DW_Base& r
   for (ParameterNodeBase* node = m_parent; node != nullptr; node = node->m_parent) {
     // Whole-image nodes hold their results under the source image's id.
     const bool region = stages::IsRegionStage(static_cast<int>(node->m_stageType));
-    QZRef<DW_Base> parent = node->HoldParentOf(region ? key : child->SourceHashIdText(), *child);
+    QZRef<DW_Base> parent;
+    const bool newlyHeld = node->HoldParentOf(region ? key : child->SourceHashIdText(), *child, &parent);
     if (!parent) return;
     child = parent.get();
     pins.Add(std::move(parent));
+    if (!newlyHeld) return;  // held already, and with it what it stands on
   }
 }
 
-QZRef<DW_Base> ParameterNodeBase::HoldParentOf(const std::string& key, const DW_Base& child) {
+bool ParameterNodeBase::HoldParentOf(const std::string& key, const DW_Base& child, QZRef<DW_Base>* parent) {
   MutexLock lock(m_dataMutex);
-  if (key.empty() || m_dataMap.Find(key) != nullptr) return QZRef<DW_Base>();
-  QZRef<DW_Base> parent = child.GetParentPinned();
-  if (parent) StoreResult(key, parent);
-  return parent;
+  if (key.empty()) return false;
+  *parent = child.GetParentPinned();
+  if (!*parent) return false;
+  const QZRef<DW_Base>* own = m_dataMap.Find(key);
+  if ((own != nullptr && own->get() == parent->get()) || m_dataMap.HoldsForChain(**parent)) return false;
+  // The parent is this node's own result for the key only when its id says so; a result
+  // another tree's node made (other modes that found the same input) is held for the
+  // chain alone, and this node still makes its own when asked.
+  if (own == nullptr && IsOwnResultFor(key, **parent)) StoreResult(key, *parent);
+  else m_dataMap.InsertChainHold(*parent);
+  return true;
+}
+
+bool ParameterNodeBase::IsOwnResultFor(const std::string& key, const DW_Base& result) const {
+  if (result.GetStageType() != m_stageType) return false;
+  // Results handed in from outside are named by their key itself.
+  if (!ComputesResults()) return result.GetDataHashID() == key;
+  char id[kHashIdBufferSize];
+  return CalcDataHashId(key, id) && result.GetDataHashID() == id;
 }
 
 QZRef<DW_Base> ParameterNodeBase::AddNonexistentData(const std::string& key, QZRef<DW_Base> data) {

@@ -90,17 +90,25 @@ bool PN_SourceImage::AddHashedData(QZRef<QZMatrix>& image, const std::string& id
     made->SetSourceHashID(id);
     return made;
   };
-  MutexLock lock(m_dataMutex);
-  bool own = false, created = false;
-  result = OwnOrAdd(id, make, &own, &created, leftovers);
-  if (!created) {
-    // An equal id with other pixels is a hash collision: never hand out another image's results.
-    const bool compared = checked != nullptr && *checked == result.get();
-    if (!compared && !IsSourceOf(result, *image)) return false;
-    if (!MadeWithSizeArguments(*result, sourceImageArg1, sourceImageArg2)) return false;
+  {
+    MutexLock lock(m_dataMutex);
+    bool own = false, created = false;
+    result = OwnOrAdd(id, make, &own, &created, leftovers);
+    if (!created) {
+      // An equal id with other pixels is a hash collision: never hand out another image's results.
+      const bool compared = checked != nullptr && *checked == result.get();
+      if (!compared && !IsSourceOf(result, *image)) return false;
+      if (!MadeWithSizeArguments(*result, sourceImageArg1, sourceImageArg2)) return false;
+    }
+    Keep(id, result, own, created);
+    if (checked != nullptr) *checked = result.get();
   }
-  Keep(id, result, own, created);
-  if (checked != nullptr) *checked = result.get();
+  // An image known by its id whose pixels could not be had takes these, which have its id.
+  auto* known = dynamic_cast<DW_SourceImage*>(result.get());
+  if (known != nullptr && known->NeedsPixels()) {
+    if (!ownPixels) ownPixels.reset(image->CopyOwnPixels());
+    known->OfferPixels(ownPixels);
+  }
   return true;
 }
 
@@ -117,11 +125,16 @@ bool PN_SourceImage::AddKnownImage(const std::string& id, QZRef<SourcePixels> pi
     made->SetSourceHashID(id);
     return made;
   };
-  MutexLock lock(m_dataMutex);
-  bool own = false, created = false;
-  result = OwnOrAdd(id, make, &own, &created, leftovers);
-  if (!created && !MadeWithSizeArguments(*result, sourceImageArg1, sourceImageArg2)) return false;
-  Keep(id, result, own, created);
+  {
+    MutexLock lock(m_dataMutex);
+    bool own = false, created = false;
+    result = OwnOrAdd(id, make, &own, &created, leftovers);
+    if (!created && !MadeWithSizeArguments(*result, sourceImageArg1, sourceImageArg2)) return false;
+    Keep(id, result, own, created);
+  }
+  // A known image whose pixels could not be had tries this add's loader next.
+  auto* known = dynamic_cast<DW_SourceImage*>(result.get());
+  if (known != nullptr && known != made.get() && known->NeedsPixels()) known->OfferPixels(pixels);
   return true;
 }
 

@@ -141,7 +141,7 @@ class FailingFirstStage : public DP_InputStage<QZMatrix, DP_SourceImage, DPK_SIZ
   void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) override {
     ++computations;
     // A result made before the failure, which the failure must not leave behind.
-    primaryData = InputData();
+    primaryData = Unchanged(InputData());
     KeepInputTransform();
     if (computations <= static_cast<int>(m_failures.size())) std::rethrow_exception(m_failures[computations - 1]);
   }

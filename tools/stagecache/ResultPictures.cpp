@@ -56,7 +56,7 @@ cv::Mat DrawCandidateRegions(const tav::CDataUnit& unit) {
   auto* wrap = const_cast<DW_CandidateROIs*>(dynamic_cast<const DW_CandidateROIs*>(&unit));
   DP_DetectROIs* stage = wrap != nullptr ? wrap->GetData(false) : nullptr;
   if (stage == nullptr) return cv::Mat();
-  const QZRef<QZMatrix> colour = stage->GetColourImage();
+  const QZRef<const QZMatrix> colour = stage->GetColourImage();
   const QZRef<QZQuadList> quads = stage->GetPrimaryData(false);
   if (!colour || !quads) return cv::Mat();
   cv::Mat picture = ColourCopy(colour->GetMat());

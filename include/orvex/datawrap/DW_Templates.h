@@ -130,13 +130,15 @@ class DW_BaseTemplate : public DW_Base {
     if (QZRef<Parent> parent = GetParentData()) parent->EnsureStage();
   }
 
-  // A new stage object on the parent's stage object (null when the parent has none), or
-  // an empty handle when there is no parent.
+  // A new stage object on the parent's stage object, or an empty handle when there is no
+  // parent or it has no stage object yet (the wrap then makes none, and the next request
+  // tries again: a stage made on a missing input would never have it).
   template <class... Args>
   QZRef<DP> NewStageOnParent(Args&&... args) const {
     QZRef<Parent> parent = GetParentData();
-    if (!parent) return QZRef<DP>();
-    return QZRef<DP>(new DP(parent->GetData(false), std::forward<Args>(args)...));
+    auto* parentStage = parent ? parent->GetData(false) : nullptr;
+    if (parentStage == nullptr) return QZRef<DP>();
+    return QZRef<DP>(new DP(parentStage, std::forward<Args>(args)...));
   }
   // The parent's own stage object, for the wraps that select their parent's result.
   QZRef<DP> ParentStage() const {

@@ -25,16 +25,26 @@ class ORVEX_EXPORT DW_SourceImage : public DW_ImageTemplate<DP_SourceImage, DW_N
   QZRef<QZMatrix> GetSourceImage() const;
   // Whether the pixels are fetched when needed rather than given.
   bool IsKnownById() const { return static_cast<bool>(sourcePixels); }
+  // Whether the image is known by its id and has no pixels yet (none were fetched, or
+  // fetching them failed): pixels another add brings are then welcome.
+  bool NeedsPixels() const;
+  // Pixels of this image (its hash id is this result's) or a loader of them, from
+  // another add: taken while the result needs pixels, else dropped. Thread-safe.
+  void OfferPixels(QZRef<QZMatrix> image);
+  void OfferPixels(QZRef<SourcePixels> pixels);
   int GetSourceImageArg1() const { return sourceImageArg1; }
   int GetSourceImageArg2() const { return sourceImageArg2; }
 
  private:
   void CreateData(bool generate) ORVEX_REQUIRES(dataMutex) override;
-  QZRef<QZMatrix> sourceImage;
-  QZRef<SourcePixels> sourcePixels;
-  std::string knownHashId;
-  int sourceImageArg1;
-  int sourceImageArg2;
+  const QZRef<QZMatrix> sourceImage;
+  const QZRef<SourcePixels> sourcePixels;
+  const std::string knownHashId;
+  const int sourceImageArg1;
+  const int sourceImageArg2;
+  // What other adds offered before the stage object was made; handed to it when it is.
+  QZRef<QZMatrix> offeredImage ORVEX_GUARDED_BY(dataMutex);
+  QZRef<SourcePixels> offeredPixels ORVEX_GUARDED_BY(dataMutex);
 };
 
 // Stages 2 to 7: the wraps the stage table derives entirely from their rows, each a class of

@@ -81,8 +81,9 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
                                     const StageRequestMap& savedTypes);
   // AddSourceDataToGroups for an image known by its hash id (the host remembers which file
   // gave which id): its pixels come from `pixels` only when a result first needs them, so
-  // a host whose results are all stored never decodes the image. Pixels that turn out to
-  // have another id give no results.
+  // a host whose results are all stored never decodes the image. Pixels that cannot be
+  // had, or turn out to have another id, give no results and settle nothing: a later add
+  // of the image's pixels (or of a loader that gives them) gives its results to everyone.
   static bool AddKnownImageToGroups(const std::vector<ParamTreeGroup*>& groups, const std::string& id,
                                     QZRef<SourcePixels> pixels, int sourceImageArg1, int sourceImageArg2,
                                     const StageRequestMap& savedTypes);

@@ -1,9 +1,15 @@
-// A parameter node's results by data key, with an index by source image.
+// A parameter node's results by data key, with an index by source image, and the results
+// it holds only to keep a chain below alive.
 //
 // Ownership: the store holds one count of each result and counts itself among the
 // result's node holders, which lets the table of results tell the entries no node holds
 // (DataUnitManager). Results taken out go to a DroppedResults, which tells the table and
 // releases them when it goes, after the caller's locks.
+//
+// A chain hold is a result another tree's node made, on which a result this node's tree
+// adopted stands (its parent, say), while this node's own result for the same input is
+// another: the node holds it for its source image like its own results, so that it lives
+// while the tree counts what stands on it, but never hands it out as its result.
 //
 // Threads: not synchronised; the owning node's mutex guards it. DroppedResults is one
 // thread's.
@@ -55,7 +61,12 @@ class ORVEX_EXPORT NodeResultStore {
   // Keeps `result` under `key`. REQUIRES: no result under `key` yet, `result` not empty.
   // All or nothing when memory runs out.
   void Insert(const std::string& key, const QZRef<DW_Base>& result);
-  // Takes every result of that source image, whatever its key.
+  // Whether `result` is held as a chain hold.
+  bool HoldsForChain(const DW_Base& result) const;
+  // Holds `result` for the chain it carries. REQUIRES: not held yet, `result` not empty.
+  // All or nothing when memory runs out.
+  void InsertChainHold(const QZRef<DW_Base>& result);
+  // Takes every result of that source image, whatever its key, chain holds included.
   void TakeSource(const std::string& sourceImageHashId, DroppedResults& dropped);
   // Exchanges the results of two stores.
   void Swap(NodeResultStore& other) noexcept { m_entries.swap(other.m_entries); }
@@ -78,6 +89,8 @@ class ORVEX_EXPORT NodeResultStore {
     // How many results are kept under their source id: region nodes hold none, and skip
     // that look-up, which misses the cache once many images are in flight.
     size_t keyedBySource = 0;
+    // The chain holds, by source id.
+    std::unordered_map<std::string, std::vector<QZRef<DW_Base>>> chainHoldsBySource;
   };
   // Erases `entry` and hands its result to `dropped`. REQUIRES: room in `dropped`.
   void Take(std::unordered_map<std::string, QZRef<DW_Base>>::iterator entry, DroppedResults& dropped) noexcept;

@@ -112,13 +112,16 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   };
   // For a result this node adopted (`key` its data key): makes the ancestor nodes hold
   // the results it stands on (its parent, the parent's parent, ...) up to the first that
-  // holds a result for that input already. So a tree holds the whole chain of every
-  // result it holds, and the parents of what a group counts live while it counts them,
-  // whichever group made them. Called under this node's lock (ancestor locks come after).
+  // holds that very result already. So a tree holds the real chain of every result it
+  // holds, and the parents of what a group counts live while it counts them, whichever
+  // tree made them. Called under this node's lock (ancestor locks come after).
   void HoldAncestorsOf(const std::string& key, const DW_Base& result, ChainPins& pins) ORVEX_REQUIRES(m_dataMutex);
-  // Unless the node holds a result for `key`: keeps `child`'s parent result under `key`
-  // and returns it pinned; otherwise (or without a parent) an empty handle.
-  QZRef<DW_Base> HoldParentOf(const std::string& key, const DW_Base& child);
+  // Pins `child`'s parent result into *parent and makes this node hold it for its input
+  // (`key`): as its own result under `key` when it is this node's result for it, else
+  // for the chain alone. True when the node did not hold it yet.
+  bool HoldParentOf(const std::string& key, const DW_Base& child, QZRef<DW_Base>* parent);
+  // Whether `result` is the one this node makes (or is handed) for `key`.
+  bool IsOwnResultFor(const std::string& key, const DW_Base& result) const;
 
   // Whether the stage makes its results from its parent's (false for the nodes whose
   // results are handed in from outside).

@@ -1,9 +1,13 @@
 // Counters, image views and transform composition shared by every processing stage.
 #include <orvex/improc/DP_Stages.h>
 
+#include "Computation.h"
 #include "StageOperations.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 namespace orvex {
 
@@ -14,8 +18,52 @@ std::atomic<int> g_computations[DPK_COUNT];
 std::atomic<int> g_restores[DPK_COUNT];
 std::atomic<int64_t> g_computeNanoseconds[DPK_COUNT];
 std::atomic<int64_t> g_liveResultBytes{0};
+std::atomic<uint64_t> g_computationSerial{0};
+
+constexpr const char* kKindNames[DPK_COUNT] = {
+    "DP_SourceImage",         "DP_SizeFittingImage",     "DP_ScalingDownImage",   "DP_ColourConvertWholeImage",
+    "DP_GrayTransformWholeImage", "DP_DetectROIs",       "DP_ROIImage",           "DP_ColourConvertROIImage",
+    "DP_GrayTransformROIImage", "DP_RotateROIImage",     "DP_PerspectiveROIImage", "DP_EnhanceROIImage",
+    "DP_BinarizeROIImage",    "DP_TextureDetectImage",   "DP_EnhanceTextureImage", "DP_BinarizeTextureImage",
+    "DP_TextFilteringImage",  "DP_ProcessContour",       "DP_ProcessLineSet"};
+
+std::string Named(const DP_CommonBase& stage, const std::string& mode) {
+  return std::string(stage.KindName()) + (mode.empty() ? "" : " (" + mode + ")");
+}
 
 }  // namespace
+
+uint64_t& CurrentComputation() noexcept {
+  static thread_local uint64_t current = 0;
+  return current;
+}
+
+DP_CommonBase::ComputationScope::ComputationScope() : m_outer(CurrentComputation()) {
+#ifdef ORVEX_CHECK_HELD_LOCKS
+  CurrentComputation() = g_computationSerial.fetch_add(1, std::memory_order_relaxed) + 1;
+#endif
+}
+
+DP_CommonBase::ComputationScope::~ComputationScope() { CurrentComputation() = m_outer; }
+
+const char* DP_CommonBase::KindName() const { return kKindNames[m_kind]; }
+
+bool DP_CommonBase::SealsResults() {
+#ifdef ORVEX_CHECK_RESULTS
+  return true;
+#else
+  return false;
+#endif
+}
+
+void DP_CommonBase::AbortOnChangedResult(const DP_CommonBase& stage, const std::string& stageMode, const char* when,
+                                         const DP_CommonBase* reader) {
+  std::string message = "orvex: the settled result of " + Named(stage, stageMode) + " has changed";
+  if (reader != nullptr) message += "; " + Named(*reader, reader->DescribeMode()) + " wrote into it";
+  message += std::string(" (found when ") + when + ")";
+  std::fprintf(stderr, "%s\n", message.c_str());
+  std::abort();
+}
 
 ImageWithQuad::ImageWithQuad(const cv::Mat& imageMat, const QZ_Quad& regionQuad)
     : image(new QZMatrix(imageMat)), quad(regionQuad) {}

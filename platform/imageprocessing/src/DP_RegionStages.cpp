@@ -67,13 +67,8 @@ const Record* FirstUsable(const std::vector<Record>& records) {
 
 DP_ROIImage::DP_ROIImage(DP_DetectROIs* input, const QZ_Quad& quad) : DP_Template(kKind, input), m_quad(quad) {}
 
-void DP_ROIImage::PrepareInputData() {
-  DP_Template::PrepareInputData();
-  if (input) input->ReadyColourImage();
-}
-
 void DP_ROIImage::ComputePrimaryData() {
-  QZRef<QZMatrix> colour = input ? input->GetColourImage() : QZRef<QZMatrix>();
+  QZRef<const QZMatrix> colour = input ? input->GetColourImage() : QZRef<const QZMatrix>();
   if (!colour || colour->IsEmpty()) return;
   // A region reaching out of the image is taken as the part inside it: no later stage
   // sizes its output by corners far away.
@@ -89,18 +84,16 @@ void DP_ROIImage::ComputePrimaryData() {
 }
 
 
-void DP_ColourConvertROIImage::PrepareInputData() { PrepareInputAndLinked(linkedStage1, linkedStage2); }
-
 void DP_ColourConvertROIImage::ComputePrimaryData() {
-  QZRef<ImageWithQuad> region = InputData();
+  QZRef<const ImageWithQuad> region = InputData();
   if (region && region->image) {
     primaryData.reset(new ImageWithQuad(stageops::ToGray(region->image->GetMat(), m_mode), region->quad));
     KeepInputTransform();
     return;
   }
   if (!input) return;
-  QZRef<QZMatrix> colour = linkedStage1 ? linkedStage1->GetPrimaryData(false) : QZRef<QZMatrix>();
-  QZRef<QZMatrix> gray = linkedStage2 ? linkedStage2->GetPrimaryData(false) : QZRef<QZMatrix>();
+  QZRef<const QZMatrix> colour = LinkedData(linkedStage1);
+  QZRef<const QZMatrix> gray = LinkedData(linkedStage2);
   cv::Point offset;
   if (colour && !colour->IsEmpty()) {
     if (QZRef<ImageWithQuad> cut = CutRegion(colour->GetMat(), input->GetQuad(), &offset)) {
@@ -117,21 +110,21 @@ void DP_ColourConvertROIImage::ComputePrimaryData() {
 
 
 void DP_GrayTransformROIImage::ComputePrimaryData() {
-  QZRef<ImageWithQuad> region = InputData();
+  QZRef<const ImageWithQuad> region = InputData();
   if (!region || !region->image) return;
   if (m_mode.mode == GTM_INVERTED) {
     cv::Mat inverted;
     cv::bitwise_not(region->image->GetMat(), inverted);
     primaryData.reset(new ImageWithQuad(inverted, region->quad));
   } else {
-    primaryData = region;
+    primaryData = Unchanged(region);
   }
   KeepInputTransform();
 }
 
 
 void DP_RotateROIImage::ComputePrimaryData() {
-  QZRef<ImageWithQuad> region = InputData();
+  QZRef<const ImageWithQuad> region = InputData();
   if (!region || !region->image) return;
   const cv::Mat& image = region->image->GetMat();
   int longest = 0;
@@ -165,7 +158,7 @@ void DP_RotateROIImage::ComputePrimaryData() {
 
 
 void DP_PerspectiveROIImage::ComputePrimaryData() {
-  QZRef<ImageWithQuad> region = InputData();
+  QZRef<const ImageWithQuad> region = InputData();
   if (!region || !region->image) return;
   cv::Point2f corners[4];
   OrderCorners(region->quad, corners);
@@ -189,16 +182,17 @@ void DP_PerspectiveROIImage::ComputePrimaryData() {
 
 
 void DP_EnhanceROIImage::ComputePrimaryData() {
-  QZRef<ImageWithQuad> region = InputData();
+  QZRef<const ImageWithQuad> region = InputData();
   if (!region || !region->image) return;
   const cv::Mat enhanced = stageops::Enhance(region->image->GetMat(), m_mode);
-  primaryData = enhanced.data == region->image->GetMat().data ? region->image : QZRef<QZMatrix>(new QZMatrix(enhanced));
+  primaryData = enhanced.data == region->image->GetMat().data ? Unchanged(region->image)
+                                                                : QZRef<QZMatrix>(new QZMatrix(enhanced));
   KeepInputTransform();
 }
 
 
 void DP_BinarizeROIImage::ComputePrimaryData() {
-  QZRef<QZMatrix> gray = InputData();
+  QZRef<const QZMatrix> gray = InputData();
   if (!gray || gray->IsEmpty()) return;
   primaryData.reset(new QZMatrix(stageops::Binarize(gray->GetMat(), m_mode)));
   KeepInputTransform();
@@ -206,7 +200,7 @@ void DP_BinarizeROIImage::ComputePrimaryData() {
 
 
 void DP_TextureDetectImage::ComputePrimaryData() {
-  QZRef<QZMatrix> binary = InputData();
+  QZRef<const QZMatrix> binary = InputData();
   if (!binary || binary->IsEmpty()) return;
   const QZVP_TextureDetectionModeStruct* mode = FirstUsable(m_mode);
   const int window = mode != nullptr && mode->intArg1 >= 3
@@ -225,14 +219,12 @@ void DP_TextureDetectImage::ComputePrimaryData() {
 }
 
 
-void DP_EnhanceTextureImage::PrepareInputData() { PrepareInputAndLinked(linkedStage1, linkedStage2); }
-
 void DP_EnhanceTextureImage::ComputePrimaryData() {
-  QZRef<TextureDetectionResult> texture = InputData();
-  QZRef<ImageWithQuad> plain = linkedStage2 ? linkedStage2->GetPrimaryData(false) : QZRef<ImageWithQuad>();
+  QZRef<const TextureDetectionResult> texture = InputData();
+  QZRef<const ImageWithQuad> plain = LinkedData(linkedStage2);
   if (!texture || !plain || !plain->image) return;
   const cv::Mat& base = plain->image->GetMat();
-  QZRef<QZMatrix> enhancedRef = linkedStage1 ? linkedStage1->GetPrimaryData(false) : QZRef<QZMatrix>();
+  QZRef<const QZMatrix> enhancedRef = LinkedData(linkedStage1);
   // Without the enhanced region image the same enhancement is made here.
   const cv::Mat enhanced = enhancedRef ? enhancedRef->GetMat() : stageops::Enhance(base, m_mode);
   const cv::Mat& mask = texture->textureMask->GetMat();
@@ -243,14 +235,12 @@ void DP_EnhanceTextureImage::ComputePrimaryData() {
 }
 
 
-void DP_BinarizeTextureImage::PrepareInputData() { PrepareInputAndLinked(linkedStage1, linkedStage2); }
-
 void DP_BinarizeTextureImage::ComputePrimaryData() {
-  QZRef<QZMatrix> gray = InputData();
+  QZRef<const QZMatrix> gray = InputData();
   if (!gray || gray->IsEmpty()) return;
   const cv::Mat binarized = stageops::Binarize(gray->GetMat(), m_mode);
-  QZRef<TextureDetectionResult> texture = linkedStage1 ? linkedStage1->GetPrimaryData(false) : QZRef<TextureDetectionResult>();
-  QZRef<QZMatrix> binary = linkedStage2 ? linkedStage2->GetPrimaryData(false) : QZRef<QZMatrix>();
+  QZRef<const TextureDetectionResult> texture = LinkedData(linkedStage1);
+  QZRef<const QZMatrix> binary = LinkedData(linkedStage2);
   cv::Mat combined = binarized;
   if (texture && binary && binary->GetMat().size() == binarized.size() &&
       texture->textureMask->GetMat().size() == binarized.size()) {
@@ -263,7 +253,7 @@ void DP_BinarizeTextureImage::ComputePrimaryData() {
 
 
 void DP_TextFilteringImage::ComputePrimaryData() {
-  QZRef<QZMatrix> binary = InputData();
+  QZRef<const QZMatrix> binary = InputData();
   if (!binary || binary->IsEmpty()) return;
   const QZVP_TextFilterModeStruct* mode = FirstUsable(m_mode);
   const int minArea = mode != nullptr && mode->intArg1 > 0 ? mode->intArg1 : 12;
@@ -290,7 +280,7 @@ void DP_TextFilteringImage::ComputePrimaryData() {
 
 
 void DP_ProcessContour::ComputePrimaryData() {
-  QZRef<FilteredBinaryImage> binary = InputData();
+  QZRef<const FilteredBinaryImage> binary = InputData();
   if (!binary || !binary->image) return;
   QZRef<ContourSet> result(new ContourSet);
   cv::findContours(binary->image->GetMat().clone(), result->contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
@@ -299,12 +289,10 @@ void DP_ProcessContour::ComputePrimaryData() {
 }
 
 
-void DP_ProcessLineSet::PrepareInputData() { PrepareInputAndLinked(linkedStage1); }
-
 void DP_ProcessLineSet::ComputePrimaryData() {
-  QZRef<ContourSet> contours = InputData();
+  QZRef<const ContourSet> contours = InputData();
   if (!contours) return;
-  QZRef<ImageWithQuad> region = linkedStage1 ? linkedStage1->GetPrimaryData(false) : QZRef<ImageWithQuad>();
+  QZRef<const ImageWithQuad> region = LinkedData(linkedStage1);
   const bool marginOnly = m_mode.mode == LEM_MARGIN_BASED && region && region->image;
   cv::Size size;
   if (region && region->image) size = region->image->GetMat().size();
@@ -325,9 +313,9 @@ void DP_ProcessLineSet::ComputePrimaryData() {
       result->segments.emplace_back(a.x, a.y, b.x, b.y);
     }
   }
-  if (QZMatrix* toRegion = linkedStage1 ? linkedStage1->GetTransformMatFromSourceImage() : nullptr) {
-    result->toSourceImage.reset(new QZMatrix(toRegion->GetMat().clone()));
-    if (!result->toSourceImage->Invert()) result->toSourceImage.reset();
+  if (const QZMatrix* toRegion = linkedStage1 ? linkedStage1->GetTransformMatFromSourceImage() : nullptr) {
+    QZRef<QZMatrix> back(new QZMatrix(toRegion->GetMat().clone()));
+    if (back->Invert()) result->toSourceImage = back;  // else no way back: see LineSegmentSet
   }
   primaryData = result;
   KeepInputTransform();

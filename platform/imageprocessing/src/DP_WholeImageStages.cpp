@@ -41,13 +41,16 @@ cv::Mat ContrastImage(const cv::Mat& gray, const cv::Mat* colour, int32_t mode) 
     }
     return gradient;
   }
-  cv::Mat source = gray;
   if (mode == RPM_GENERAL_HSV_CONTRAST && colour != nullptr) {
-    cv::Mat hsv;
+    // The saturation plane goes to a buffer of its own: the gray image is another
+    // stage's settled result.
+    cv::Mat hsv, saturation;
     cv::cvtColor(*colour, hsv, cv::COLOR_BGR2HSV);
-    cv::extractChannel(hsv, source, 1);
+    cv::extractChannel(hsv, saturation, 1);
+    cv::morphologyEx(saturation, gradient, cv::MORPH_GRADIENT, kernel);
+    return gradient;
   }
-  cv::morphologyEx(source, gradient, cv::MORPH_GRADIENT, kernel);
+  cv::morphologyEx(gray, gradient, cv::MORPH_GRADIENT, kernel);
   return gradient;
 }
 
@@ -105,31 +108,58 @@ DP_SourceImage::DP_SourceImage(QZRef<SourcePixels> pixels, std::string hashId, i
     : DP_Template(kKind, nullptr), m_pixels(std::move(pixels)), m_hashId(std::move(hashId)), m_maxWidth(maxWidth),
       m_maxHeight(maxHeight) {}
 
+bool DP_SourceImage::NeedsPixels() {
+  MutexLock lock(primaryDataMutex);
+  return !primaryDataAttempted && !m_image;
+}
+
+void DP_SourceImage::OfferPixels(QZRef<QZMatrix> image) {
+  if (!image || image->IsEmpty()) return;
+  MutexLock lock(primaryDataMutex);
+  if (!primaryDataAttempted && !m_image) m_image.swap(image);
+}
+
+void DP_SourceImage::OfferPixels(QZRef<SourcePixels> pixels) {
+  if (!pixels) return;
+  MutexLock lock(primaryDataMutex);
+  if (!primaryDataAttempted && !m_image) m_pixels.swap(pixels);
+}
+
 void DP_SourceImage::ComputePrimaryData() {
-  QZRef<QZMatrix> image = m_image;
-  if (!image && m_pixels) {
-    image = m_pixels->Load();
-    if (image && !image->IsEmpty() && (!image->CalcHashID() || image->GetHashID() != m_hashId)) {
-      QZLog::m_instance.WriteMessage(1, "DP_SourceImage: the pixels given for an image have another hash id; refused");
+  if (!m_image && m_pixels) {
+    QZRef<QZMatrix> loaded = m_pixels->Load();
+    if (!loaded || loaded->IsEmpty()) {
+      QZLog::m_instance.WriteMessage(1, "DP_SourceImage: the pixels of an image known by its id could not be had");
+      LeaveUnsettled();
       return;
     }
+    if (!loaded->CalcHashID() || loaded->GetHashID() != m_hashId) {
+      QZLog::m_instance.WriteMessage(1, "DP_SourceImage: the pixels given for an image have another hash id; refused");
+      LeaveUnsettled();
+      return;
+    }
+    m_image.swap(loaded);
   }
-  if (!image || image->IsEmpty()) return;
-  primaryData = image;
+  if (!m_image || m_image->IsEmpty()) return;  // given no pixels: that is its result
+  primaryData = m_image;
   KeepInputTransform();
 }
 
 
 void DP_SizeFittingImage::ComputePrimaryData() {
-  QZRef<QZMatrix> source = InputData();
+  QZRef<const QZMatrix> source = InputData();
   if (!source || source->IsEmpty()) return;
   const cv::Mat& in = source->GetMat();
+  // Every conversion writes a buffer of its own; `colour` shares the input's pixels only
+  // where it is the input as it is.
+  cv::Mat eightBit;
+  if (in.depth() != CV_8U) in.convertTo(eightBit, CV_8U);
+  else eightBit = in;
   cv::Mat colour;
-  if (in.depth() != CV_8U) in.convertTo(colour, CV_8U);
-  else colour = in;
-  if (colour.channels() == 1) cv::cvtColor(colour, colour, cv::COLOR_GRAY2BGR);
-  else if (colour.channels() == 4) cv::cvtColor(colour, colour, cv::COLOR_BGRA2BGR);
-  else if (colour.channels() != 3) return;
+  if (eightBit.channels() == 1) cv::cvtColor(eightBit, colour, cv::COLOR_GRAY2BGR);
+  else if (eightBit.channels() == 4) cv::cvtColor(eightBit, colour, cv::COLOR_BGRA2BGR);
+  else if (eightBit.channels() == 3) colour = eightBit;
+  else return;
 
   const int maxWidth = input->GetMaxWidth() > 0 ? input->GetMaxWidth() : kDefaultMaxSide;
   const int maxHeight = input->GetMaxHeight() > 0 ? input->GetMaxHeight() : kDefaultMaxSide;
@@ -139,20 +169,20 @@ void DP_SizeFittingImage::ComputePrimaryData() {
     const cv::Size size(std::max(1, static_cast<int>(colour.cols * scale)), std::max(1, static_cast<int>(colour.rows * scale)));
     cv::resize(colour, fitted, size, 0, 0, cv::INTER_AREA);
   }
-  primaryData.reset(new QZMatrix(fitted.data == in.data ? in : fitted));
+  primaryData = fitted.data == in.data ? Unchanged(source) : QZRef<QZMatrix>(new QZMatrix(fitted));
   SetTransformAfterInput(Scale(static_cast<double>(fitted.cols) / in.cols, static_cast<double>(fitted.rows) / in.rows));
 }
 
 bool DP_SizeFittingImage::ResultIsInputsOwn() {
-  const QZRef<QZMatrix> source = InputData();
-  return primaryData && source && primaryData->GetMat().data == source->GetMat().data;
+  const QZRef<const QZMatrix> source = InputData();
+  return primaryData && source && primaryData.get() == source.get();
 }
 
 DP_ScalingDownImage::DP_ScalingDownImage(DP_SizeFittingImage* input, int scalingDownValue)
     : DP_Template(kKind, input), m_scalingDownValue(scalingDownValue) {}
 
 void DP_ScalingDownImage::ComputePrimaryData() {
-  QZRef<QZMatrix> fitted = InputData();
+  QZRef<const QZMatrix> fitted = InputData();
   if (!fitted || fitted->IsEmpty()) return;
   const cv::Mat& in = fitted->GetMat();
   cv::Mat scaled = in;
@@ -161,27 +191,25 @@ void DP_ScalingDownImage::ComputePrimaryData() {
     cv::resize(scaled, half, cv::Size((scaled.cols + 1) / 2, (scaled.rows + 1) / 2), 0, 0, cv::INTER_AREA);
     scaled = half;
   }
-  primaryData = scaled.data == in.data ? fitted : QZRef<QZMatrix>(new QZMatrix(scaled));
+  primaryData = scaled.data == in.data ? Unchanged(fitted) : QZRef<QZMatrix>(new QZMatrix(scaled));
   SetTransformAfterInput(Scale(static_cast<double>(scaled.cols) / in.cols, static_cast<double>(scaled.rows) / in.rows));
 }
 
 
 void DP_ColourConvertWholeImage::ComputePrimaryData() {
-  QZRef<QZMatrix> colour = InputData();
+  QZRef<const QZMatrix> colour = InputData();
   if (!colour || colour->IsEmpty()) return;
   primaryData.reset(new QZMatrix(stageops::ToGray(colour->GetMat(), m_mode)));
   KeepInputTransform();
 }
 
 
-void DP_GrayTransformWholeImage::PrepareInputData() { PrepareInputAndLinked(linkedStage1); }
-
 void DP_GrayTransformWholeImage::ComputePrimaryData() {
-  QZRef<QZMatrix> gray = InputData();
+  QZRef<const QZMatrix> gray = InputData();
   if (!gray || gray->IsEmpty()) return;
   bool invert = m_mode.mode == GTM_INVERTED;
-  if (m_mode.mode == GTM_AUTO && linkedStage1) {
-    QZRef<QZMatrix> colour = linkedStage1->GetPrimaryData(false);
+  if (m_mode.mode == GTM_AUTO) {
+    QZRef<const QZMatrix> colour = LinkedData(linkedStage1);
     if (colour && !colour->IsEmpty()) {
       const cv::Scalar mean = cv::mean(colour->GetMat());
       invert = mean[0] + mean[1] + mean[2] < 3 * 128.0;
@@ -192,23 +220,19 @@ void DP_GrayTransformWholeImage::ComputePrimaryData() {
     cv::bitwise_not(gray->GetMat(), inverted);
     primaryData.reset(new QZMatrix(inverted));
   } else {
-    primaryData = gray;
+    primaryData = Unchanged(gray);
   }
   KeepInputTransform();
 }
 
 
-QZRef<QZMatrix> DP_DetectROIs::GetColourImage() {
-  return linkedStage1 ? linkedStage1->GetPrimaryData(false) : QZRef<QZMatrix>();
-}
-
-void DP_DetectROIs::PrepareInputData() { PrepareInputAndLinked(linkedStage1); }
+QZRef<const QZMatrix> DP_DetectROIs::GetColourImage() { return LinkedData(linkedStage1); }
 
 void DP_DetectROIs::ComputePrimaryData() {
-  QZRef<QZMatrix> gray = InputData();
+  QZRef<const QZMatrix> gray = InputData();
   if (!gray || gray->IsEmpty()) return;
   const cv::Mat& image = gray->GetMat();
-  QZRef<QZMatrix> colour = GetColourImage();
+  QZRef<const QZMatrix> colour = GetColourImage();
   const cv::Mat* colourMat = colour && colour->GetMat().size() == image.size() ? &colour->GetMat() : nullptr;
   QZRef<QZQuadList> regions(new QZQuadList);
   switch (m_mode.mode) {
@@ -223,10 +247,6 @@ void DP_DetectROIs::ComputePrimaryData() {
   if (colour && !colour->IsEmpty() && colour->CalcHashID()) regions->colourImageId = colour->GetHashID();
   primaryData = regions;
   KeepInputTransform();
-}
-
-void DP_DetectROIs::ReadyColourImage() {
-  if (linkedStage1) linkedStage1->GetPrimaryData(true);
 }
 
 }  // namespace orvex

@@ -1,5 +1,6 @@
 #include <orvex/improc/QZMatrix.h>
 
+#include "Computation.h"
 #include "HashText.h"
 #include "ImageFileFormat.h"
 
@@ -214,19 +215,23 @@ const char* QZMatrix::ErrorText(int error) {
   return "could not be loaded";
 }
 
-QZMatrix::QZMatrix() = default;
+QZMatrix::QZMatrix() : m_madeByComputation(CurrentComputation()) {}
 
-QZMatrix::QZMatrix(int rows, int cols, int type, int fillValue, bool fill) : m_mat(rows, cols, type) {
+QZMatrix::QZMatrix(int rows, int cols, int type, int fillValue, bool fill)
+    : m_mat(rows, cols, type), m_madeByComputation(CurrentComputation()) {
   if (fill) m_mat.setTo(cv::Scalar::all(fillValue));
 }
 
-QZMatrix::QZMatrix(const cv::Mat& mat) : m_mat(mat) {}
+QZMatrix::QZMatrix(const cv::Mat& mat) : m_mat(mat), m_madeByComputation(CurrentComputation()) {}
 
 bool QZMatrix::HoldsItsPixelsAlone() const {
   return m_mat.u != nullptr && CV_XADD(&m_mat.u->refcount, 0) == 1;
 }
 
-QZMatrix::~QZMatrix() { ExpectNoLibraryLockHeld("a matrix is freed"); }
+QZMatrix::~QZMatrix() {
+  // A computation's scratch matrix goes with the locks the computation runs under.
+  if (m_madeByComputation == 0 || m_madeByComputation != CurrentComputation()) ExpectNoLibraryLockHeld("a matrix is freed");
+}
 
 QZMatrix* QZMatrix::CopyOwnPixels() const {
   std::unique_ptr<QZMatrix> copy(new QZMatrix(m_mat.clone()));
@@ -244,7 +249,7 @@ bool QZMatrix::Invert() {
   return true;
 }
 
-bool QZMatrix::CalcHashID() {
+bool QZMatrix::CalcHashID() const {
   MutexLock lock(m_hashMutex);
   m_hashId.clear();
   if (m_mat.empty() || m_mat.dims != 2) return false;

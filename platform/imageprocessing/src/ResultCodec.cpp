@@ -1,8 +1,11 @@
 // Stage results as bytes and back.
 #include <orvex/improc/ResultCodec.h>
 
+#include <xxhash.h>
+
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace orvex {
 
@@ -13,8 +16,27 @@ constexpr int64_t kLargestSide = 1 << 20;
 
 }  // namespace
 
+ResultFingerprint::ResultFingerprint() : m_state(XXH3_createState()) {
+  if (m_state == nullptr) throw std::bad_alloc();
+  XXH3_64bits_reset(static_cast<XXH3_state_t*>(m_state));
+}
+
+ResultFingerprint::~ResultFingerprint() { XXH3_freeState(static_cast<XXH3_state_t*>(m_state)); }
+
+void ResultFingerprint::Add(const void* data, std::size_t size) {
+  XXH3_64bits_update(static_cast<XXH3_state_t*>(m_state), data, size);
+}
+
+uint64_t ResultFingerprint::Value() const { return XXH3_64bits_digest(static_cast<const XXH3_state_t*>(m_state)); }
+
+uint64_t FingerprintOfBytes(const unsigned char* data, std::size_t size) { return XXH3_64bits(data, size); }
+
 void ResultWriter::Raw(const void* data, std::size_t size) {
   if (size == 0) return;
+  if (m_fingerprint != nullptr) {
+    m_fingerprint->Add(data, size);
+    return;
+  }
   const auto* bytes = static_cast<const unsigned char*>(data);
   m_out->insert(m_out->end(), bytes, bytes + size);
 }
@@ -41,7 +63,7 @@ void ResultWriter::Pixels(const cv::Mat& pixels) {
   Int(pixels.rows);
   Int(pixels.cols);
   const std::size_t rowBytes = pixels.cols * pixels.elemSize();
-  m_out->reserve(m_out->size() + rowBytes * pixels.rows);
+  if (m_out != nullptr) m_out->reserve(m_out->size() + rowBytes * pixels.rows);
   for (int r = 0; r < pixels.rows; ++r) Raw(pixels.ptr(r), rowBytes);
 }
 

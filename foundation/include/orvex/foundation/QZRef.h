@@ -9,7 +9,8 @@
 //   a.reset();                        // count 0: the matrix deletes itself
 //
 // A handle is one pointer wide and never allocates. One handle is not to be used from
-// two threads at once; distinct handles to one object may be.
+// two threads at once; distinct handles to one object may be. QZRef<const T> holds an
+// object that its holder only reads; a QZRef<T> converts to it, never the other way.
 #ifndef ORVEX_FOUNDATION_QZREF_H
 #define ORVEX_FOUNDATION_QZREF_H
 
@@ -86,8 +87,9 @@ class QZRef {
   operator T*() const noexcept { return m_ptr; }
 
  private:
-  // Counting always goes through the QZObjectBase part, wherever it lies in T.
-  static QZObjectBase* Base(T* p) { return static_cast<QZObjectBase*>(p); }
+  // Counting always goes through the QZObjectBase part, wherever it lies in T. A count is
+  // not part of an object's value, so a handle to a const object counts it too.
+  static QZObjectBase* Base(T* p) { return const_cast<QZObjectBase*>(static_cast<const QZObjectBase*>(p)); }
 
   T* m_ptr;
 };

@@ -1,9 +1,11 @@
 // The processing stages of the pipeline, one class per stage kind.
 //
 // Each stage takes its input stage (and, where noted, linked stages set before it runs),
-// computes one deterministic result with OpenCV, and reports the 3 x 3 transform from
-// source-image coordinates to its result's coordinates. A stage whose input is missing
-// or produced nothing computes nothing. Mode records are copied at construction.
+// computes one deterministic result with OpenCV from its inputs' results, read only, into
+// images of its own, and reports the 3 x 3 transform from source-image coordinates to its
+// result's coordinates. A stage whose input settled without a result settles without one
+// too; one whose input is missing or not settled stays unsettled (DP_Template.h). Mode
+// records are copied at construction.
 #ifndef ORVEX_IMPROC_DP_STAGES_H
 #define ORVEX_IMPROC_DP_STAGES_H
 
@@ -40,7 +42,8 @@ enum DP_StageKind : int {
 
 // A source image's pixels, fetched when a result first needs them (decoded from a file
 // the host read, say): a host whose results are all stored never decodes the image.
-// Load may be called from any thread; it is called at most once per source stage.
+// Load may be called from any thread; a source stage calls it until it has pixels (once
+// when they can be had).
 class ORVEX_EXPORT SourcePixels : public QZObjectBase {
  public:
   // The pixels, or null when they cannot be had.
@@ -54,19 +57,27 @@ class ORVEX_EXPORT DP_SourceImage : public DP_Template<QZMatrix, DP_NoneData> {
   static constexpr DP_StageKind kKind = DPK_SOURCE_IMAGE;
   DP_SourceImage(QZRef<QZMatrix> image, int maxWidth, int maxHeight);
   // An image known by its hash id, whose pixels come from `pixels` when first needed.
-  // Pixels whose hash id is not `hashId` are refused (logged; no result): the host's
-  // record of which file gave which image never mixes two images up.
+  // Pixels that cannot be had, or whose hash id is not `hashId`, are no result: the stage
+  // stays unsettled (logged), so that the next request, or pixels offered meanwhile, can
+  // still give the image. The host's record of which file gave which image never mixes
+  // two images up.
   DP_SourceImage(QZRef<SourcePixels> pixels, std::string hashId, int maxWidth, int maxHeight);
   int GetMaxWidth() const { return m_maxWidth; }
   int GetMaxHeight() const { return m_maxHeight; }
+  // Whether the stage still needs pixels: known by its id and not settled.
+  bool NeedsPixels();
+  // Pixels of this image from another add (their hash id is this stage's), taken unless
+  // the stage has settled; a later add's loader likewise. Thread-safe.
+  void OfferPixels(QZRef<QZMatrix> image);
+  void OfferPixels(QZRef<SourcePixels> pixels);
 
  private:
   void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) override;
-  QZRef<QZMatrix> m_image;
-  QZRef<SourcePixels> m_pixels;
-  std::string m_hashId;
-  int m_maxWidth;
-  int m_maxHeight;
+  QZRef<QZMatrix> m_image ORVEX_GUARDED_BY(primaryDataMutex);
+  QZRef<SourcePixels> m_pixels ORVEX_GUARDED_BY(primaryDataMutex);
+  const std::string m_hashId;
+  const int m_maxWidth;
+  const int m_maxHeight;
 };
 
 // Brings the image within the source's largest size (scaled down, aspect kept) and to
@@ -114,7 +125,7 @@ class ORVEX_EXPORT DP_GrayTransformWholeImage
   QZRef<DP_ScalingDownImage> linkedStage1;
 
  private:
-  void PrepareInputData() override;
+  LinkedStages Linked() const override { return {linkedStage1.get()}; }
   void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) override;
 };
 
@@ -130,19 +141,17 @@ class ORVEX_EXPORT DP_DetectROIs
  public:
   using DP_RecordStage::DP_RecordStage;
   QZRef<DP_ScalingDownImage> linkedStage1;
-  // The colour image the regions are cut from, or null.
-  QZRef<QZMatrix> GetColourImage();
-  // Computes the colour image if it is not yet: a result restored from a store has its
-  // regions without it, and a region stage cut later needs it.
-  void ReadyColourImage();
+  // The colour image the regions are cut from (as far as it is computed), or null.
+  QZRef<const QZMatrix> GetColourImage();
 
  private:
-  void PrepareInputData() override;
+  LinkedStages Linked() const override { return {linkedStage1.get()}; }
   void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) override;
 };
 
-// The region's bounding box cut from the colour image, with the quadrilateral in the
-// cut's coordinates.
+// The region's bounding box cut from the colour image of the region detection (which a
+// region detection restored from a store computes only now), with the quadrilateral in
+// the cut's coordinates.
 class ORVEX_EXPORT DP_ROIImage : public DP_Template<ImageWithQuad, DP_DetectROIs> {
  public:
   static constexpr DP_StageKind kKind = DPK_ROI_IMAGE;
@@ -151,7 +160,7 @@ class ORVEX_EXPORT DP_ROIImage : public DP_Template<ImageWithQuad, DP_DetectROIs
   const QZ_Quad& GetQuad() const { return m_quad; }
 
  private:
-  void PrepareInputData() override;
+  LinkedStages Linked() const override { return {input ? input->linkedStage1.get() : nullptr}; }
   void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) override;
   QZ_Quad m_quad;
 };
@@ -168,7 +177,7 @@ class ORVEX_EXPORT DP_ColourConvertROIImage
   QZRef<DP_GrayTransformWholeImage> linkedStage2;
 
  private:
-  void PrepareInputData() override;
+  LinkedStages Linked() const override { return {linkedStage1.get(), linkedStage2.get()}; }
   void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) override;
 };
 
@@ -245,7 +254,7 @@ class ORVEX_EXPORT DP_EnhanceTextureImage
   QZRef<DP_PerspectiveROIImage> linkedStage2;
 
  private:
-  void PrepareInputData() override;
+  LinkedStages Linked() const override { return {linkedStage1.get(), linkedStage2.get()}; }
   void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) override;
 };
 
@@ -259,7 +268,7 @@ class ORVEX_EXPORT DP_BinarizeTextureImage
   QZRef<DP_BinarizeROIImage> linkedStage2;
 
  private:
-  void PrepareInputData() override;
+  LinkedStages Linked() const override { return {linkedStage1.get(), linkedStage2.get()}; }
   void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) override;
 };
 
@@ -286,7 +295,8 @@ class ORVEX_EXPORT DP_ProcessContour : public DP_InputStage<ContourSet, DP_TextF
 // Straight pieces of the contours (polygon approximation, pieces of at least 8 pixels).
 // LEM_MARGIN_BASED keeps only pieces within an eighth of the region's size from its
 // border; the region size and the transform back to the source come from the
-// perspective-corrected region image (linkedStage1).
+// perspective-corrected region image (linkedStage1). Where that transform cannot be
+// inverted, the segments have no transform back (see LineSegmentSet).
 class ORVEX_EXPORT DP_ProcessLineSet
     : public DP_RecordStage<LineSegmentSet, DP_ProcessContour, QZVP_LineExtractionModeStruct, DPK_PROCESS_LINE_SET> {
  public:
@@ -294,7 +304,7 @@ class ORVEX_EXPORT DP_ProcessLineSet
   QZRef<DP_PerspectiveROIImage> linkedStage1;
 
  private:
-  void PrepareInputData() override;
+  LinkedStages Linked() const override { return {linkedStage1.get()}; }
   void ComputePrimaryData() ORVEX_REQUIRES(primaryDataMutex) override;
 };
 

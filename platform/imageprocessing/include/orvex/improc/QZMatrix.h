@@ -63,8 +63,9 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
 
   // Hashes rows, columns, element type and the pixel bytes row by row (never the
   // padding of a row) and keeps the text. Equal pixels give equal ids whatever the
-  // stride. False, with an empty id, for an empty matrix.
-  bool CalcHashID();
+  // stride. False, with an empty id, for an empty matrix. The id is kept beside the
+  // pixels, not part of them: a matrix that is read only computes it too.
+  bool CalcHashID() const;
   std::string GetHashID() const;
   int GetHashIDLength() const;
 
@@ -104,9 +105,12 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
 
  private:
   cv::Mat m_mat;
+  // The stage computation that made this matrix (0 when none did): a computation may free
+  // what it made itself under its locks, since nothing else can hold it yet.
+  uint64_t m_madeByComputation = 0;
   // m_hashMutex guards m_hashId; a leaf.
   mutable Mutex m_hashMutex;
-  std::string m_hashId ORVEX_GUARDED_BY(m_hashMutex);
+  mutable std::string m_hashId ORVEX_GUARDED_BY(m_hashMutex);
 };
 
 }  // namespace orvex

@@ -20,9 +20,28 @@
 
 namespace orvex {
 
+// A running XXH3-64 fingerprint of bytes, kept as they come and not stored.
+class ORVEX_EXPORT ResultFingerprint {
+ public:
+  ResultFingerprint();
+  ~ResultFingerprint();
+  ResultFingerprint(const ResultFingerprint&) = delete;
+  ResultFingerprint& operator=(const ResultFingerprint&) = delete;
+  void Add(const void* data, std::size_t size);
+  uint64_t Value() const;
+
+ private:
+  void* m_state;  // the hash's running state, made in the constructor
+};
+
+// The fingerprint of bytes in one block: equal to a ResultFingerprint fed the same bytes.
+ORVEX_EXPORT uint64_t FingerprintOfBytes(const unsigned char* data, std::size_t size);
+
+// Writes a result's fields as bytes: appended to a buffer, or fed to a fingerprint.
 class ORVEX_EXPORT ResultWriter {
  public:
   explicit ResultWriter(std::vector<unsigned char>* out) : m_out(out) {}
+  explicit ResultWriter(ResultFingerprint* fingerprint) : m_fingerprint(fingerprint) {}
   void Int(int64_t value);
   void Real(double value);
   void Text(const std::string& text);
@@ -31,7 +50,8 @@ class ORVEX_EXPORT ResultWriter {
 
  private:
   void Raw(const void* data, std::size_t size);
-  std::vector<unsigned char>* m_out;
+  std::vector<unsigned char>* m_out = nullptr;
+  ResultFingerprint* m_fingerprint = nullptr;
 };
 
 // Reads what a ResultWriter wrote; every read answers false (and reads nothing more) once

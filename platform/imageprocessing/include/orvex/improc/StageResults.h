@@ -1,4 +1,5 @@
-// The results of the processing stages that are more than one image.
+// The results of the processing stages that are more than one image. Once a stage has
+// settled, its result is read only: the images a result holds are held as const.
 #ifndef ORVEX_IMPROC_STAGERESULTS_H
 #define ORVEX_IMPROC_STAGERESULTS_H
 
@@ -18,7 +19,7 @@ namespace orvex {
 class ORVEX_EXPORT ImageWithQuad : public QZObjectBase {
  public:
   ImageWithQuad(const cv::Mat& image, const QZ_Quad& quad);
-  QZRef<QZMatrix> image;
+  QZRef<const QZMatrix> image;
   QZ_Quad quad;
 };
 
@@ -33,14 +34,14 @@ class ORVEX_EXPORT QZQuadList : public QZObjectBase {
 // Where a binary region image is textured: a 0/255 mask of the image's size.
 class ORVEX_EXPORT TextureDetectionResult : public QZObjectBase {
  public:
-  QZRef<QZMatrix> textureMask;
+  QZRef<const QZMatrix> textureMask;
   double texturedFraction = 0.0;
 };
 
 // A binary image after small components were removed, and how many were.
 class ORVEX_EXPORT FilteredBinaryImage : public QZObjectBase {
  public:
-  QZRef<QZMatrix> image;
+  QZRef<const QZMatrix> image;
   int removedComponents = 0;
 };
 
@@ -51,11 +52,14 @@ class ORVEX_EXPORT ContourSet : public QZObjectBase {
 };
 
 // Line segments (x1, y1, x2, y2) in region coordinates, with the 3 x 3 transform that
-// maps region coordinates back to the source image.
+// maps region coordinates back to the source image. A region whose transform from the
+// source cannot be inverted has no place in the source image: its segments stay in
+// region coordinates, toSourceImage is null, and hosts leave them out of source-image
+// coordinates.
 class ORVEX_EXPORT LineSegmentSet : public QZObjectBase {
  public:
   std::vector<cv::Vec4f> segments;
-  QZRef<QZMatrix> toSourceImage;
+  QZRef<const QZMatrix> toSourceImage;
 };
 
 }  // namespace orvex
