@@ -6,6 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh" chromium
+"$root/scripts/fetch-photos.sh"
 jobs=$(nproc)
 "$root/scripts/check-layers.sh"
 "$root/scripts/check-threads.sh"

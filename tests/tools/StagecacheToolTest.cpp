@@ -1,5 +1,6 @@
 // The stagecache command-line host, run as a user runs it.
 #include "../support/TestScene.h"
+#include "../support/ToolRunner.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -23,18 +24,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using orvex::testing::ToolRun;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string ReadFile(const fs::path& path) { return orvex::testing::ReadWholeFile(path); }
 
 int Count(const std::string& text, const std::string& part) {
   int count = 0;
@@ -83,18 +75,7 @@ class StagecacheTool : public ::testing::Test {
 
   // Runs the tool with `arguments` (already quoted where needed).
   ToolRun Tool(const std::string& arguments) {
-    const fs::path errFile = m_dir / "stderr.txt";
-    const std::string command = std::string(STAGECACHE_TOOL) + " " + arguments + " 2>" + errFile.string();
-    ToolRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t read;
-    while ((read = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, read);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadFile(errFile);
-    return run;
+    return orvex::testing::RunTool(STAGECACHE_TOOL, arguments, m_dir / "stderr.txt");
   }
 
   fs::path Write(const std::string& name, const std::string& text) {
