@@ -2,9 +2,10 @@
 // result store) and Image (one image added to every set, released when it goes).
 //
 // Ownership: an Image holds its Cache's sets, so a Cache may go before its images; views
-// of result pixels hold their result, so they outlive both. Threads: a Cache and an Image
-// may be used from several Python threads; every call into the library runs without the
-// GIL, and Python objects are made only after the library's work is done.
+// of result pixels hold the object that owns the pixels (never the cached result, which
+// the image's release drops), so they outlive both. Threads: a Cache and an Image may be
+// used from several Python threads; every call into the library runs without the GIL, and
+// Python objects are made only after the library's work is done.
 #ifndef ORVEX_PYTHON_CACHEBINDING_H
 #define ORVEX_PYTHON_CACHEBINDING_H
 

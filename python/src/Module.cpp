@@ -45,8 +45,10 @@ PYBIND11_MODULE(_core, module) {
            "An image result of the set as a read-only numpy view of the result's own pixels (uint8, H x W or "
            "H x W x C). stage: 1 to 23 or a name from stage_names(); region: the region's place in regions() for "
            "region stages (9 and after); branch: the node's place among the set's nodes of that stage. The view "
-           "keeps the result alive. Raises KeyError for an unknown set, ValueError for an unknown stage or one "
-           "without image results, IndexError for a region or branch out of range.")
+           "keeps the result's pixels alive, unchanged, for as long as it lives, but not the cached result: the "
+           "image's release drops that as usual. Numpy refuses to make the view writeable. Raises KeyError for "
+           "an unknown set, ValueError for an unknown stage or one without image results, IndexError for a "
+           "region or branch out of range.")
       .def("release", &Image::Release, "Releases the image from every set; later reads raise ValueError.")
       .def("__enter__", [](Image& image) -> Image& { return image; }, py::return_value_policy::reference)
       .def("__exit__",

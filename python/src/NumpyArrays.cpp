@@ -1,6 +1,7 @@
 #include "NumpyArrays.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace py = pybind11;
@@ -59,10 +60,16 @@ py::array ReadOnlyView(const hostkit::StageImage& image) {
     shape.push_back(pixels.channels());
     strides.push_back(static_cast<py::ssize_t>(pixels.elemSize1()));
   }
-  // The capsule owns a count on the result: the pixels live as long as any view of them.
-  auto* holder = new QZRef<DW_Base>(image.result);
-  py::capsule base(holder, [](void* held) { delete static_cast<QZRef<DW_Base>*>(held); });
+  // The capsule owns a count on the object the stage computed, not on the cached result:
+  // the pixels live as long as any view of them, and the image's release still drops the
+  // result from the table.
+  using Holder = QZRef<QZObjectBase>;
+  auto holder = std::make_unique<Holder>(image.result);
+  py::capsule base(holder.get(), [](void* held) { std::unique_ptr<Holder> gone(static_cast<Holder*>(held)); });
+  holder.release();  // the capsule owns it now
   py::array view(py::dtype::of<unsigned char>(), shape, strides, pixels.data, base);
+  // Read-only for good: with a capsule as base, numpy refuses to make it (or any array made
+  // from it) writeable again.
   view.attr("flags").attr("writeable") = false;
   return view;
 }

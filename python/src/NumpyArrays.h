@@ -30,7 +30,8 @@ class ArrayPixels {
   pybind11::ssize_t m_rowStride = 0, m_colStride = 0, m_channelStride = 1;
 };
 
-// A read-only view of a result's own pixels; the array's base holds the result.
+// A read-only view of a result's own pixels; the array's base holds the object that owns
+// them (StageImage::result), never the cached result. Call with the GIL.
 pybind11::array ReadOnlyView(const hostkit::StageImage& image);
 
 // Quadrilaterals as float32 (N, 4, 2) and segments as float32 (M, 4).

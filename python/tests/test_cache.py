@@ -68,6 +68,48 @@ def test_views_share_the_results_memory_and_outlive_their_image_and_cache(page):
     assert np.array_equal(region, region_copy)
 
 
+def test_a_view_that_outlives_its_image_keeps_its_pixels_and_none_of_the_images_results(page):
+    cache = osc.Cache()
+    # A release drops whatever only the table still holds, so this one starts from a settled table.
+    with cache.add(draw_page(300, 400, seed=21)) as earlier:
+        earlier.regions("standard")
+    before = cache.statistics()
+    image = cache.add(page)
+    views = {
+        "source": image.result("standard", 1),
+        "grayscale": image.result("standard", "grayscale image for regions"),
+        "region": image.result("fine", "region binary image", region=0),
+    }
+    copies = {name: view.copy() for name, view in views.items()}
+    image.release()
+    after = cache.statistics()
+    assert after["tableEntries"] == before["tableEntries"]
+    assert after["liveResultBytes"] == before["liveResultBytes"]
+    # Another image's results must be computed into fresh memory, not into the views'.
+    with cache.add(draw_page(seed=7)) as other:
+        other.line_segments("fine")
+    for name, view in views.items():
+        assert np.array_equal(view, copies[name]), name
+
+
+def test_views_are_read_only_however_they_are_reached(page):
+    cache = osc.Cache()
+    with cache.add(page) as image:
+        view = image.result("standard", 1)
+        binary = image.result("fine", "region binary image", region=0)
+    for array in (view, np.asarray(view), np.array(view, copy=False), view[10:20, 5:9], view.T, binary, np.asarray(binary)):
+        assert not array.flags.writeable
+        with pytest.raises(ValueError):
+            array[0, 0] = 1
+        with pytest.raises(ValueError):
+            array.setflags(write=True)
+        with pytest.raises(ValueError):
+            array.flags.writeable = True
+    assert memoryview(view).readonly
+    assert not np.frombuffer(view, np.uint8).flags.writeable
+    assert np.array_equal(view, page)
+
+
 def test_the_gil_is_released_while_an_image_is_hashed_and_computed():
     big = draw_page(2400, 3200)
     cache = osc.Cache()
