@@ -75,10 +75,12 @@ PYBIND11_MODULE(_core, module) {
       .def_property_readonly("store", &Cache::StoreFolder, "The result store's folder, or None.")
       .def("add", &Cache::Add, py::arg("pixels_or_path"), py::arg("name") = py::none(),
            "Adds an image to every set and computes its regions and line segments. pixels_or_path: a uint8 "
-           "array H x W, H x W x 3 (BGR, as OpenCV reads) or H x W x 4 (BGRA), any strides; or a PNG or JPEG "
-           "file's path. Returns an Image; use it in a with block. Raises TypeError or ValueError for other "
-           "arrays, OSError for a missing or unreadable file, ValueError for a file that is not an image or "
-           "too large.")
+           "array H x W, H x W x 3 (BGR, as OpenCV reads) or H x W x 4 (BGRA), any strides, of at most as many "
+           "pixels as image files may have (100 megapixels unless the host changed the limit); or a PNG or "
+           "JPEG file's path. Returns an Image; use it in a with block. Raises TypeError or ValueError for "
+           "other arrays (ValueError, with the numbers, for one over the pixel limit, checked before anything "
+           "is copied), OSError for a missing or unreadable file, ValueError for a file that is not an image "
+           "or too large.")
       .def("_summary_of_file", &Cache::SummaryOfFile, py::arg("path"),
            "The tool's --jsonl line for a file: its summary, or {'image', 'skipped'} with the reason.")
       .def("statistics", &Cache::Statistics,

@@ -1,7 +1,9 @@
 #include "NumpyArrays.h"
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 namespace py = pybind11;
@@ -27,6 +29,15 @@ ArrayPixels::ArrayPixels(const py::handle& object) {
     throw py::value_error("pixels must have 1, 3 (BGR) or 4 (BGRA) channels, not " + std::to_string(m_channels));
   }
   if (m_rows == 0 || m_cols == 0) throw py::value_error("pixels must not be empty");
+  // Held to the pixel limit of image files, from the shape alone: an array whose strides
+  // repeat a few bytes (np.broadcast_to) is refused before anything is copied or allocated.
+  const int64_t limit = QZMatrix::GetImageLimits().maxPixels;
+  int64_t count = 0;
+  if (__builtin_mul_overflow(static_cast<int64_t>(m_rows), static_cast<int64_t>(m_cols), &count) || count > limit) {
+    throw py::value_error("the array has " + (count > 0 ? std::to_string(count) : std::string("too many")) +
+                          " pixels (" + std::to_string(m_cols) + " x " + std::to_string(m_rows) +
+                          "), more than the pixel limit of " + std::to_string(limit));
+  }
   if (m_rows > (1 << 20) || m_cols > (1 << 20)) throw py::value_error("pixels have more than 2^20 rows or columns");
   m_rowStride = m_array.strides(0);
   m_colStride = m_array.strides(1);
@@ -35,7 +46,12 @@ ArrayPixels::ArrayPixels(const py::handle& object) {
 }
 
 QZRef<QZMatrix> ArrayPixels::Copy() const {
-  cv::Mat pixels(static_cast<int>(m_rows), static_cast<int>(m_cols), CV_8UC(static_cast<int>(m_channels)));
+  cv::Mat pixels;
+  try {
+    pixels.create(static_cast<int>(m_rows), static_cast<int>(m_cols), CV_8UC(static_cast<int>(m_channels)));
+  } catch (const cv::Exception&) {
+    throw std::bad_alloc();  // OpenCV's way of saying there is no memory for the copy
+  }
   const py::ssize_t rowBytes = m_cols * m_channels;
   for (py::ssize_t r = 0; r < m_rows; ++r) {
     const unsigned char* from = m_data + r * m_rowStride;

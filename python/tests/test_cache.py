@@ -2,13 +2,14 @@
 import concurrent.futures
 import gc
 import json
+import re
 import threading
 
 import numpy as np
 import pytest
 
 import orvex_stagecache as osc
-from conftest import draw_page, tool_lines, without_times, write_png
+from conftest import draw_page, tool_lines, without_times, write_png, write_png_header
 
 
 def test_an_image_gives_regions_segments_and_read_only_views_in_the_documented_shapes(page):
@@ -108,6 +109,32 @@ def test_views_are_read_only_however_they_are_reached(page):
     assert memoryview(view).readonly
     assert not np.frombuffer(view, np.uint8).flags.writeable
     assert np.array_equal(view, page)
+
+
+def test_arrays_are_held_to_the_pixel_limit_of_files_before_anything_is_copied(tmp_path, page):
+    cache = osc.Cache()
+    side = 12000
+    write_png_header(tmp_path / "huge.png", side, side)
+    with pytest.raises(ValueError, match=f"{side * side} pixels") as from_file:
+        cache.add(tmp_path / "huge.png")
+    limit = int(re.search(r"pixel limit of (\d+)", str(from_file.value)).group(1))
+    # Stride-0 arrays: nothing of them exists to copy, so only the shape can refuse them.
+    for shape in ((side, side), (side, side, 3), (1 << 20, 1 << 20), (limit // 10000 + 1, 10000, 4)):
+        huge = np.broadcast_to(np.zeros((1,) * len(shape), np.uint8), shape)
+        with pytest.raises(ValueError) as from_array:
+            cache.add(huge)
+        message = str(from_array.value)
+        assert f"{shape[0] * shape[1]} pixels" in message and f"pixel limit of {limit}" in message, message
+    for too_long in ((1, (1 << 20) + 1), ((1 << 20) + 1, 1)):
+        with pytest.raises(ValueError, match="2\\^20"):
+            cache.add(np.broadcast_to(np.zeros((1, 1), np.uint8), too_long))
+    for wrong_type in (np.zeros((40, 40), [("grey", np.uint8)]), np.zeros((40, 40), object)):
+        with pytest.raises(TypeError):
+            cache.add(wrong_type)
+    # Within the limit, repeated rows are read as their values.
+    repeated = np.broadcast_to(page[:1], page.shape)
+    with cache.add(repeated) as strided, cache.add(np.ascontiguousarray(repeated)) as contiguous:
+        assert strided.id == contiguous.id
 
 
 def test_the_gil_is_released_while_an_image_is_hashed_and_computed():
