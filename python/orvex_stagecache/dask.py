@@ -43,8 +43,11 @@ def map_images(paths, client, params=None, store=None):
     """Runs every image file of ``paths`` through the parameter sets on the workers of
     ``client`` (a ``distributed.Client``) and returns one summary dict per path, in input
     order: the stagecache tool's ``--jsonl`` line for the file, or ``{"image", "skipped"}``
-    with the reason when it could not be read. ``params`` and ``store`` are as for
+    with the reason when it could not be read (missing, unreadable, not an image, or a name
+    no file can have); a path never makes the whole call raise. Paths are str, bytes or
+    ``os.PathLike`` in any encoding, and each line's ``"image"`` is the path as
+    ``os.fspath`` gives it (bytes stay bytes). ``params`` and ``store`` are as for
     ``Cache``; paths, parameter files and the store must be reachable by every worker."""
-    paths = [os.fsdecode(path) for path in paths]
+    paths = [os.fspath(path) for path in paths]
     futures = client.map(_summary_of, paths, params=params, store=store, pure=False)
     return client.gather(futures)

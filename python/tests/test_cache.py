@@ -2,6 +2,8 @@
 import concurrent.futures
 import gc
 import json
+import os
+import pathlib
 import re
 import threading
 
@@ -109,6 +111,53 @@ def test_views_are_read_only_however_they_are_reached(page):
     assert memoryview(view).readonly
     assert not np.frombuffer(view, np.uint8).flags.writeable
     assert np.array_equal(view, page)
+
+
+def test_file_names_in_any_encoding_come_back_exactly_as_given(tmp_path, page):
+    folder = os.fsencode(tmp_path)
+    raw = folder + b"/page-\xff\xfe.png"  # not UTF-8
+    write_png(raw, page)
+    escaped = os.fsdecode(raw)  # the same name as str, with surrogate escapes
+    plain = tmp_path / "page.png"
+    write_png(plain, page)
+    cache = osc.Cache()
+    with cache.add(plain) as image:
+        expected = without_times(image.summary())
+    expected.pop("image")
+    for given in (raw, escaped, pathlib.Path(escaped)):
+        with cache.add(given) as image:
+            name = os.fspath(given)
+            assert type(image.name) is type(name) and image.name == name
+            summary = without_times(image.summary())
+            assert summary.pop("image") == name
+            assert summary == expected
+    for name in (b"scan-\xff", "scan-\udcff", "scan-\u00e9"):
+        with cache.add(page, name=name) as image:
+            assert type(image.name) is type(name) and image.name == name
+            assert image.summary()["image"] == name
+
+    missing = folder + b"/missing-\xff.png"
+    with pytest.raises(FileNotFoundError) as error:
+        cache.add(missing)
+    assert error.value.filename == missing
+    text = folder + b"/text-\xff.png"
+    with open(text, "wb") as out:
+        out.write(b"not an image")
+    with pytest.raises(ValueError, match="not a PNG or JPEG") as error:
+        cache.add(text)
+    assert os.fsdecode(text) in str(error.value)
+    with pytest.raises(UnicodeEncodeError):
+        cache.add(str(tmp_path) + "/lone-\ud800.png")
+    with pytest.raises(ValueError, match="null byte"):
+        cache.add(str(tmp_path) + "/a\0b.png")
+    with pytest.raises(TypeError):
+        cache.add(page, name=3)
+    parameters = folder + b"/params-\xff.json"
+    with open(parameters, "wb") as out:
+        out.write(b"{")
+    with pytest.raises(ValueError) as error:
+        osc.Cache(params=parameters)
+    assert os.fsdecode(parameters) in str(error.value)
 
 
 def test_arrays_are_held_to_the_pixel_limit_of_files_before_anything_is_copied(tmp_path, page):
