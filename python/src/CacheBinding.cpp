@@ -177,6 +177,12 @@ py::object GivenName::Object() const {
   return py::reinterpret_steal<py::object>(name);
 }
 
+std::string CanonicalParameters(const py::object& params) {
+  std::vector<hostkit::ParameterSet> sets = ParametersOf(params);
+  py::gil_scoped_release nogil;
+  return hostkit::WriteParameterSets(sets);
+}
+
 std::size_t CacheState::SetIndex(const std::string& name) const {
   const std::size_t index = sets->IndexOf(name);
   if (index == sets->Sets().size()) throw py::key_error("no parameter set named '" + name + "'");

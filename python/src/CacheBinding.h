@@ -35,6 +35,10 @@ struct GivenName {
   pybind11::object Object() const;
 };
 
+// The parameter sets of `params` (as Cache takes them) written as the host kit writes
+// parameter files: one text for equal sets, whatever file, dict or spelling they came from.
+std::string CanonicalParameters(const pybind11::object& params);
+
 // What a Cache and its images share: the sets' groups and the store they use.
 struct CacheState {
   std::shared_ptr<hostkit::FileResultStore> store;

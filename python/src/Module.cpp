@@ -27,6 +27,11 @@ PYBIND11_MODULE(_core, module) {
       "default_parameters",
       [] { return py::module_::import("json").attr("loads")(orvex::hostkit::WriteParameterSets(orvex::hostkit::DefaultParameterSets())); },
       "The built-in parameter sets as a dict in the parameter file's structure: change it and pass it to Cache(params=...).");
+  module.def("canonical_parameters", &orvex::python::CanonicalParameters, py::arg("params") = py::none(),
+             "The parameter sets of params (None, a parameter file's path or its structure as a dict, as for "
+             "Cache) as the parameter file the library writes: the same text for equal sets, whatever file, dict, "
+             "spacing or spelling of modes they came from, and another text when any name or value differs. "
+             "Raises as Cache(params=...) does.");
 
   py::class_<Image>(module, "Image",
                     "An image added to every parameter set of a Cache. Use it as a context manager: leaving the "

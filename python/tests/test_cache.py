@@ -186,6 +186,25 @@ def test_arrays_are_held_to_the_pixel_limit_of_files_before_anything_is_copied(t
         assert strided.id == contiguous.id
 
 
+def test_canonical_parameters_name_what_the_sets_are_not_where_they_came_from(tmp_path):
+    parameters = osc.default_parameters()
+    text = osc.canonical_parameters(parameters)
+    assert osc.canonical_parameters() == text
+    (tmp_path / "spaced.json").write_text(json.dumps(parameters, indent=7, sort_keys=True))
+    assert osc.canonical_parameters(tmp_path / "spaced.json") == text
+    numbered = json.loads(json.dumps(parameters))
+    numbered["parameterSets"][0]["binarizationModes"][0]["mode"] = "BM_THRESHOLD"
+    assert osc.canonical_parameters(numbered) != text
+    renamed = json.loads(json.dumps(parameters))
+    renamed["parameterSets"][1]["name"] = "finer"
+    assert osc.canonical_parameters(renamed) != text
+    # The text is a parameter file: it gives the same sets back.
+    assert osc.canonical_parameters(json.loads(text)) == text
+    assert osc.Cache(params=json.loads(text)).set_names == osc.Cache().set_names
+    with pytest.raises(FileNotFoundError):
+        osc.canonical_parameters(tmp_path / "missing.json")
+
+
 def test_the_gil_is_released_while_an_image_is_hashed_and_computed():
     big = draw_page(2400, 3200)
     cache = osc.Cache()

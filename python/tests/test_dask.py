@@ -1,5 +1,6 @@
-"""map_images over a two-worker LocalCluster: the tool's lines in input order, and names
-as given."""
+"""map_images over LocalClusters: the tool's lines in input order, names as given, and
+parameters read again on every call."""
+import json
 import os
 import pathlib
 
@@ -7,6 +8,7 @@ import pytest
 
 distributed = pytest.importorskip("distributed")
 
+import orvex_stagecache as osc  # noqa: E402
 from orvex_stagecache.dask import map_images  # noqa: E402
 from conftest import draw_page, tool_lines, without_times, write_png  # noqa: E402
 
@@ -62,3 +64,25 @@ def test_map_images_gives_paths_in_any_encoding_back_as_given_and_skips_those_no
     assert lines[4]["skipped"] == "is missing"
     for line in lines[5:]:
         assert line["skipped"].startswith("is not a file name"), line
+
+
+def test_map_images_after_the_parameter_file_changed_gives_the_new_parameters_results(tmp_path):
+    paths = []
+    for i in range(2):
+        path = tmp_path / f"page-{i}.png"
+        write_png(path, draw_page(360, 480, seed=i))
+        paths.append(str(path))
+    parameters = osc.default_parameters()
+    parameters["parameterSets"] = parameters["parameterSets"][:1]
+    params = tmp_path / "params.json"
+    params.write_text(json.dumps(parameters))
+    # One worker, so that the second call surely meets the Cache of the first.
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=1, processes=False, dashboard_address=":0") as cluster:
+        with distributed.Client(cluster) as client:
+            before = map_images(paths, client, params=str(params))
+            parameters["parameterSets"][0]["binarizationModes"].append({"mode": "BM_THRESHOLD"})
+            params.write_text(json.dumps(parameters, indent=4))
+            after = map_images(paths, client, params=str(params))
+    expected = tool_lines(paths, "--params", str(params))
+    assert without_times(after) == [without_times(expected[path]) for path in paths]
+    assert without_times(before) != without_times(after)
