@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <utility>
 
 namespace orvex {
 namespace hostkit {
@@ -49,6 +50,39 @@ std::vector<const DW_Base*> ResultsOf(const ParameterNodeBase& node, const std::
     if (const auto* wrap = dynamic_cast<const DW_Base*>(units.GetDataUnit(i))) results.push_back(wrap);
   }
   return results;
+}
+
+// The pixels of an image result and the object the stage computed that owns them.
+struct ResultPixels {
+  cv::Mat pixels;
+  QZRef<QZObjectBase> owner;
+};
+
+// Stage N's result object behind `wrap` (a wrap of that stage) with its pixels; empty
+// before the stage has a result, and for stages whose results are not images.
+template <int N>
+ResultPixels ResultPixelsAt(DW_Base& wrap) {
+  ResultPixels found;
+  if constexpr (StageRow<N>::kImage) {
+    auto* typed = dynamic_cast<stages::WrapOf<N>*>(&wrap);
+    auto* stage = typed != nullptr ? typed->GetData(false) : nullptr;
+    const auto data = stage != nullptr ? stage->GetPrimaryData(false) : nullptr;
+    const cv::Mat* image = data ? ResultImageOf(*data) : nullptr;
+    // The images FillImageView shows: 8 bits, one, three or four channels.
+    if (image == nullptr || image->empty() || image->dims != 2 || image->depth() != CV_8U) return found;
+    if (image->channels() != 1 && image->channels() != 3 && image->channels() != 4) return found;
+    found.pixels = *image;
+    found.owner = data;
+  }
+  return found;
+}
+
+template <int... Offsets>
+ResultPixels ResultPixelsOf(DW_Base& wrap, int stage, std::integer_sequence<int, Offsets...>) {
+  ResultPixels found;
+  ((stage == stages::kFirstStage + Offsets ? (void)(found = ResultPixelsAt<stages::kFirstStage + Offsets>(wrap)) : (void)0),
+   ...);
+  return found;
 }
 
 }  // namespace
@@ -208,13 +242,14 @@ std::vector<StageImage> ImageInCache::StageImages(std::size_t set, int stage) co
         continue;
       }
       m_sets.Group(set).GetDataUnit(dataId, &unit);
-      auto* wrap = dynamic_cast<DW_Base*>(unit);
-      if (wrap == nullptr) continue;
+      // Pinned while its result object is taken; the caller gets that object, not the wrap.
+      const QZRef<DW_Base> wrap = QZRef<DW_Base>::TryPin(dynamic_cast<DW_Base*>(unit));
+      if (!wrap) continue;
+      ResultPixels found = ResultPixelsOf(*wrap, stage, stages::kEveryStage);
+      if (found.pixels.empty()) continue;
       StageImage image;
-      image.result = QZRef<DW_Base>::TryPin(wrap);
-      if (!image.result) continue;
-      image.pixels = PixelsOf(*wrap);
-      if (image.pixels.empty()) continue;
+      image.pixels = std::move(found.pixels);
+      image.result = std::move(found.owner);
       image.id = dataId;
       image.node = static_cast<int>(n);
       image.region = region ? static_cast<int>(k) : -1;

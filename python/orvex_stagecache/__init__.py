@@ -10,6 +10,6 @@ Each image runs through every parameter set's tree; results equal between sets a
 computed once, and with ``store=`` kept on disk for later runs and other processes.
 ``orvex_stagecache.dask.map_images`` spreads a folder over a Dask cluster.
 """
-from ._core import Cache, Image, default_parameters, stage_names
+from ._core import Cache, Image, canonical_parameters, default_parameters, stage_names
 
-__all__ = ["Cache", "Image", "default_parameters", "stage_names"]
+__all__ = ["Cache", "Image", "canonical_parameters", "default_parameters", "stage_names"]

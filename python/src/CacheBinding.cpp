@@ -28,21 +28,48 @@ bool IsPath(const py::handle& object) {
   return py::isinstance<py::str>(object) || py::isinstance<py::bytes>(object) || py::hasattr(object, "__fspath__");
 }
 
-// A path's bytes as the file system takes them (any name, UTF-8 or not).
-std::string PathBytes(const py::handle& path) { return Os().attr("fsencode")(path).cast<std::string>(); }
-py::str PathText(const std::string& path) { return Os().attr("fsdecode")(py::bytes(path)); }
+// Text from bytes that may not be UTF-8 (a file name inside a message): the bytes that are
+// not come back as surrogate escapes, as os.fsdecode gives them.
+py::str TextOf(const std::string& bytes) {
+  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "surrogateescape");
+  if (text == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(text);
+}
 
-[[noreturn]] void RaiseFileError(hostkit::FileProblem problem, const std::string& path, const std::string& reason) {
-  const std::string message = "image file " + reason;
-  if (problem == hostkit::FileProblem::kRefused) {
-    throw py::value_error(PathText(path).cast<std::string>() + ": " + reason);
-  }
-  // OSError(errno, text, filename) is FileNotFoundError for ENOENT.
+[[noreturn]] void Raise(PyObject* type, const py::object& value) {
+  PyErr_SetObject(type, value.ptr());
+  throw py::error_already_set();
+}
+
+// A path's bytes as the file system takes them (any name, UTF-8 or not). A str that the
+// file system encoding cannot take raises UnicodeEncodeError, a null byte ValueError, as
+// Python's own open() does.
+std::string PathBytes(const py::handle& path) {
+  const std::string bytes = Os().attr("fsencode")(path).cast<std::string>();
+  if (bytes.find('\0') != std::string::npos) Raise(PyExc_ValueError, py::str("embedded null byte"));
+  return bytes;
+}
+
+// What a message calls a path given as str, bytes or os.PathLike.
+py::str PathText(const py::handle& path) { return Os().attr("fsdecode")(path); }
+
+// "<path>: <what>" as a Python str, whatever the path's encoding.
+py::str AboutPath(const py::handle& path, const std::string& what) {
+  return py::str("{}: {}").format(PathText(path), what);
+}
+
+[[noreturn]] void RaiseFileError(hostkit::FileProblem problem, const py::object& path, const std::string& reason) {
+  if (problem == hostkit::FileProblem::kRefused) Raise(PyExc_ValueError, AboutPath(path, reason));
+  // OSError(errno, text, filename) is FileNotFoundError for ENOENT; the file name is the
+  // path as it was given.
   const int error = problem == hostkit::FileProblem::kMissing ? ENOENT
                     : reason.find("permission") != std::string::npos ? EACCES
                                                                      : EIO;
-  PyErr_SetObject(PyExc_OSError, py::make_tuple(error, message, PathText(path)).ptr());
-  throw py::error_already_set();
+  Raise(PyExc_OSError, py::make_tuple(error, "image file " + reason, path));
+}
+
+[[noreturn]] void RaiseParameterError(const hostkit::ParameterError& error) {
+  Raise(PyExc_ValueError, TextOf(error.what()));
 }
 
 // The result store of the process, installed on the pool: one folder per process.
@@ -56,8 +83,8 @@ class InstalledStore {
     std::lock_guard<std::mutex> lock(installed.m_mutex);
     if (installed.m_store) {
       if (installed.m_store->Folder() == where) return installed.m_store;
-      throw py::value_error("this process already keeps its results in the store " + installed.m_store->Folder() +
-                            "; a process uses one store");
+      Raise(PyExc_ValueError, TextOf("this process already keeps its results in the store " +
+                                     installed.m_store->Folder() + "; a process uses one store"));
     }
     hostkit::StoreOptions options;
     options.limitBytes = limitBytes;
@@ -84,7 +111,7 @@ std::vector<hostkit::ParameterSet> ParametersOf(const py::object& params) {
       return hostkit::LoadParameterSets(PathBytes(params));
     }
   } catch (const hostkit::ParameterError& error) {
-    throw py::value_error(error.what());
+    RaiseParameterError(error);
   }
   throw py::type_error("params must be None, a parameter file's path or its structure as a dict, not " +
                        std::string(py::str(py::type::of(params))));
@@ -129,6 +156,33 @@ AddedFile AddFile(CacheState& cache, const std::string& path) {
 
 }  // namespace
 
+GivenName GivenName::Of(const py::handle& name) {
+  const py::object given = Os().attr("fspath")(name);
+  GivenName kept;
+  kept.text = py::isinstance<py::str>(given);
+  if (!kept.text) {
+    kept.bytes = given.cast<std::string>();
+    return kept;
+  }
+  PyObject* utf8 = PyUnicode_AsEncodedString(given.ptr(), "utf-8", "surrogatepass");
+  if (utf8 == nullptr) throw py::error_already_set();
+  kept.bytes = py::reinterpret_steal<py::bytes>(utf8).cast<std::string>();
+  return kept;
+}
+
+py::object GivenName::Object() const {
+  if (!text) return py::bytes(bytes);
+  PyObject* name = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "surrogatepass");
+  if (name == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(name);
+}
+
+std::string CanonicalParameters(const py::object& params) {
+  std::vector<hostkit::ParameterSet> sets = ParametersOf(params);
+  py::gil_scoped_release nogil;
+  return hostkit::WriteParameterSets(sets);
+}
+
 std::size_t CacheState::SetIndex(const std::string& name) const {
   const std::size_t index = sets->IndexOf(name);
   if (index == sets->Sets().size()) throw py::key_error("no parameter set named '" + name + "'");
@@ -147,7 +201,7 @@ Cache::Cache(const py::object& params, const py::object& store, const py::object
     py::gil_scoped_release nogil;
     m_state->sets = std::make_unique<hostkit::SetGroups>(std::move(sets));
   } catch (const hostkit::ParameterError& error) {
-    throw py::value_error(error.what());
+    RaiseParameterError(error);
   }
 }
 
@@ -159,6 +213,7 @@ py::list Cache::SetNames() const {
 
 std::unique_ptr<Image> Cache::Add(const py::object& input, const py::object& name) {
   if (py::isinstance<py::array>(input)) {
+    const GivenName shown = name.is_none() ? GivenName{"array", true} : GivenName::Of(name);
     const ArrayPixels pixels(input);
     std::unique_ptr<hostkit::ImageInCache> image;
     std::string refused;
@@ -170,37 +225,52 @@ std::unique_ptr<Image> Cache::Add(const py::object& input, const py::object& nam
       seconds = SecondsSince(start);
     }
     if (!image) throw py::value_error("the pixels were refused: " + refused);
-    return std::make_unique<Image>(m_state, std::move(image), name.is_none() ? "array" : name.cast<std::string>(), seconds);
+    return std::make_unique<Image>(m_state, std::move(image), shown, seconds);
   }
   if (!IsPath(input)) {
     throw py::type_error("add() takes a numpy array or an image file's path, not " + std::string(py::str(py::type::of(input))));
   }
-  const std::string path = PathBytes(input);
-  AddedFile added = AddFile(*m_state, path);
-  if (added.problem != hostkit::FileProblem::kNone) RaiseFileError(added.problem, path, added.reason);
-  if (!added.image) throw py::value_error(PathText(path).cast<std::string>() + ": the image was refused: " + added.reason);
-  const std::string shown = name.is_none() ? PathText(path).cast<std::string>() : name.cast<std::string>();
+  // The path as str or bytes, reported back as it came: its bytes only open the file.
+  const py::object given = Os().attr("fspath")(input);
+  const GivenName shown = GivenName::Of(name.is_none() ? given : name);
+  AddedFile added = AddFile(*m_state, PathBytes(given));
+  if (added.problem != hostkit::FileProblem::kNone) RaiseFileError(added.problem, given, added.reason);
+  if (!added.image) Raise(PyExc_ValueError, AboutPath(given, "the image was refused: " + added.reason));
   return std::make_unique<Image>(m_state, std::move(added.image), shown, added.seconds);
 }
 
 py::dict Cache::SummaryOfFile(const py::object& path) {
-  const std::string bytes = PathBytes(path);
-  const std::string name = PathText(bytes).cast<std::string>();
+  const py::object given = Os().attr("fspath")(path);
+  std::string bytes;
+  std::string unusable;
+  try {
+    bytes = PathBytes(given);
+  } catch (py::error_already_set& error) {
+    // A str the file system encoding cannot take, or a null byte: no file has that name.
+    if (!error.matches(PyExc_ValueError)) throw;
+    unusable = error.matches(PyExc_UnicodeError) ? "is not a file name (the file system encoding cannot take it)"
+                                                  : "is not a file name (it holds a null byte)";
+  }
   std::string line;
   {
-    AddedFile added = AddFile(*m_state, bytes);
+    AddedFile added;
+    if (unusable.empty()) added = AddFile(*m_state, bytes);
     py::gil_scoped_release nogil;
-    if (added.image) {
-      hostkit::ImageSummary summary = added.image->Summary(name, 0.0);
+    if (!unusable.empty()) {
+      line = hostkit::SkippedJsonLine("", unusable);
+    } else if (added.image) {
+      hostkit::ImageSummary summary = added.image->Summary("", 0.0);
       const Clock::time_point release = Clock::now();
       added.image.reset();
       summary.seconds = added.seconds + SecondsSince(release);
       line = hostkit::SummaryJsonLine(summary);
     } else {
-      line = hostkit::SkippedJsonLine(name, added.reason);
+      line = hostkit::SkippedJsonLine("", added.reason);
     }
   }
-  return py::module_::import("json").attr("loads")(line);
+  py::dict summary = py::module_::import("json").attr("loads")(line);
+  summary["image"] = given;  // as it was given: JSON text could not carry every file name
+  return summary;
 }
 
 py::dict Cache::Statistics() const {
@@ -247,10 +317,10 @@ py::dict Cache::Statistics() const {
 
 py::object Cache::StoreFolder() const {
   if (!m_state->store) return py::none();
-  return PathText(m_state->store->Folder());
+  return TextOf(m_state->store->Folder());
 }
 
-Image::Image(std::shared_ptr<CacheState> cache, std::unique_ptr<hostkit::ImageInCache> image, std::string name, double seconds)
+Image::Image(std::shared_ptr<CacheState> cache, std::unique_ptr<hostkit::ImageInCache> image, GivenName name, double seconds)
     : m_cache(std::move(cache)), m_id(image->Id()), m_name(std::move(name)), m_seconds(seconds), m_image(std::move(image)) {}
 
 Image::~Image() {
@@ -278,9 +348,11 @@ auto Image::Read(ReadFunction read) const -> decltype(read(std::declval<const ho
 
 py::dict Image::Summary() const {
   const std::string line = Read([&](const hostkit::ImageInCache& image) {
-    return hostkit::SummaryJsonLine(image.Summary(m_name, m_seconds));
+    return hostkit::SummaryJsonLine(image.Summary("", m_seconds));
   });
-  return py::module_::import("json").attr("loads")(line);
+  py::dict summary = py::module_::import("json").attr("loads")(line);
+  summary["image"] = Name();  // as it was given: JSON text could not carry every file name
+  return summary;
 }
 
 py::array_t<float> Image::Regions(const std::string& set) const {

@@ -2,9 +2,10 @@
 // result store) and Image (one image added to every set, released when it goes).
 //
 // Ownership: an Image holds its Cache's sets, so a Cache may go before its images; views
-// of result pixels hold their result, so they outlive both. Threads: a Cache and an Image
-// may be used from several Python threads; every call into the library runs without the
-// GIL, and Python objects are made only after the library's work is done.
+// of result pixels hold the object that owns the pixels (never the cached result, which
+// the image's release drops), so they outlive both. Threads: a Cache and an Image may be
+// used from several Python threads; every call into the library runs without the GIL, and
+// Python objects are made only after the library's work is done.
 #ifndef ORVEX_PYTHON_CACHEBINDING_H
 #define ORVEX_PYTHON_CACHEBINDING_H
 
@@ -20,6 +21,23 @@
 
 namespace orvex {
 namespace python {
+
+// A name as Python gave it (a str or bytes), kept without Python objects so that an Image
+// needs no GIL to go: a str as UTF-8 with its lone surrogates passed through (so that every
+// str, surrogate-escaped file names included, comes back whole), bytes as they are.
+struct GivenName {
+  std::string bytes;
+  bool text = true;
+
+  // The name of `name`: a str, bytes or an os.PathLike (by os.fspath); TypeError otherwise.
+  static GivenName Of(const pybind11::handle& name);
+  // The str or bytes it was made from.
+  pybind11::object Object() const;
+};
+
+// The parameter sets of `params` (as Cache takes them) written as the host kit writes
+// parameter files: one text for equal sets, whatever file, dict or spelling they came from.
+std::string CanonicalParameters(const pybind11::object& params);
 
 // What a Cache and its images share: the sets' groups and the store they use.
 struct CacheState {
@@ -39,9 +57,11 @@ class Cache {
   Cache(const pybind11::object& params, const pybind11::object& store, const pybind11::object& storeLimit);
 
   pybind11::list SetNames() const;
-  // Adds pixels (a numpy array) or an image file (a path) to every set.
+  // Adds pixels (a numpy array) or an image file (a str, bytes or os.PathLike path, in
+  // any encoding) to every set.
   std::unique_ptr<Image> Add(const pybind11::object& input, const pybind11::object& name);
-  // The tool's --jsonl line of a file as a dict: its summary, or why it was skipped.
+  // The tool's --jsonl line of a file as a dict: its summary, or why it was skipped (also
+  // for a path that cannot name a file); "image" is the path as os.fspath gives it.
   pybind11::dict SummaryOfFile(const pybind11::object& path);
   pybind11::dict Statistics() const;
   pybind11::object StoreFolder() const;
@@ -52,11 +72,12 @@ class Cache {
 
 class Image {
  public:
-  Image(std::shared_ptr<CacheState> cache, std::unique_ptr<hostkit::ImageInCache> image, std::string name, double seconds);
+  Image(std::shared_ptr<CacheState> cache, std::unique_ptr<hostkit::ImageInCache> image, GivenName name, double seconds);
   ~Image();
 
   const std::string& Id() const { return m_id; }
-  const std::string& Name() const { return m_name; }
+  // The name as it was given: a str or bytes.
+  pybind11::object Name() const { return m_name.Object(); }
   bool Released() const;
   pybind11::dict Summary() const;
   pybind11::array_t<float> Regions(const std::string& set) const;
@@ -72,7 +93,7 @@ class Image {
 
   std::shared_ptr<CacheState> m_cache;
   std::string m_id;
-  std::string m_name;
+  GivenName m_name;
   double m_seconds;
   // m_mutex guards m_image: readers share it, Release takes it alone. Taken without the
   // GIL, and no Python object is touched while it is held.

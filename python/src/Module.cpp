@@ -27,16 +27,23 @@ PYBIND11_MODULE(_core, module) {
       "default_parameters",
       [] { return py::module_::import("json").attr("loads")(orvex::hostkit::WriteParameterSets(orvex::hostkit::DefaultParameterSets())); },
       "The built-in parameter sets as a dict in the parameter file's structure: change it and pass it to Cache(params=...).");
+  module.def("canonical_parameters", &orvex::python::CanonicalParameters, py::arg("params") = py::none(),
+             "The parameter sets of params (None, a parameter file's path or its structure as a dict, as for "
+             "Cache) as the parameter file the library writes: the same text for equal sets, whatever file, dict, "
+             "spacing or spelling of modes they came from, and another text when any name or value differs. "
+             "Raises as Cache(params=...) does.");
 
   py::class_<Image>(module, "Image",
                     "An image added to every parameter set of a Cache. Use it as a context manager: leaving the "
                     "with block releases it from the cache. Result views stay valid after the release.")
       .def_property_readonly("id", &Image::Id, "The source image's hash id (32 hex digits), the same for equal pixels.")
-      .def_property_readonly("name", &Image::Name, "The name the summary gives the image: the path, or 'array'.")
+      .def_property_readonly("name", &Image::Name,
+                             "The name the summary gives the image, as it was given: the path (str or bytes, as "
+                             "os.fspath gives it), the name argument of add(), or 'array'.")
       .def_property_readonly("released", &Image::Released, "Whether the image was released.")
       .def("summary", &Image::Summary,
            "The image's summary as a dict: the stagecache tool's --jsonl line (size, per-stage figures, and each "
-           "set's regions and line segments in source-image coordinates).")
+           "set's regions and line segments in source-image coordinates); its 'image' is the name property.")
       .def("regions", &Image::Regions, py::arg("set_name"),
            "The set's candidate regions: float32 array (N, 4, 2) of corners in source-image coordinates.")
       .def("line_segments", &Image::LineSegments, py::arg("set_name"),
@@ -45,8 +52,10 @@ PYBIND11_MODULE(_core, module) {
            "An image result of the set as a read-only numpy view of the result's own pixels (uint8, H x W or "
            "H x W x C). stage: 1 to 23 or a name from stage_names(); region: the region's place in regions() for "
            "region stages (9 and after); branch: the node's place among the set's nodes of that stage. The view "
-           "keeps the result alive. Raises KeyError for an unknown set, ValueError for an unknown stage or one "
-           "without image results, IndexError for a region or branch out of range.")
+           "keeps the result's pixels alive, unchanged, for as long as it lives, but not the cached result: the "
+           "image's release drops that as usual. Numpy refuses to make the view writeable. Raises KeyError for "
+           "an unknown set, ValueError for an unknown stage or one without image results, IndexError for a "
+           "region or branch out of range.")
       .def("release", &Image::Release, "Releases the image from every set; later reads raise ValueError.")
       .def("__enter__", [](Image& image) -> Image& { return image; }, py::return_value_policy::reference)
       .def("__exit__",
@@ -73,10 +82,14 @@ PYBIND11_MODULE(_core, module) {
       .def_property_readonly("store", &Cache::StoreFolder, "The result store's folder, or None.")
       .def("add", &Cache::Add, py::arg("pixels_or_path"), py::arg("name") = py::none(),
            "Adds an image to every set and computes its regions and line segments. pixels_or_path: a uint8 "
-           "array H x W, H x W x 3 (BGR, as OpenCV reads) or H x W x 4 (BGRA), any strides; or a PNG or JPEG "
-           "file's path. Returns an Image; use it in a with block. Raises TypeError or ValueError for other "
-           "arrays, OSError for a missing or unreadable file, ValueError for a file that is not an image or "
-           "too large.")
+           "array H x W, H x W x 3 (BGR, as OpenCV reads) or H x W x 4 (BGRA), any strides, of at most as many "
+           "pixels as image files may have (100 megapixels unless the host changed the limit); or a PNG or "
+           "JPEG file's path as str, bytes or os.PathLike, in any encoding. name: what Image.name and the "
+           "summary call the image (str or bytes; default the path as given, or 'array'). Returns an Image; "
+           "use it in a with block. Raises TypeError or ValueError for other arrays (ValueError, with the "
+           "numbers, for one over the pixel limit, checked before anything is copied), OSError for a missing "
+           "or unreadable file (its filename the path as given), ValueError for a file that is not an image "
+           "or too large, or for a path no file can have.")
       .def("_summary_of_file", &Cache::SummaryOfFile, py::arg("path"),
            "The tool's --jsonl line for a file: its summary, or {'image', 'skipped'} with the reason.")
       .def("statistics", &Cache::Statistics,

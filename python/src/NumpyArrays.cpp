@@ -1,6 +1,9 @@
 #include "NumpyArrays.h"
 
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 namespace py = pybind11;
@@ -26,6 +29,15 @@ ArrayPixels::ArrayPixels(const py::handle& object) {
     throw py::value_error("pixels must have 1, 3 (BGR) or 4 (BGRA) channels, not " + std::to_string(m_channels));
   }
   if (m_rows == 0 || m_cols == 0) throw py::value_error("pixels must not be empty");
+  // Held to the pixel limit of image files, from the shape alone: an array whose strides
+  // repeat a few bytes (np.broadcast_to) is refused before anything is copied or allocated.
+  const int64_t limit = QZMatrix::GetImageLimits().maxPixels;
+  int64_t count = 0;
+  if (__builtin_mul_overflow(static_cast<int64_t>(m_rows), static_cast<int64_t>(m_cols), &count) || count > limit) {
+    throw py::value_error("the array has " + (count > 0 ? std::to_string(count) : std::string("too many")) +
+                          " pixels (" + std::to_string(m_cols) + " x " + std::to_string(m_rows) +
+                          "), more than the pixel limit of " + std::to_string(limit));
+  }
   if (m_rows > (1 << 20) || m_cols > (1 << 20)) throw py::value_error("pixels have more than 2^20 rows or columns");
   m_rowStride = m_array.strides(0);
   m_colStride = m_array.strides(1);
@@ -34,7 +46,12 @@ ArrayPixels::ArrayPixels(const py::handle& object) {
 }
 
 QZRef<QZMatrix> ArrayPixels::Copy() const {
-  cv::Mat pixels(static_cast<int>(m_rows), static_cast<int>(m_cols), CV_8UC(static_cast<int>(m_channels)));
+  cv::Mat pixels;
+  try {
+    pixels.create(static_cast<int>(m_rows), static_cast<int>(m_cols), CV_8UC(static_cast<int>(m_channels)));
+  } catch (const cv::Exception&) {
+    throw std::bad_alloc();  // OpenCV's way of saying there is no memory for the copy
+  }
   const py::ssize_t rowBytes = m_cols * m_channels;
   for (py::ssize_t r = 0; r < m_rows; ++r) {
     const unsigned char* from = m_data + r * m_rowStride;
@@ -59,10 +76,16 @@ py::array ReadOnlyView(const hostkit::StageImage& image) {
     shape.push_back(pixels.channels());
     strides.push_back(static_cast<py::ssize_t>(pixels.elemSize1()));
   }
-  // The capsule owns a count on the result: the pixels live as long as any view of them.
-  auto* holder = new QZRef<DW_Base>(image.result);
-  py::capsule base(holder, [](void* held) { delete static_cast<QZRef<DW_Base>*>(held); });
+  // The capsule owns a count on the object the stage computed, not on the cached result:
+  // the pixels live as long as any view of them, and the image's release still drops the
+  // result from the table.
+  using Holder = QZRef<QZObjectBase>;
+  auto holder = std::make_unique<Holder>(image.result);
+  py::capsule base(holder.get(), [](void* held) { std::unique_ptr<Holder> gone(static_cast<Holder*>(held)); });
+  holder.release();  // the capsule owns it now
   py::array view(py::dtype::of<unsigned char>(), shape, strides, pixels.data, base);
+  // Read-only for good: with a capsule as base, numpy refuses to make it (or any array made
+  // from it) writeable again.
   view.attr("flags").attr("writeable") = false;
   return view;
 }

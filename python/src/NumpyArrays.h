@@ -17,10 +17,11 @@ namespace python {
 // strides (negative ones too). Taken with the GIL held; the copy is made without it.
 class ArrayPixels {
  public:
-  // Throws TypeError for another dtype, ValueError for another shape or an empty array.
+  // Throws TypeError for another dtype, ValueError for another shape, an empty array or
+  // one of more pixels than image files may have (QZMatrix::GetImageLimits).
   explicit ArrayPixels(const pybind11::handle& array);
   // A matrix of its own holding the pixels; call without the GIL while this object,
-  // which holds the array, lives.
+  // which holds the array, lives. Throws std::bad_alloc when there is no memory for it.
   QZRef<QZMatrix> Copy() const;
 
  private:
@@ -30,7 +31,8 @@ class ArrayPixels {
   pybind11::ssize_t m_rowStride = 0, m_colStride = 0, m_channelStride = 1;
 };
 
-// A read-only view of a result's own pixels; the array's base holds the result.
+// A read-only view of a result's own pixels; the array's base holds the object that owns
+// them (StageImage::result), never the cached result. Call with the GIL.
 pybind11::array ReadOnlyView(const hostkit::StageImage& image);
 
 // Quadrilaterals as float32 (N, 4, 2) and segments as float32 (M, 4).

@@ -26,18 +26,28 @@ def draw_page(height=600, width=800, seed=0):
     return scene
 
 
-def write_png(path, bgr):
-    """Writes a BGR uint8 array as an 8-bit RGB PNG."""
-    rgb = np.ascontiguousarray(bgr[:, :, ::-1])
-    height, width = rgb.shape[:2]
-    rows = b"".join(b"\x00" + rgb[y].tobytes() for y in range(height))
-
+def _png(width, height, *chunks):
+    """PNG bytes of an 8-bit RGB image of that size, with the chunks after its header."""
     def chunk(tag, data):
         return struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data) & 0xFFFFFFFF)
 
     header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + b"".join(chunk(*c) for c in chunks) + chunk(b"IEND", b"")
+
+
+def write_png(path, bgr):
+    """Writes a BGR uint8 array as an 8-bit RGB PNG; `path` may be str, bytes or a Path."""
+    rgb = np.ascontiguousarray(bgr[:, :, ::-1])
+    height, width = rgb.shape[:2]
+    rows = b"".join(b"\x00" + rgb[y].tobytes() for y in range(height))
     with open(path, "wb") as out:
-        out.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 6)) + chunk(b"IEND", b""))
+        out.write(_png(width, height, (b"IDAT", zlib.compress(rows, 6))))
+
+
+def write_png_header(path, width, height):
+    """Writes a PNG that declares `width` x `height` pixels and holds none of them."""
+    with open(path, "wb") as out:
+        out.write(_png(width, height))
 
 
 def without_times(line):

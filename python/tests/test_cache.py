@@ -2,13 +2,16 @@
 import concurrent.futures
 import gc
 import json
+import os
+import pathlib
+import re
 import threading
 
 import numpy as np
 import pytest
 
 import orvex_stagecache as osc
-from conftest import draw_page, tool_lines, without_times, write_png
+from conftest import draw_page, tool_lines, without_times, write_png, write_png_header
 
 
 def test_an_image_gives_regions_segments_and_read_only_views_in_the_documented_shapes(page):
@@ -66,6 +69,140 @@ def test_views_share_the_results_memory_and_outlive_their_image_and_cache(page):
         other.line_segments("standard")
     assert int(first.sum()) == first_sum
     assert np.array_equal(region, region_copy)
+
+
+def test_a_view_that_outlives_its_image_keeps_its_pixels_and_none_of_the_images_results(page):
+    cache = osc.Cache()
+    # A release drops whatever only the table still holds, so this one starts from a settled table.
+    with cache.add(draw_page(300, 400, seed=21)) as earlier:
+        earlier.regions("standard")
+    before = cache.statistics()
+    image = cache.add(page)
+    views = {
+        "source": image.result("standard", 1),
+        "grayscale": image.result("standard", "grayscale image for regions"),
+        "region": image.result("fine", "region binary image", region=0),
+    }
+    copies = {name: view.copy() for name, view in views.items()}
+    image.release()
+    after = cache.statistics()
+    assert after["tableEntries"] == before["tableEntries"]
+    assert after["liveResultBytes"] == before["liveResultBytes"]
+    # Another image's results must be computed into fresh memory, not into the views'.
+    with cache.add(draw_page(seed=7)) as other:
+        other.line_segments("fine")
+    for name, view in views.items():
+        assert np.array_equal(view, copies[name]), name
+
+
+def test_views_are_read_only_however_they_are_reached(page):
+    cache = osc.Cache()
+    with cache.add(page) as image:
+        view = image.result("standard", 1)
+        binary = image.result("fine", "region binary image", region=0)
+    for array in (view, np.asarray(view), np.array(view, copy=False), view[10:20, 5:9], view.T, binary, np.asarray(binary)):
+        assert not array.flags.writeable
+        with pytest.raises(ValueError):
+            array[0, 0] = 1
+        with pytest.raises(ValueError):
+            array.setflags(write=True)
+        with pytest.raises(ValueError):
+            array.flags.writeable = True
+    assert memoryview(view).readonly
+    assert not np.frombuffer(view, np.uint8).flags.writeable
+    assert np.array_equal(view, page)
+
+
+def test_file_names_in_any_encoding_come_back_exactly_as_given(tmp_path, page):
+    folder = os.fsencode(tmp_path)
+    raw = folder + b"/page-\xff\xfe.png"  # not UTF-8
+    write_png(raw, page)
+    escaped = os.fsdecode(raw)  # the same name as str, with surrogate escapes
+    plain = tmp_path / "page.png"
+    write_png(plain, page)
+    cache = osc.Cache()
+    with cache.add(plain) as image:
+        expected = without_times(image.summary())
+    expected.pop("image")
+    for given in (raw, escaped, pathlib.Path(escaped)):
+        with cache.add(given) as image:
+            name = os.fspath(given)
+            assert type(image.name) is type(name) and image.name == name
+            summary = without_times(image.summary())
+            assert summary.pop("image") == name
+            assert summary == expected
+    for name in (b"scan-\xff", "scan-\udcff", "scan-\u00e9"):
+        with cache.add(page, name=name) as image:
+            assert type(image.name) is type(name) and image.name == name
+            assert image.summary()["image"] == name
+
+    missing = folder + b"/missing-\xff.png"
+    with pytest.raises(FileNotFoundError) as error:
+        cache.add(missing)
+    assert error.value.filename == missing
+    text = folder + b"/text-\xff.png"
+    with open(text, "wb") as out:
+        out.write(b"not an image")
+    with pytest.raises(ValueError, match="not a PNG or JPEG") as error:
+        cache.add(text)
+    assert os.fsdecode(text) in str(error.value)
+    with pytest.raises(UnicodeEncodeError):
+        cache.add(str(tmp_path) + "/lone-\ud800.png")
+    with pytest.raises(ValueError, match="null byte"):
+        cache.add(str(tmp_path) + "/a\0b.png")
+    with pytest.raises(TypeError):
+        cache.add(page, name=3)
+    parameters = folder + b"/params-\xff.json"
+    with open(parameters, "wb") as out:
+        out.write(b"{")
+    with pytest.raises(ValueError) as error:
+        osc.Cache(params=parameters)
+    assert os.fsdecode(parameters) in str(error.value)
+
+
+def test_arrays_are_held_to_the_pixel_limit_of_files_before_anything_is_copied(tmp_path, page):
+    cache = osc.Cache()
+    side = 12000
+    write_png_header(tmp_path / "huge.png", side, side)
+    with pytest.raises(ValueError, match=f"{side * side} pixels") as from_file:
+        cache.add(tmp_path / "huge.png")
+    limit = int(re.search(r"pixel limit of (\d+)", str(from_file.value)).group(1))
+    # Stride-0 arrays: nothing of them exists to copy, so only the shape can refuse them.
+    for shape in ((side, side), (side, side, 3), (1 << 20, 1 << 20), (limit // 10000 + 1, 10000, 4)):
+        huge = np.broadcast_to(np.zeros((1,) * len(shape), np.uint8), shape)
+        with pytest.raises(ValueError) as from_array:
+            cache.add(huge)
+        message = str(from_array.value)
+        assert f"{shape[0] * shape[1]} pixels" in message and f"pixel limit of {limit}" in message, message
+    for too_long in ((1, (1 << 20) + 1), ((1 << 20) + 1, 1)):
+        with pytest.raises(ValueError, match="2\\^20"):
+            cache.add(np.broadcast_to(np.zeros((1, 1), np.uint8), too_long))
+    for wrong_type in (np.zeros((40, 40), [("grey", np.uint8)]), np.zeros((40, 40), object)):
+        with pytest.raises(TypeError):
+            cache.add(wrong_type)
+    # Within the limit, repeated rows are read as their values.
+    repeated = np.broadcast_to(page[:1], page.shape)
+    with cache.add(repeated) as strided, cache.add(np.ascontiguousarray(repeated)) as contiguous:
+        assert strided.id == contiguous.id
+
+
+def test_canonical_parameters_name_what_the_sets_are_not_where_they_came_from(tmp_path):
+    parameters = osc.default_parameters()
+    text = osc.canonical_parameters(parameters)
+    assert osc.canonical_parameters() == text
+    (tmp_path / "spaced.json").write_text(json.dumps(parameters, indent=7, sort_keys=True))
+    assert osc.canonical_parameters(tmp_path / "spaced.json") == text
+    numbered = json.loads(json.dumps(parameters))
+    numbered["parameterSets"][0]["binarizationModes"][0]["mode"] = "BM_THRESHOLD"
+    assert osc.canonical_parameters(numbered) != text
+    renamed = json.loads(json.dumps(parameters))
+    renamed["parameterSets"][1]["name"] = "finer"
+    assert osc.canonical_parameters(renamed) != text
+    # The text is a parameter file: it gives the same sets back.
+    assert osc.canonical_parameters(json.loads(text)) == text
+    assert osc.Cache(params=json.loads(text)).set_names == osc.Cache().set_names
+    with pytest.raises(FileNotFoundError):
+        osc.canonical_parameters(tmp_path / "missing.json")
 
 
 def test_the_gil_is_released_while_an_image_is_hashed_and_computed():

@@ -9,7 +9,9 @@
 // Ownership: SetGroups registers one tree group per set in the process-wide loader, under
 // the name the set's parameters decide (RegistrationName), holds the groups and drops them
 // when it goes. An ImageInCache holds its image in every group until it goes; it must go
-// before its SetGroups. Results handed out (StageImage) keep their result alive by a count.
+// before its SetGroups. Results handed out (StageImage) keep their pixels alive by a count on
+// the stage's result object, never on the cached result itself, which the image's release
+// drops as usual.
 //
 // Threads: Process, and every const operation of ImageInCache, may be called from several
 // threads at once, on different images (the tool works on --jobs images at a time this
@@ -30,14 +32,16 @@
 namespace orvex {
 namespace hostkit {
 
-// An image result as pixels: a view of the result's own pixels (never copied), which the
-// counted `result` keeps alive for as long as the caller holds it.
+// An image result as pixels: a view of the result's own pixels (never copied). `result`
+// is the counted object the stage computed (a matrix, or the record that holds one): it
+// keeps the pixels valid for as long as the caller holds it, without holding the cached
+// result, so the image's release drops that from the table as if nobody had looked.
 struct StageImage {
   std::string id;        // the result's data hash id
   int node = 0;          // the node's place among the set's nodes of the stage
   int region = -1;       // the region's place for region stages, -1 for whole-image ones
   cv::Mat pixels;        // read-only by contract: the library shares them
-  QZRef<DW_Base> result;
+  QZRef<QZObjectBase> result;
 };
 
 // The results a node of a set holds for the image.
