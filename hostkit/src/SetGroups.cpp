@@ -67,11 +67,12 @@ ResultPixels ResultPixelsAt(DW_Base& wrap) {
     auto* typed = dynamic_cast<stages::WrapOf<N>*>(&wrap);
     auto* stage = typed != nullptr ? typed->GetData(false) : nullptr;
     const auto data = stage != nullptr ? stage->GetPrimaryData(false) : nullptr;
-    const cv::Mat* image = data ? ResultImageOf(*data) : nullptr;
-    // The images FillImageView shows: 8 bits, one, three or four channels.
-    if (image == nullptr || image->empty() || image->dims != 2 || image->depth() != CV_8U) return found;
-    if (image->channels() != 1 && image->channels() != 3 && image->channels() != 4) return found;
-    found.pixels = *image;
+    // The stage's own view of its result (which the checking builds check against its
+    // seal as it is handed out): 8 bits, one, three or four channels.
+    const core::CImageData* view = data ? stage->GetResultAsImageData() : nullptr;
+    if (view == nullptr || view->GetBytes() == nullptr) return found;
+    found.pixels = cv::Mat(view->GetHeight(), view->GetWidth(), CV_8UC(core::BytesPerPixel(view->GetImagePixelFormat())),
+                           const_cast<unsigned char*>(view->GetBytes()), static_cast<size_t>(view->GetStride()));
     found.owner = data;
   }
   return found;
