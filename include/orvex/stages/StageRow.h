@@ -91,8 +91,10 @@ struct RowDefaults {
   static constexpr const char* kTimingLabel = nullptr;
   // The version of the stage's computation, kept with its stored results: raise it in
   // the row whenever the processing stage computes differently, and results stored by
-  // the older code are never served again.
-  static constexpr int kCodeVersion = 1;
+  // the older code are never served again. Version 2 for every stage: version 1 could
+  // store results computed on a missing input as "no result", and results computed on a
+  // gray image another stage had written into.
+  static constexpr int kCodeVersion = 2;
   // How the tree generation makes the stage's nodes, and the mode of the records it
   // passes over (kOnePerRecord and kOnePerRecordOfEachGroup).
   static constexpr Generation kGeneration = Generation::kOne;
