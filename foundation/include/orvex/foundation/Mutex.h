@@ -4,11 +4,13 @@
 // sanitizer builds, and for a host only together with the libraries it links) counts the
 // library locks each thread holds. The counted objects that
 // matter (results, stage objects, matrices, nodes, trees, groups) assert in their
-// destructor that the count is 0: nothing is freed while a library lock is held. Two
-// exceptions: the blocks of pointer lists are plain storage and may go anywhere; and
-// while an exception unwinds (no memory), the half-made objects of the failed call go
-// with the locks of its callers still held, which is safe since no container lists
-// them and their destructors take only the wrap link mutex, a leaf.
+// destructor that the count is 0: nothing is freed while a library lock is held. Three
+// exceptions: the blocks of pointer lists are plain storage and may go anywhere; a stage
+// computation, which runs under its stage's and its wrap's locks, may free the matrices
+// it made itself (nothing else can hold them yet; the matrix knows the computation that
+// made it); and while an exception unwinds (no memory), the half-made objects of the
+// failed call go with the locks of its callers still held, which is safe since no
+// container lists them and their destructors take only the wrap link mutex, a leaf.
 // The loader's mutex is the one exception: it is the outermost lock, nothing it guards
 // is taken by a destructor, and trees and groups are built and dropped under it.
 #ifndef ORVEX_FOUNDATION_MUTEX_H
