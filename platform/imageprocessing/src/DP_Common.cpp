@@ -18,7 +18,6 @@ std::atomic<int> g_computations[DPK_COUNT];
 std::atomic<int> g_restores[DPK_COUNT];
 std::atomic<int64_t> g_computeNanoseconds[DPK_COUNT];
 std::atomic<int64_t> g_liveResultBytes{0};
-std::atomic<uint64_t> g_computationSerial{0};
 
 constexpr const char* kKindNames[DPK_COUNT] = {
     "DP_SourceImage",         "DP_SizeFittingImage",     "DP_ScalingDownImage",   "DP_ColourConvertWholeImage",
@@ -40,7 +39,8 @@ uint64_t& CurrentComputation() noexcept {
 
 DP_CommonBase::ComputationScope::ComputationScope() : m_outer(CurrentComputation()) {
 #ifdef ORVEX_CHECK_HELD_LOCKS
-  CurrentComputation() = g_computationSerial.fetch_add(1, std::memory_order_relaxed) + 1;
+  static std::atomic<uint64_t> serial{0};
+  CurrentComputation() = serial.fetch_add(1, std::memory_order_relaxed) + 1;
 #endif
 }
 
