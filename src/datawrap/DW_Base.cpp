@@ -51,6 +51,19 @@ void DW_Base::SaveStoredBytes(const StoreKey& key, const std::vector<unsigned ch
   }
 }
 
+void DW_Base::RefuseStoredBytes(const StoreKey& key) const {
+  try {
+    m_store->Refused(key);
+  } catch (...) {
+    NoteStoreFailure("a result store failed to drop an entry it gave; the result is computed again");
+  }
+}
+
+void DW_Base::KeepBufferNearItsUse(std::vector<unsigned char>& buffer) noexcept {
+  constexpr std::size_t kAlwaysKept = std::size_t(1) << 20;
+  if (buffer.capacity() > kAlwaysKept && buffer.capacity() / 4 > buffer.size()) std::vector<unsigned char>().swap(buffer);
+}
+
 int DW_Base::GetLiveCount() { return g_liveWraps.load(std::memory_order_relaxed); }
 
 DW_Base::DW_Base(const DW_Base* futureParent) : DW_Base() {

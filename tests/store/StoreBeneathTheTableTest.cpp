@@ -42,6 +42,24 @@ class MemoryStore : public ResultStore {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_statistics;
   }
+  void Refused(const StoreKey& key) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_entries.erase(Name(key));
+    ++refused;
+  }
+  // Replaces every stored result of a stage with bytes that are no result, as an entry
+  // written by a broken encoder would be: they pass every check a store can make.
+  int Spoil(int stage) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int spoiled = 0;
+    for (auto& entry : m_entries) {
+      if (entry.first.find("#" + std::to_string(stage) + "#") == std::string::npos) continue;
+      entry.second.assign(entry.second.size(), 0xee);
+      ++spoiled;
+    }
+    return spoiled;
+  }
+  int refused = 0;
   // Spoils every stored result of a stage, as a changed stage version would make it unusable.
   int Drop(int stage) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -149,6 +167,20 @@ TEST_F(StoreBeneathTheTable, AStoreThatThrowsNeverFailsAComputationNorChangesIts
   EXPECT_EQ(withStore, withoutStore);
   EXPECT_GT(throwing->loads.load(), 50);
   EXPECT_GT(throwing->saves.load(), 50);
+}
+
+TEST_F(StoreBeneathTheTable, StoredBytesTheStageRefusesAreToldToTheStoreAndComputedAgain) {
+  const std::string first = Run(hostkit::DefaultParameterSets());
+  const int spoiled = m_store->Spoil(tav::DUST_LINE_SEGMENTS);
+  ASSERT_GT(spoiled, 0);
+  std::vector<int> computed;
+  EXPECT_EQ(Run(hostkit::DefaultParameterSets(), &computed), first);
+  EXPECT_EQ(m_store->refused, spoiled);
+  EXPECT_EQ(computed[DPK_PROCESS_LINE_SET], spoiled);
+  // Computed again and saved again: the next run takes them from the store.
+  std::vector<int> again;
+  EXPECT_EQ(Run(hostkit::DefaultParameterSets(), &again), first);
+  EXPECT_EQ(Total(again), 0);
 }
 
 TEST_F(StoreBeneathTheTable, AChangedParameterComputesOnlyTheResultsWhoseIdsChanged) {

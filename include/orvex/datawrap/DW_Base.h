@@ -122,6 +122,11 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   // Hands the bytes to the store: a store that throws keeps nothing, and the computed
   // result stands. REQUIRES: a store.
   void SaveStoredBytes(const StoreKey& key, const std::vector<unsigned char>& payload) const;
+  // Tells the store that the bytes it gave for `key` are no result. REQUIRES: a store.
+  void RefuseStoredBytes(const StoreKey& key) const;
+  // Lets a buffer kept from one result to the next go when it is much larger than the
+  // last result needed: a thread keeps no more than its recent results need.
+  static void KeepBufferNearItsUse(std::vector<unsigned char>& buffer) noexcept;
 
   // dataMutex guards the template's stage object, the extra inputs, the required-data
   // flag and the transform.

@@ -193,9 +193,12 @@ class DW_BaseTemplate : public DW_Base {
     if (m_settled) return true;
     // A stage object made for a child's restore (but not run) takes the stored result too.
     if (stageData ? stageData->IsComputed() : !ExtraInputsReady()) return false;
-    if (!LoadStoredBytes(key, &payload)) return false;
-    MakeStageUnrun(spentInputs);
-    if (!stageData || !stageData->RestoreResult(payload.data(), payload.size())) return false;
+    const bool hit = LoadStoredBytes(key, &payload);
+    if (hit) MakeStageUnrun(spentInputs);
+    const bool restored = hit && stageData && stageData->RestoreResult(payload.data(), payload.size());
+    if (hit && stageData && !restored) RefuseStoredBytes(key);
+    KeepBufferNearItsUse(payload);
+    if (!restored) return false;
     Settle();
     return true;
   }
@@ -213,6 +216,7 @@ class DW_BaseTemplate : public DW_Base {
     thread_local std::vector<unsigned char> payload;
     payload.clear();
     if (stage && stage->EncodeResult(&payload)) SaveStoredBytes(key, payload);
+    KeepBufferNearItsUse(payload);
   }
 
   // Points m_spentInputs at `spent` while CreateData runs, also when it throws.

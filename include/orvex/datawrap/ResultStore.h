@@ -56,6 +56,10 @@ class ORVEX_EXPORT ResultStore {
   virtual bool Load(const StoreKey& key, std::vector<unsigned char>* payload) = 0;
   // Keeps `payload` under `key`. A store that cannot write keeps nothing and says so once.
   virtual void Save(const StoreKey& key, const unsigned char* payload, std::size_t size) = 0;
+  // The bytes the last hit for `key` gave could not be read back as a result of its stage
+  // (they passed the store's checks but are no result): the store may count the entry as
+  // damaged and drop it. The result is computed and saved again.
+  virtual void Refused(const StoreKey& key) { (void)key; }
   virtual StoreStatistics Statistics() const = 0;
 };
 
