@@ -2,7 +2,8 @@
 
 #include "ResultPictures.h"
 
-#include <opencv2/imgcodecs.hpp>
+#include <orvex/improc/ImageCodecs.h>
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -27,12 +28,7 @@ double SecondsSince(Clock::time_point start) { return std::chrono::duration<doub
 // Writes a picture (PNG, or JPEG by the name) into the output folder; false, the path
 // added to the image's unwritten files, when it could not be written.
 bool WriteImage(const std::string& outDir, const std::string& file, const cv::Mat& image, ImageView& view) {
-  bool written = false;
-  try {
-    written = cv::imwrite(outDir + "/" + file, image, {cv::IMWRITE_PNG_COMPRESSION, 1, cv::IMWRITE_JPEG_QUALITY, 80});
-  } catch (const cv::Exception&) {
-    written = false;
-  }
+  const bool written = WriteImageFile(outDir + "/" + file, image);
   if (written) view.writtenFiles.push_back(file);
   else view.unwrittenFiles.push_back(outDir + "/" + file);
   return written;

@@ -4,6 +4,7 @@
 #include "Report.h"
 #include "Run.h"
 
+#include <OrvexStagecache.h>
 #include <OrvexStagecacheHost.h>
 #include <orvex/hostkit/FileResultStore.h>
 #include <orvex/hostkit/ParameterSets.h>
@@ -86,6 +87,7 @@ const char kUsage[] =
     "  --store-check            with --store: read every entry, remove the damaged, then exit\n"
     "  --store-clear            with --store: empty it, then exit\n"
     "  --quiet                  no progress on stderr\n"
+    "  --version                print the version of the tool and the library, then exit\n"
     "  --help                   show this text\n"
     "\n"
     "workflow: stagecache --store results/ --params params.json pages/   (first run: computes)\n"
@@ -120,6 +122,7 @@ struct Options {
   bool quiet = false;
   bool printDefaults = false;
   bool help = false;
+  bool version = false;
   std::vector<std::string> inputs;
 };
 
@@ -242,6 +245,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.printDefaults = true;
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       std::cerr << "stagecache: unknown option " << arg << "\n";
       return false;
@@ -287,6 +292,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::cout << kUsage;
+    return kExitOk;
+  }
+  if (options.version) {
+    std::cout << "stagecache, libOrvexStagecache " << QZ_GetLibVersion() << "\n";
     return kExitOk;
   }
   if (options.printDefaults) {

@@ -2,9 +2,10 @@
 
 #include "Computation.h"
 #include "HashText.h"
+#include "codecs/JpegDecoder.h"
+#include "codecs/PngDecoder.h"
 #include "ImageFileFormat.h"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <fcntl.h>
@@ -27,6 +28,7 @@ namespace orvex {
 namespace {
 
 std::atomic<QZMatrix::HashFunction> g_hashReplacement{nullptr};
+std::atomic<QZMatrix::DecoderFunction> g_comparisonDecoder{nullptr};
 std::atomic<int64_t> g_maxPixels{ImageLimits().maxPixels};
 std::atomic<int64_t> g_maxFileBytes{ImageLimits().maxFileBytes};
 
@@ -181,6 +183,28 @@ cv::Mat ToLoadedLayout(const cv::Mat& decoded, int mode) {
   return out;
 }
 
+// The pixels of PNG or JPEG bytes in the family's layout for `mode`: the library's own
+// decoders, or, while a comparison decoder is set, its pixels brought to that layout.
+// Empty when they cannot be decoded.
+cv::Mat Decode(const unsigned char* bytes, size_t length, imagefile::Format format, int mode, int64_t maxPixels) {
+  if (QZMatrix::DecoderFunction other = g_comparisonDecoder.load(std::memory_order_acquire)) {
+    cv::Mat decoded;
+    try {
+      decoded = other(bytes, length, mode);
+    } catch (const cv::Exception&) {
+      return cv::Mat();
+    }
+    if (decoded.empty() || decoded.dims != 2 || decoded.channels() > 4) return cv::Mat();
+    return ToLoadedLayout(decoded, mode);
+  }
+  if (format == imagefile::Format::kJpeg) return codecs::DecodeJpeg(bytes, length, maxPixels, mode == QZLM_GRAYSCALE);
+  cv::Mat colour = codecs::DecodePng(bytes, length, maxPixels);
+  if (mode != QZLM_GRAYSCALE || colour.empty()) return colour;
+  cv::Mat gray;
+  cv::cvtColor(colour, gray, colour.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
+  return gray;
+}
+
 }  // namespace
 
 bool QZMatrix::SetImageLimits(const ImageLimits& limits) {
@@ -296,6 +320,10 @@ std::string QZMatrix::HashIdOfBuffer(const unsigned char* bytes, int width, int 
   return hasher.Finish();
 }
 
+void QZMatrix::SetDecoderForComparison(DecoderFunction decoder) {
+  g_comparisonDecoder.store(decoder, std::memory_order_release);
+}
+
 void QZMatrix::SetHashFunctionForTesting(HashFunction replacement) {
   g_hashReplacement.store(replacement, std::memory_order_release);
 }
@@ -394,18 +422,12 @@ QZMatrix* QZMatrix::DecodeImageBytes(const unsigned char* bytes, size_t length, 
       SetError(error, QZME_TRUNCATED);
       return nullptr;
     }
-    cv::Mat decoded;
-    try {
-      const cv::Mat encoded(1, static_cast<int>(length), CV_8UC1, const_cast<unsigned char*>(bytes));
-      decoded = cv::imdecode(encoded, mode == QZLM_GRAYSCALE ? cv::IMREAD_GRAYSCALE : cv::IMREAD_UNCHANGED);
-    } catch (const cv::Exception&) {
-      decoded.release();
-    }
-    if (decoded.empty() || decoded.dims != 2 || decoded.channels() > 4) {
+    const cv::Mat decoded = Decode(bytes, length, header.format, mode, g_maxPixels.load(std::memory_order_relaxed));
+    if (decoded.empty()) {
       SetError(error, QZME_NOT_AN_IMAGE);
       return nullptr;
     }
-    QZMatrix* matrix = new QZMatrix(ToLoadedLayout(decoded, mode));
+    QZMatrix* matrix = new QZMatrix(decoded);
     SetError(error, QZME_OK);
     return matrix;
   } catch (const std::bad_alloc&) {

@@ -73,6 +73,12 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
   // pixels (so tests can force collisions). Null restores the real hash.
   typedef std::string (*HashFunction)(const cv::Mat& pixels);
   static void SetHashFunctionForTesting(HashFunction replacement);
+  // Comparison seam, for the benchmarks and the tests that hold the decoders to another:
+  // while set, DecodeImageBytes and ReadQZMatrixFromFile decode with `decoder` (pixels of
+  // any depth and 1 to 4 channels, as OpenCV's imdecode gives them for `mode`), after the
+  // same header checks and limits. Null restores the library's own decoders.
+  typedef cv::Mat (*DecoderFunction)(const unsigned char* bytes, size_t length, int mode);
+  static void SetDecoderForComparison(DecoderFunction decoder);
 
   // Copies a caller's pixel buffer into `target`. `mode` is a QZMatrixLoadMode and
   // `usage` a ColourChannelUsageType. In colour mode the matrix is blue-green-red, gray
@@ -95,7 +101,12 @@ class ORVEX_EXPORT QZMatrix : public QZObjectBase {
   // with *error set: a missing or unreadable path or one that is not a regular file, a
   // file over the byte limit (not read), an image over the pixel limit (not decoded),
   // another format, a structure that stops before its end, or no memory for it. Bytes
-  // after the image's end do not matter.
+  // after the image's end do not matter. PNG is decoded by the library's own decoder
+  // (over libdeflate), JPEG by libjpeg-turbo; the pixels are those OpenCV's imdecode gave
+  // for IMREAD_UNCHANGED brought to 8 bits: 16-bit samples rounded (v / 257), a PNG's
+  // tRNS as alpha for colour and palette images only, no gamma, profile or EXIF
+  // orientation applied. In gray mode a PNG is decoded in colour and converted with
+  // OpenCV's BGR2GRAY, a JPEG gives its luma.
   static QZMatrix* ReadQZMatrixFromFile(const char* path, int* error, int mode);
   // The same for the bytes of a file already read (at most the file-size limit).
   static QZMatrix* DecodeImageBytes(const unsigned char* bytes, size_t length, int* error, int mode);
