@@ -14,6 +14,24 @@ namespace {
 
 double Rounded(double ms) { return std::round(ms * 100.0) / 100.0; }
 
+// Whether the stage object of a result of stage N has run (or was restored): a result
+// whose descendants came from the store may never have been asked for its own.
+template <int N>
+bool SettledAt(const orvex::DW_Base& result) {
+  auto* typed = dynamic_cast<orvex::stages::WrapOf<N>*>(const_cast<orvex::DW_Base*>(&result));
+  auto* stage = typed != nullptr ? typed->GetData(false) : nullptr;
+  return stage != nullptr && stage->IsComputed();
+}
+
+template <int... Offsets>
+bool Settled(const orvex::DW_Base& result, int stage, std::integer_sequence<int, Offsets...>) {
+  bool settled = false;
+  ((stage == orvex::stages::kFirstStage + Offsets ? (void)(settled = SettledAt<orvex::stages::kFirstStage + Offsets>(result))
+                                                  : (void)0),
+   ...);
+  return settled;
+}
+
 }  // namespace
 
 std::set<std::string> HeldResultIds(const std::vector<const ImageInCache*>& images) {
@@ -38,7 +56,7 @@ std::vector<StageCost> CostOfRun(const std::set<std::string>& before, const std:
           ++stage.reused;
         } else if (result->IsLoadedFromStore()) {
           ++stage.loaded;
-        } else {
+        } else if (Settled(*result, node.stage, orvex::stages::kEveryStage)) {
           ++stage.computed;
           stage.computeMs += result->GetComputeNanoseconds() / 1e6;
         }

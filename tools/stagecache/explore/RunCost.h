@@ -25,6 +25,7 @@ struct StageCost {
   int computed = 0;  // distinct results computed in the run
   int reused = 0;    // distinct results held before the run by the image's trees
   int loaded = 0;    // distinct results taken from the store in the run
+                     // (results in between that nothing asked for are not counted)
   double computeMs = 0;  // of the computed results
 };
 
