@@ -298,6 +298,24 @@ TEST_F(ExploreInBrowser, ABlockSizeTypedInThePanelRedrawsTheOverlayAndShowsOnlyT
       colours.insert((p[0] >> 3) << 10 | (p[1] >> 3) << 5 | (p[2] >> 3));
     }
   EXPECT_GT(colours.size(), 100u);  // the page, its pictures and panels, not one flat colour
+
+  // A copied set has the parameters of its original: it shares the tree, nothing is computed.
+  ASSERT_TRUE(m_browser.Evaluate("(() => { document.querySelector('#sets fieldset[data-set=\"0\"] legend button').click(); return true; })()")
+                  .get<bool>());
+  ASSERT_TRUE(m_browser.WaitFor("document.body.dataset.busy === 'false' && document.body.dataset.runs === '4'", 120));
+  const json copied = State();
+  ASSERT_EQ(copied["choices"].size(), 3u);
+  EXPECT_NE(copied["choices"][1].get<std::string>().find("standard copy ("), std::string::npos) << copied["choices"];
+  for (const json& stage : copied["cost"]) EXPECT_EQ(stage["computed"], 0) << stage;
+  // Renamed, then removed again.
+  ASSERT_TRUE(m_browser.Evaluate(Type("parameterSets[1].name", "narrow blocks")).get<bool>());
+  ASSERT_TRUE(m_browser.WaitFor("document.body.dataset.busy === 'false' && document.body.dataset.runs === '5'", 120));
+  EXPECT_NE(State()["choices"][1].get<std::string>().find("narrow blocks ("), std::string::npos);
+  ASSERT_TRUE(m_browser.Evaluate("(() => { document.querySelectorAll('#sets fieldset[data-set=\"1\"] legend button')[1].click();"
+                                 " return true; })()").get<bool>());
+  ASSERT_TRUE(m_browser.WaitFor("document.body.dataset.busy === 'false' && document.body.dataset.runs === '6'", 120));
+  EXPECT_EQ(State()["choices"].size(), 2u);
+  EXPECT_TRUE(State()["errors"].empty()) << State()["errors"];
   m_browser.Close();
   EXPECT_EQ(m_server.Stop(), 0);
 }
