@@ -269,6 +269,33 @@ TEST_F(ExploreServer, InvalidParametersAreRefusedWithTheParameterFilesOwnMessage
             std::string::npos);
 }
 
+TEST_F(ExploreServer, SetsBeyondTheBoundsOfALiveRecomputeAreRefusedNamingTheBound) {
+  Start();
+  const json sets = DefaultSets();
+  json manySets = json::array();
+  for (int s = 0; s < 17; ++s) {
+    manySets.push_back(sets[0]);
+    manySets.back()["name"] = "set " + std::to_string(s);
+  }
+  json longList = sets;
+  for (int r = 0; r < 33; ++r) longList[0]["textFilterModes"].push_back(sets[0]["textFilterModes"][0]);
+  json wideTree = sets;
+  for (int r = 0; r < 16; ++r) {
+    wideTree[0]["binarizationModes"].push_back(WithBlockSize(sets, 0, 17 + 2 * r)[0]["binarizationModes"][0]);
+    wideTree[0]["lineExtractionModes"].push_back(sets[1]["lineExtractionModes"][r % 2]);
+  }
+  const std::vector<std::pair<json, std::string>> refused = {
+      {manySets, "17 parameter sets, more than the 16"},
+      {longList, "parameterSets[0].textFilterModes: 34 records, more than 32"},
+      {wideTree, "parameterSets[0]: the lists' lengths multiply to more than 256 paths"}};
+  for (const auto& [bad, why] : refused) {
+    httplib::Result answer = Post("/api/run", {{"image", 0}, {"sets", bad}});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 400);
+    EXPECT_NE(answer->body.find(why), std::string::npos) << answer->body;
+  }
+}
+
 TEST_F(ExploreServer, SchemaListsEveryModeListWithTheLiteralsTheReaderAccepts) {
   Start();
   const json schema = json::parse(Get("/api/schema")->body);
