@@ -5,7 +5,8 @@
 # 12-megapixel page; then the result store's figures on 40 drawn 2-megapixel pages, and
 # the Python module's images per second on the same pages; then reading image files with
 # the libraries' own decoders beside OpenCV's (decoding, cold and warm runs of the tool on
-# 40 drawn pages and 20 photographs, and its process start).
+# 40 drawn pages and 20 photographs, and its process start); then the explore server's
+# latency from an edit of one block size to its overlay, driven by a client.
 # Exits non-zero when a target is missed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,8 +14,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/fetch-photos.sh"
 build="$root/build-release"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVEX_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target orvex_bench_report orvex_bench_store orvex-draw-pages stagecache orvex_stagecache_core \
-  orvex_bench_codecs orvex_opencv_decoding
+cmake --build "$build" -j"$(nproc)" --target orvex_bench_report orvex_bench_store orvex_bench_explore orvex-draw-pages stagecache \
+  orvex_stagecache_core orvex_bench_codecs orvex_opencv_decoding
 echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 status=0
 "$build/bench/orvex_bench_report" "$@" || status=$?
@@ -45,4 +46,8 @@ done
 echo
 PYTHONPATH="$build/python" /usr/bin/python3 "$root/bench/python_decoding.py" "$build/bench/liborvex_opencv_decoding.so" \
   "$out/pages" "$out/photos" || status=$?
+echo
+mkdir "$out/explore-pages" "$out/explore-work"
+cp "$out"/pages/page-000[0-4].png "$out/explore-pages/"
+"$build/bench/orvex_bench_explore" "$build/tools/stagecache" "$out/explore-pages" "$out/explore-work" || status=$?
 exit $status

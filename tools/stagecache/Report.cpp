@@ -1,6 +1,8 @@
 #include "Report.h"
 
-#include "TreeDrawing.h"
+#include "HtmlText.h"
+#include "Overlays.h"
+#include "TreePictures.h"
 
 #include <orvex/hostkit/ImageSummary.h>
 
@@ -29,34 +31,6 @@ nlohmann::json StoreJson(const StoreStatistics& s) {
           {"evictions", s.evictions}, {"writeFailures", s.writeFailures}};
 }
 
-std::string Html(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-// A text inside a quoted DOT string: quotes and backslashes escaped, line breaks as \n.
-std::string Dot(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    if (c == '\n') {
-      out += "\\n";
-      continue;
-    }
-    out += c;
-  }
-  return out;
-}
-
 // A file name for a set's DOT file: its number keeps it unique, and at most 40
 // characters of the name, letters, digits, '-' and '_' only, keep it short and portable.
 std::string DotFileName(size_t number, const std::string& setName) {
@@ -68,12 +42,6 @@ std::string DotFileName(size_t number, const std::string& setName) {
   return file + ".dot";
 }
 
-std::string Fixed(double value, int digits) {
-  std::ostringstream out;
-  out << std::fixed << std::setprecision(digits) << value;
-  return out.str();
-}
-
 // What the store did, as text.
 std::string StoreText(const StoreStatistics& s) {
   std::ostringstream text;
@@ -82,124 +50,6 @@ std::string StoreText(const StoreStatistics& s) {
        << s.corrupt << " damaged entries replaced, " << s.evictions << " evicted";
   if (s.writeFailures > 0) text << "; writing failed, the run went on without it";
   return text.str();
-}
-
-// Trees of more nodes are drawn by stage: one box per stage with its number of nodes.
-constexpr size_t kMostNodesDrawn = 300;
-
-const char kOwnColour[] = "#2f6fd0";
-const char kSharedColour[] = "#f08c00";
-const char kIdleColour[] = "#e4e4e4";
-
-std::string NodeName(size_t index) { return "n" + std::to_string(index); }
-std::string StageNodeName(int stage) { return "s" + std::to_string(stage); }
-
-// The DOT text of a set's tree: one box per node, named by its place in the set's list of
-// nodes, labelled with its stage and the short id of its parameters.
-std::string NodeDot(const SetView& shape) {
-  std::ostringstream dot;
-  dot << "digraph \"" << Dot(shape.name) << "\" {\n  nodesep=0.1;\n  ranksep=0.15;\n"
-      << "  node [shape=box, style=\"rounded,filled\", fontname=\"Helvetica\", fontsize=9, height=0.3, "
-         "fillcolor=\"" << kIdleColour << "\"];\n  edge [color=\"#999999\", arrowsize=0.5];\n";
-  std::map<std::string, size_t> indexOfId;
-  for (size_t i = 0; i < shape.nodes.size(); ++i) indexOfId.emplace(shape.nodes[i].id, i);
-  for (size_t i = 0; i < shape.nodes.size(); ++i) {
-    const NodeView& node = shape.nodes[i];
-    dot << "  " << NodeName(i) << " [label=\"" << node.stage << " " << Dot(GetStageName(node.stage)) << "\\n"
-        << Dot(node.parameters) << "\"];\n";
-    auto parent = indexOfId.find(node.parentId);
-    if (!node.parentId.empty() && parent != indexOfId.end())
-      dot << "  " << NodeName(parent->second) << " -> " << NodeName(i) << ";\n";
-  }
-  dot << "}\n";
-  return dot.str();
-}
-
-// The stage-level summary of a tree too large to draw node by node.
-std::string StageDot(const SetView& shape) {
-  std::map<int, int> nodesOfStage;
-  std::set<std::pair<int, int>> edges;
-  std::map<std::string, int> stageOfId;
-  for (const NodeView& node : shape.nodes) {
-    ++nodesOfStage[node.stage];
-    stageOfId.emplace(node.id, node.stage);
-  }
-  for (const NodeView& node : shape.nodes) {
-    auto parent = stageOfId.find(node.parentId);
-    if (parent != stageOfId.end()) edges.insert({parent->second, node.stage});
-  }
-  std::ostringstream dot;
-  dot << "digraph \"" << Dot(shape.name) << "\" {\n  ranksep=0.15;\n  node [shape=box, style=\"rounded,filled\", "
-         "fontname=\"Helvetica\", fontsize=9, fillcolor=\"" << kIdleColour << "\"];\n";
-  for (const auto& [stage, count] : nodesOfStage)
-    dot << "  " << StageNodeName(stage) << " [label=\"" << stage << " " << Dot(GetStageName(stage)) << "\\n" << count
-        << " nodes\"];\n";
-  for (const auto& [from, to] : edges) dot << "  " << StageNodeName(from) << " -> " << StageNodeName(to) << ";\n";
-  dot << "}\n";
-  return dot.str();
-}
-
-bool DrawnByStage(const SetView& shape) { return shape.nodes.size() > kMostNodesDrawn; }
-
-// The node's index from its DOT name, or -1.
-long IndexOfName(const std::string& name, char prefix) {
-  if (name.size() < 2 || name[0] != prefix) return -1;
-  return std::strtol(name.c_str() + 1, nullptr, 10);
-}
-
-// One set's tree for one image: nodes coloured by whether they hold a result and share
-// it with another tree, each linked to its card.
-std::string TreeSvg(TreeDrawing& drawing, const SetView& set, const std::string& anchor) {
-  const bool byStage = DrawnByStage(set);
-  return drawing.Svg(
-      [&](const std::string& name) {
-        NodeLook look;
-        look.fillColour = kIdleColour;
-        look.fontColour = "#222222";
-        if (byStage) {
-          const long stage = IndexOfName(name, 's');
-          int holding = 0, sharing = 0;
-          for (const NodeView& node : set.nodes) {
-            if (node.stage != stage || node.resultIds.empty()) continue;
-            ++holding;
-            sharing += node.shared ? 1 : 0;
-          }
-          if (holding > 0) {
-            look.fillColour = sharing > 0 ? kSharedColour : kOwnColour;
-            look.fontColour = "#ffffff";
-          }
-          look.tooltip = std::to_string(holding) + " nodes with results, " + std::to_string(sharing) + " sharing them";
-          look.id = anchor + name;
-          return look;
-        }
-        const long index = IndexOfName(name, 'n');
-        if (index < 0 || static_cast<size_t>(index) >= set.nodes.size()) return look;
-        const NodeView& node = set.nodes[index];
-        if (!node.resultIds.empty()) {
-          look.fillColour = node.shared ? kSharedColour : kOwnColour;
-          look.fontColour = "#ffffff";
-        }
-        look.link = "#" + anchor + "c" + std::to_string(index);
-        look.tooltip = std::to_string(node.stage) + " " + GetStageName(node.stage) + ": " +
-                       std::to_string(node.resultIds.size()) + " result(s)" + (node.shared ? ", shared" : "");
-        look.id = anchor + name;
-        return look;
-      },
-      anchor);
-}
-
-// The card of one node: what a click on it shows.
-std::string NodeCard(const NodeView& node, const std::string& id) {
-  std::ostringstream html;
-  html << "<div class=\"card" << (node.shared ? " shared" : "") << "\" id=\"" << id << "\"><b>" << node.stage << " "
-       << Html(GetStageName(node.stage)) << "</b><dl><dt>node id</dt><dd><code>" << Html(node.id)
-       << "</code></dd><dt>parameters</dt><dd><pre>" << Html(node.parameterText.empty() ? "(none)" : node.parameterText)
-       << "</pre></dd><dt>results</dt><dd>" << node.resultIds.size() << (node.shared ? ", shared with another tree" : "");
-  for (const std::string& result : node.resultIds) html << "<br><code>" << Html(result) << "</code>";
-  html << "</dd><dt>compute time</dt><dd>" << Fixed(node.computeMs, 2) << " ms</dd></dl>";
-  for (const std::string& file : node.imageFiles) html << "<img src=\"" << Html(file) << "\" alt=\"result\">";
-  html << "</div>\n";
-  return html.str();
 }
 
 std::string SummaryTable(const Summary& summary) {
@@ -217,8 +67,6 @@ std::string SummaryTable(const Summary& summary) {
 }
 
 
-const char kRegionCss[] = "#28c828";
-const char kLineCss[] = "#e61e1e";
 const char kManifest[] = "stagecache-report.files";
 
 // The style of every page of the report.
@@ -246,26 +94,6 @@ const char kOverlayScript[] =
     "p.querySelectorAll('.set').forEach(function(g){g.style.display=g.dataset.set===set?'inline':'none';});"
     "p.querySelector('.caption').textContent=set;}"
     "function sideBySide(on){document.getElementById('p2').style.display=on?'block':'none';}</script>";
-
-std::string Coordinate(float value) { return Fixed(value, 1); }
-
-// One set's regions (green) and line segments (red) as an SVG group, each kind one path:
-// the page defines it once and every panel shows it by reference.
-std::string OverlayGroup(const hostkit::SetFindings& set, size_t index) {
-  std::ostringstream svg;
-  svg << "<g id=\"set-" << index << "\" data-regions=\"" << set.regions.size() << "\" data-lines=\""
-      << set.lineSegments.size() << "\"><path fill=\"none\" stroke=\"" << kRegionCss << "\" stroke-width=\"3\" d=\"";
-  for (const Quad& quad : set.regions) {
-    for (size_t c = 0; c < quad.size(); ++c) svg << (c == 0 ? "M" : "L") << Coordinate(quad[c].x) << " " << Coordinate(quad[c].y);
-    svg << "Z";
-  }
-  svg << "\"/><path stroke=\"" << kLineCss << "\" stroke-width=\"2\" d=\"";
-  for (const cv::Vec4f& s : set.lineSegments) {
-    svg << "M" << Coordinate(s[0]) << " " << Coordinate(s[1]) << "L" << Coordinate(s[2]) << " " << Coordinate(s[3]);
-  }
-  svg << "\"/></g>";
-  return svg.str();
-}
 
 // Every set's overlay, defined once for the page's panels.
 std::string OverlayDefinitions(const hostkit::ImageSummary& summary) {
@@ -544,7 +372,7 @@ std::vector<std::string> WriteReportFiles(const Summary& summary, const hostkit:
     const std::string dot = NodeDot(shape);
     const std::string file = DotFileName(g, shape.name);
     if (WriteText(outDir, file, dot, written, unwritten)) dotFiles[g] = file;
-    if (anyPictures) drawings[g] = std::make_unique<TreeDrawing>(DrawnByStage(shape) ? StageDot(shape) : dot);
+    if (anyPictures) drawings[g] = std::make_unique<TreeDrawing>(TreeDot(shape));
   }
   for (const ImageView& image : summary.images) {
     if (image.folder.empty()) continue;

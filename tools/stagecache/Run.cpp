@@ -20,9 +20,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// The longest side of the source picture the report draws the overlays on.
-constexpr int kSourcePictureSide = 1200;
-
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Writes a picture (PNG, or JPEG by the name) into the output folder; false, the path
@@ -61,50 +58,6 @@ class ResultFiles {
   std::map<std::string, std::string> m_files;
 };
 
-// Every node of a set with its results for the image, a picture of each result written.
-SetView ViewOfSet(size_t set, const std::string& name, const hostkit::ImageInCache& image, ResultFiles& files) {
-  SetView view;
-  view.group = set;
-  view.name = name;
-  for (const hostkit::NodeResults& node : image.ResultsByNode(set)) {
-    NodeView nodeView;
-    nodeView.id = node.node->GetGlobalHash();
-    nodeView.parentId = node.node->GetParent() != nullptr ? node.node->GetParent()->GetGlobalHash() : "";
-    nodeView.stage = node.stage;
-    nodeView.parameters = node.node->GetSingleModeHash().substr(0, 8);
-    nodeView.parameterText = node.node->GetParameterText();
-    for (const DW_Base* result : node.results) {
-      nodeView.resultIds.push_back(result->GetDataHashID());
-      nodeView.computeMs += result->GetComputeNanoseconds() / 1e6;
-      const std::string file = files.FileOf(*result);
-      if (!file.empty()) nodeView.imageFiles.push_back(file);
-    }
-    view.nodes.push_back(std::move(nodeView));
-  }
-  return view;
-}
-
-// Marks the nodes one of whose results is also a result of another tree.
-void MarkShared(std::vector<SetView>& sets) {
-  std::map<std::string, std::set<size_t>> treesOfResult;
-  for (size_t s = 0; s < sets.size(); ++s)
-    for (const NodeView& node : sets[s].nodes)
-      for (const std::string& id : node.resultIds) treesOfResult[id].insert(s);
-  for (SetView& set : sets)
-    for (NodeView& node : set.nodes)
-      for (const std::string& id : node.resultIds) node.shared = node.shared || treesOfResult[id].size() > 1;
-}
-
-// The source, scaled down to at most kSourcePictureSide on its longest side.
-cv::Mat SourcePicture(const cv::Mat& source) {
-  const double scale = std::min(1.0, static_cast<double>(kSourcePictureSide) / std::max(source.cols, source.rows));
-  cv::Mat picture;
-  if (scale < 1.0) cv::resize(source, picture, cv::Size(), scale, scale, cv::INTER_AREA);
-  else picture = source;
-  if (picture.channels() == 4) cv::cvtColor(picture, picture, cv::COLOR_BGRA2BGR);
-  return picture;
-}
-
 // A short, portable folder name for an image: at most 40 characters of its file name,
 // letters, digits, '-' and '_' only (the serial number in front keeps it unique).
 std::string SafeName(const std::string& name) {
@@ -118,6 +71,47 @@ std::string SafeName(const std::string& name) {
 }
 
 }  // namespace
+
+cv::Mat SourcePicture(const cv::Mat& source) {
+  const double scale = std::min(1.0, static_cast<double>(kSourcePictureSide) / std::max(source.cols, source.rows));
+  cv::Mat picture;
+  if (scale < 1.0) cv::resize(source, picture, cv::Size(), scale, scale, cv::INTER_AREA);
+  else picture = source;
+  if (picture.channels() == 4) cv::cvtColor(picture, picture, cv::COLOR_BGRA2BGR);
+  return picture;
+}
+
+SetView ViewOfSet(size_t set, const std::string& name, const hostkit::ImageInCache& image, const PictureFileOf& fileOf) {
+  SetView view;
+  view.group = set;
+  view.name = name;
+  for (const hostkit::NodeResults& node : image.ResultsByNode(set)) {
+    NodeView nodeView;
+    nodeView.id = node.node->GetGlobalHash();
+    nodeView.parentId = node.node->GetParent() != nullptr ? node.node->GetParent()->GetGlobalHash() : "";
+    nodeView.stage = node.stage;
+    nodeView.parameters = node.node->GetSingleModeHash().substr(0, 8);
+    nodeView.parameterText = node.node->GetParameterText();
+    for (const DW_Base* result : node.results) {
+      nodeView.resultIds.push_back(result->GetDataHashID());
+      nodeView.computeMs += result->GetComputeNanoseconds() / 1e6;
+      const std::string file = fileOf ? fileOf(*result) : std::string();
+      if (!file.empty()) nodeView.imageFiles.push_back(file);
+    }
+    view.nodes.push_back(std::move(nodeView));
+  }
+  return view;
+}
+
+void MarkShared(std::vector<SetView>& sets) {
+  std::map<std::string, std::set<size_t>> treesOfResult;
+  for (size_t s = 0; s < sets.size(); ++s)
+    for (const NodeView& node : sets[s].nodes)
+      for (const std::string& id : node.resultIds) treesOfResult[id].insert(s);
+  for (SetView& set : sets)
+    for (NodeView& node : set.nodes)
+      for (const std::string& id : node.resultIds) node.shared = node.shared || treesOfResult[id].size() > 1;
+}
 
 SetView ShapeOfSet(const std::string& name, const ParamTreeGroup& group, std::vector<const ParameterNodeBase*>* nodes) {
   SetView view;
@@ -162,7 +156,8 @@ std::optional<ImageView> ProcessImage(hostkit::SetGroups& sets, size_t serial, c
     if (options.pictures) {
       view.pictures = true;
       ResultFiles files(options.outDir, view);
-      for (size_t s = 0; s < sets.Sets().size(); ++s) view.sets.push_back(ViewOfSet(s, sets.Sets()[s].name, *inCache, files));
+      const PictureFileOf fileOf = [&files](const tav::CDataUnit& unit) { return files.FileOf(unit); };
+      for (size_t s = 0; s < sets.Sets().size(); ++s) view.sets.push_back(ViewOfSet(s, sets.Sets()[s].name, *inCache, fileOf));
       MarkShared(view.sets);
     }
   }

@@ -6,6 +6,7 @@
 #include <orvex/hostkit/ImageFiles.h>
 #include <orvex/hostkit/SetGroups.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,6 +59,22 @@ struct RunOptions {
 // tree's nodes in the same order go to `nodes` when given.
 SetView ShapeOfSet(const std::string& name, const orvex::ParamTreeGroup& group,
                    std::vector<const orvex::ParameterNodeBase*>* nodes = nullptr);
+
+// The source picture the overlays are drawn on: the source scaled down to at most
+// kSourcePictureSide on its longest side, three channels.
+constexpr int kSourcePictureSide = 1200;
+cv::Mat SourcePicture(const cv::Mat& source);
+
+// The file a result's picture is in, relative to the page that shows it; empty for none.
+using PictureFileOf = std::function<std::string(const orvex::tav::CDataUnit& result)>;
+
+// Every node of set `set` of the image's sets with its results for the image, and the
+// picture file `fileOf` names for each result (when given).
+SetView ViewOfSet(size_t set, const std::string& name, const orvex::hostkit::ImageInCache& image,
+                  const PictureFileOf& fileOf);
+
+// Marks the nodes one of whose results is also a result of another of the trees.
+void MarkShared(std::vector<SetView>& sets);
 
 // Number of nodes of a stage over every set's tree.
 int NodeCount(const orvex::hostkit::SetGroups& sets, int stage);

@@ -3,6 +3,7 @@
 #include "Inputs.h"
 #include "Report.h"
 #include "Run.h"
+#include "explore/ExploreMain.h"
 
 #include <OrvexStagecache.h>
 #include <OrvexStagecacheHost.h>
@@ -44,6 +45,8 @@ constexpr int kExitSkipped = 3;
 
 const char kUsage[] =
     "usage: stagecache [options] [IMAGE|FOLDER ...]\n"
+    "       stagecache explore [options] [IMAGE|FOLDER ...]   tune parameter sets live in the\n"
+    "                           browser (see stagecache explore --help)\n"
     "\n"
     "Runs every image through the image pipeline with the OrvexStagecache library, once per\n"
     "parameter set, and reports per stage how many results were computed and how many were\n"
@@ -285,6 +288,7 @@ double PeakMemoryMiB() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "explore") return stagecache::explore::ExploreMain(argc - 1, argv + 1);
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     std::cerr << "see stagecache --help\n";
