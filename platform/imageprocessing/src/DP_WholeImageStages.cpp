@@ -6,7 +6,7 @@
 
 #include "StageOperations.h"
 
-#include <orvex/improc/ModeLimits.h>
+#include <orvex/foundation/ModeLimits.h>
 
 #include <opencv2/imgproc.hpp>
 

@@ -3,7 +3,7 @@
 // a change to what a stage computes raises kCodeVersion in its row of StageTable.h.
 #include "StageOperations.h"
 
-#include <orvex/improc/ModeLimits.h>
+#include <orvex/foundation/ModeLimits.h>
 #include <orvex/improc/QZLog.h>
 
 #include <opencv2/imgproc.hpp>

@@ -1,5 +1,6 @@
 #include "ModeSchema.h"
 
+#include <orvex/improc/QZ_ImageParameter.h>
 #include <orvex/modes/ModeFields.h>
 
 #include <type_traits>

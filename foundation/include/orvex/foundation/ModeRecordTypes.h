@@ -3,8 +3,9 @@
 // Records are plain values: copying copies every field, cachedHashId included. The
 // cache library reads only `mode`; the processing stages interpret the rest, so the
 // field order and widths are shared by every Orvex library. A record's canonical text
-// (ToString) and its hash id belong to the cache library: ToString is defined in
-// libOrvexStagecache, and the hashing templates are in <orvex/modes/ModeRecords.h>.
+// (ToString) walks the field descriptions of <orvex/foundation/ModeRecordFields.h> and is
+// defined in libOrvexImageProcessing, the lowest library, so that any library that sees
+// the records can use it; the hashing templates are in <orvex/modes/ModeRecords.h>.
 #ifndef ORVEX_FOUNDATION_MODERECORDTYPES_H
 #define ORVEX_FOUNDATION_MODERECORDTYPES_H
 

@@ -1,8 +1,10 @@
 // The library's mutex: a std::mutex that clang's thread-safety analysis knows as a
 // capability (so ORVEX_GUARDED_BY, ORVEX_REQUIRES and the lock order are checked with
 // any standard library), and that in checking builds (ORVEX_CHECK_HELD_LOCKS, set for the
-// sanitizer builds, and for a host only together with the libraries it links) counts the
-// library locks each thread holds. The counted objects that
+// sanitizer builds) counts the library locks each thread holds. Its layout is the same in
+// every build, and the installed package hands the definition on to its hosts (the CMake
+// target and the pkg-config file), so a host cannot be built against a checking library
+// without it. The counted objects that
 // matter (results, stage objects, matrices, nodes, trees, groups) assert in their
 // destructor that the count is 0: nothing is freed while a library lock is held. Three
 // exceptions: the blocks of pointer lists are plain storage and may go anywhere; a stage
@@ -65,22 +67,21 @@ class ORVEX_CAPABILITY("mutex") Mutex {
  protected:
   // A mutex left out of the per-thread count (the outermost lock).
   struct Uncounted {};
-#ifdef ORVEX_CHECK_HELD_LOCKS
   explicit Mutex(Uncounted) : m_counted(false) {}
-#else
-  explicit Mutex(Uncounted) {}
-#endif
 
  private:
-#ifdef ORVEX_CHECK_HELD_LOCKS
   void Count(int change) noexcept {
+#ifdef ORVEX_CHECK_HELD_LOCKS
     if (m_counted) HeldLibraryLocks() += change;
-  }
-  bool m_counted = true;
 #else
-  void Count(int) noexcept {}
+    (void)change;
+    (void)m_counted;
 #endif
+  }
 
+  // Whether the checking builds count this mutex; present in every build, so that the
+  // layout never depends on the build.
+  bool m_counted = true;
   std::mutex m_mutex;
 };
 

@@ -3,15 +3,15 @@
 // one larger than the image it works on, uses the nearest accepted value and logs the
 // field and the value (QZLog level 1), so no parameter ever makes a stage allocate
 // beyond the image. Which field each limit bounds, and under which modes, is described
-// with the record's fields in the cache library, whose range checks hosts run beforehand.
-#ifndef ORVEX_IMPROC_MODELIMITS_H
-#define ORVEX_IMPROC_MODELIMITS_H
+// with the records' fields (ModeRecordFields.h), whose range checks hosts run beforehand.
+#ifndef ORVEX_FOUNDATION_MODELIMITS_H
+#define ORVEX_FOUNDATION_MODELIMITS_H
 
 #include <cstdint>
 
 namespace orvex {
 
-// The limits, shared by the stages and the cache library's field descriptions.
+// The limits, shared by the stages and the field descriptions.
 namespace modelimits {
 constexpr int32_t kMaxBlock = 4095;
 constexpr int32_t kMaxOffset = 255;
