@@ -35,7 +35,7 @@
 #include <orvex/hashing/HashId.h>
 #include <orvex/improc/DP_Stages.h>
 #include <orvex/improc/GenerateHash.h>
-#include <orvex/improc/ModeLimits.h>
+#include <orvex/foundation/ModeLimits.h>
 #include <orvex/improc/QZLog.h>
 #include <orvex/improc/QZMatrix.h>
 #include <orvex/improc/QZ_ImageParameter.h>
@@ -51,7 +51,6 @@
 #include <orvex/paramtree/DataUnitManager.h>
 #include <orvex/paramtree/QZParameterTree.h>
 #include <orvex/paramtree/StageNodes.h>
-#include <orvex/paramtree/TreeGeneration.h>
 #include <orvex/stages/StageTable.h>
 
 #endif

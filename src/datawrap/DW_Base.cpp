@@ -36,7 +36,7 @@ DW_Base::DW_Base() : parentData(nullptr), isClone(false), requiredDataAvailable(
 
 bool DW_Base::LoadStoredBytes(const StoreKey& key, std::vector<unsigned char>* payload) const {
   try {
-    return m_store->Load(key, payload);
+    return resultStore->Load(key, payload);
   } catch (...) {
     NoteStoreFailure("a result store failed to load a result; taken as a miss");
     return false;
@@ -45,7 +45,7 @@ bool DW_Base::LoadStoredBytes(const StoreKey& key, std::vector<unsigned char>* p
 
 void DW_Base::SaveStoredBytes(const StoreKey& key, const std::vector<unsigned char>& payload) const {
   try {
-    m_store->Save(key, payload.data(), payload.size());
+    resultStore->Save(key, payload.data(), payload.size());
   } catch (...) {
     NoteStoreFailure("a result store failed to save a result; the result stands, unsaved");
   }
@@ -53,7 +53,7 @@ void DW_Base::SaveStoredBytes(const StoreKey& key, const std::vector<unsigned ch
 
 void DW_Base::RefuseStoredBytes(const StoreKey& key) const {
   try {
-    m_store->Refused(key);
+    resultStore->Refused(key);
   } catch (...) {
     NoteStoreFailure("a result store failed to drop an entry it gave; the result is computed again");
   }

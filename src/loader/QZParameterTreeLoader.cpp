@@ -2,7 +2,7 @@
 #include <orvex/loader/QZParameterTreeLoader.h>
 
 #include <orvex/modes/ModeListRules.h>
-#include <orvex/paramtree/TreeGeneration.h>
+#include "paramtree/TreeGeneration.h"
 
 #include "loader/SoleHolderPurge.h"
 

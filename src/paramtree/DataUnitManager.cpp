@@ -18,35 +18,35 @@ void DataUnitManager::Enter(Map::iterator entry, bool nodeWillHold) {
   DW_Base* result = entry->second.get();
   if (result == nullptr) return;
   TableFieldsOf(result);
-  if (result->m_table.load(std::memory_order_acquire) == this && result->m_tableEntries > 0) {
+  if (result->ownerTable.load(std::memory_order_acquire) == this && result->tableEntries > 0) {
     // Held under one more key: every purge looks at each of its keys. Both keys are in
     // the set before anything else changes.
     std::set<std::string>::iterator firstKey;
     bool firstInserted = false;
-    if (result->m_tableKey != nullptr) std::tie(firstKey, firstInserted) = m_multiKeys.insert(*result->m_tableKey);
+    if (result->tableKey != nullptr) std::tie(firstKey, firstInserted) = m_multiKeys.insert(*result->tableKey);
     try {
       m_multiKeys.insert(entry->first);
     } catch (...) {
       if (firstInserted) m_multiKeys.erase(firstKey);
       throw;
     }
-    if (result->m_tableKey != nullptr) {
+    if (result->tableKey != nullptr) {
       UnlistUnheld(result);
-      result->m_tableKey = nullptr;
+      result->tableKey = nullptr;
     }
-    ++result->m_tableEntries;
+    ++result->tableEntries;
     return;
   }
   DataUnitManager* owner = nullptr;
-  if (!result->m_table.compare_exchange_strong(owner, this, std::memory_order_acq_rel) && owner != this) {
+  if (!result->ownerTable.compare_exchange_strong(owner, this, std::memory_order_acq_rel) && owner != this) {
     // Another table owns the result and keeps its bookkeeping: this one looks at the
     // entry in every purge.
     m_foreignKeys.insert(entry->first);
     return;
   }
-  result->m_tableEntries = 1;
-  result->m_tableKey = &entry->first;
-  if (!nodeWillHold && result->m_nodeHolders.load(std::memory_order_acquire) == 0) ListUnheld(result);
+  result->tableEntries = 1;
+  result->tableKey = &entry->first;
+  if (!nodeWillHold && result->nodeHolders.load(std::memory_order_acquire) == 0) ListUnheld(result);
 }
 
 void DataUnitManager::Leave(Map::iterator entry) { LeaveOf(entry->second.get(), entry->first); }
@@ -55,13 +55,13 @@ void DataUnitManager::LeaveOf(DW_Base* result, const std::string& key) {
   if (result == nullptr) return;
   if (m_foreignKeys.erase(key) != 0) return;
   TableFieldsOf(result);
-  if (result->m_tableKey == &key) {
+  if (result->tableKey == &key) {
     UnlistUnheld(result);
-    result->m_tableKey = nullptr;
+    result->tableKey = nullptr;
   } else {
     m_multiKeys.erase(key);
   }
-  if (--result->m_tableEntries == 0) result->m_table.store(nullptr, std::memory_order_release);
+  if (--result->tableEntries == 0) result->ownerTable.store(nullptr, std::memory_order_release);
 }
 
 DataUnitManager::Map::iterator DataUnitManager::Put(std::string_view id, const QZRef<DW_Base>& value, bool nodeWillHold,
@@ -97,32 +97,32 @@ DataUnitManager::Map::iterator DataUnitManager::Put(std::string_view id, const Q
 
 void DataUnitManager::ListUnheld(DW_Base* result) {
   TableFieldsOf(result);
-  if (result->m_unheldListed) return;
-  result->m_unheldListed = true;
-  result->m_unheldPrevious = nullptr;
-  result->m_unheldNext = m_unheld;
+  if (result->unheldListed) return;
+  result->unheldListed = true;
+  result->unheldPrevious = nullptr;
+  result->unheldNext = m_unheld;
   if (DW_Base* first = m_unheld) {
     TableFieldsOf(first);
-    first->m_unheldPrevious = result;
+    first->unheldPrevious = result;
   }
   m_unheld = result;
 }
 
 void DataUnitManager::UnlistUnheld(DW_Base* result) {
   TableFieldsOf(result);
-  if (!result->m_unheldListed) return;
-  if (DW_Base* previous = result->m_unheldPrevious) {
+  if (!result->unheldListed) return;
+  if (DW_Base* previous = result->unheldPrevious) {
     TableFieldsOf(previous);
-    previous->m_unheldNext = result->m_unheldNext;
+    previous->unheldNext = result->unheldNext;
   } else {
-    m_unheld = result->m_unheldNext;
+    m_unheld = result->unheldNext;
   }
-  if (DW_Base* next = result->m_unheldNext) {
+  if (DW_Base* next = result->unheldNext) {
     TableFieldsOf(next);
-    next->m_unheldPrevious = result->m_unheldPrevious;
+    next->unheldPrevious = result->unheldPrevious;
   }
-  result->m_unheldPrevious = result->m_unheldNext = nullptr;
-  result->m_unheldListed = false;
+  result->unheldPrevious = result->unheldNext = nullptr;
+  result->unheldListed = false;
 }
 
 bool DataUnitManager::EraseIfSole(Map::iterator entry, QZGraveyard& erased) {
@@ -141,8 +141,8 @@ void DataUnitManager::NoteResultWithoutNodeHolder(DW_Base* result) noexcept {
 
 void DataUnitManager::ListIfUnheld(DW_Base* result) noexcept {
   TableFieldsOf(result);
-  if (result->m_table.load(std::memory_order_acquire) == this && result->m_tableKey != nullptr &&
-      result->m_nodeHolders.load(std::memory_order_acquire) == 0) {
+  if (result->ownerTable.load(std::memory_order_acquire) == this && result->tableKey != nullptr &&
+      result->nodeHolders.load(std::memory_order_acquire) == 0) {
     ListUnheld(result);
   }
 }
@@ -202,10 +202,10 @@ bool DataUnitManager::UpdateTotalDataMap() {
   bool any = false;
   for (DW_Base* result = m_unheld; result != nullptr;) {
     TableFieldsOf(result);
-    DW_Base* next = result->m_unheldNext;
-    if (result->m_nodeHolders.load(std::memory_order_acquire) > 0) {
+    DW_Base* next = result->unheldNext;
+    if (result->nodeHolders.load(std::memory_order_acquire) > 0) {
       UnlistUnheld(result);  // a node took it up again; its last node lists it anew
-    } else if (EraseIfSole(m_totalDataMap.find(*result->m_tableKey), erased)) {
+    } else if (EraseIfSole(m_totalDataMap.find(*result->tableKey), erased)) {
       any = true;
     }
     result = next;

@@ -64,7 +64,7 @@ int ParameterNodeBase::GetLiveCount() { return g_liveNodes.load(std::memory_orde
 ParameterNodeBase::~ParameterNodeBase() {
   ExpectNoLibraryLockHeld("a parameter node is freed");
   g_liveNodes.fetch_sub(1, std::memory_order_relaxed);
-  NodeResultStore results;
+  NodeResults results;
   {
     MutexLock lock(m_dataMutex);
     m_dataMap.Swap(results);
@@ -160,19 +160,19 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
         if (result && !created) HoldAncestorsOf(key, *result, pins);
       }
     }
-    if (result) StoreNewResult(key, result, created);
+    if (result) KeepNewResult(key, result, created);
   }
   if (result && setRequired) SetRequiredData(key, result.get());
   return result;
 }
 
-void ParameterNodeBase::StoreResult(const std::string& key, const QZRef<DW_Base>& result) {
+void ParameterNodeBase::KeepResult(const std::string& key, const QZRef<DW_Base>& result) {
   m_dataMap.Insert(key, result);
 }
 
-void ParameterNodeBase::StoreNewResult(const std::string& key, const QZRef<DW_Base>& result, bool created) {
+void ParameterNodeBase::KeepNewResult(const std::string& key, const QZRef<DW_Base>& result, bool created) {
   try {
-    StoreResult(key, result);
+    KeepResult(key, result);
   } catch (...) {
     // The table took a new result for this node to hold: now that no node does, the next
     // purge may drop it.
@@ -205,7 +205,7 @@ bool ParameterNodeBase::HoldParentOf(const std::string& key, const DW_Base& chil
   // The parent is this node's own result for the key only when its id says so; a result
   // another tree's node made (other modes that found the same input) is held for the
   // chain alone, and this node still makes its own when asked.
-  if (own == nullptr && IsOwnResultFor(key, **parent)) StoreResult(key, *parent);
+  if (own == nullptr && IsOwnResultFor(key, **parent)) KeepResult(key, *parent);
   else m_dataMap.InsertChainHold(*parent);
   return true;
 }
@@ -225,7 +225,7 @@ QZRef<DW_Base> ParameterNodeBase::AddNonexistentData(const std::string& key, QZR
   // Looking for an entry and entering `data` is one step, so two nodes never both enter theirs.
   QZRef<DW_Base> existing;
   if (m_table != nullptr && !m_table->AddToTotalDataMapIfAbsent(key, data, &existing)) return existing;
-  StoreResult(key, data);
+  KeepResult(key, data);
   return data;
 }
 
@@ -309,7 +309,7 @@ int ParameterNodeBase::CreateDataUnitAs(const tav::CDataUnit* model, tav::CDataU
       if (id.empty()) return -1;
       copy->SetDataHashID(id);
     }
-    StoreResult(id, copy);
+    KeepResult(id, copy);
     *created = copy.get();
     CountRequest(RequestCounters::kCreated);
     return 0;

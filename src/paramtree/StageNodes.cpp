@@ -153,7 +153,7 @@ QZRef<DW_Base> PN_SourceImage::OwnOrAdd(const std::string& id, const Make& make,
 }
 
 void PN_SourceImage::Keep(const std::string& id, const QZRef<DW_Base>& result, bool own, bool created) {
-  if (!own) StoreNewResult(id, result, created);
+  if (!own) KeepNewResult(id, result, created);
   CountRequest(own ? RequestCounters::kOwn : created ? RequestCounters::kCreated : RequestCounters::kAdopted);
 }
 
@@ -189,7 +189,7 @@ bool PN_ROIColourImage::AddData(DW_CandidateROIs* regions, const QZ_Quad& quad, 
       bool created = true;
       result = m_table != nullptr ? m_table->FindOrAdd(id, m_stageType, make, &created, leftovers) : make();
       if (!result) return false;
-      StoreNewResult(id, result, created);
+      KeepNewResult(id, result, created);
       if (!created) HoldAncestorsOf(id, *result, pins);
       CountRequest(created ? RequestCounters::kCreated : RequestCounters::kAdopted);
     } else {

@@ -1,4 +1,4 @@
-#include <orvex/paramtree/StageTypeCounter.h>
+#include <orvex/paramtree/detail/StageTypeCounter.h>
 
 namespace orvex {
 

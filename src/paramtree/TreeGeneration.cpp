@@ -1,5 +1,5 @@
 // Whole-image and region tree generation.
-#include <orvex/paramtree/TreeGeneration.h>
+#include "paramtree/TreeGeneration.h"
 
 #include <orvex/paramtree/StageNodes.h>
 

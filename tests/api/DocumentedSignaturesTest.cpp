@@ -104,13 +104,18 @@ ORVEX_EXPECT_SIGNATURE(int (DW_Base::*)(const tav::CParameterTree*, tav::CDataUn
 // The wrap templates, on one stage's wrap: GetData hands out the stage object uncounted,
 // and the parent (a pinned handle, so that it outlives a concurrent release) reads as
 // the parent's class.
+// Each is held to its whole type, its result included.
 ORVEX_EXPECT_SIGNATURE(DP_BinarizeROIImage* (DW_ROIBinaryImage::*)(bool), DW_ROIBinaryImage::GetData);
 ORVEX_EXPECT_SIGNATURE(bool (DW_ROIBinaryImage::*)() const, DW_ROIBinaryImage::IsDataExist);
+ORVEX_EXPECT_SIGNATURE(void (DW_ROIBinaryImage::*)(), DW_ROIBinaryImage::GenerateDataIfEmpty);
+ORVEX_EXPECT_SIGNATURE(QZRef<DW_ROIGaryImageProcessed> (DW_ROIBinaryImage::*)() const, DW_ROIBinaryImage::GetParentData);
+ORVEX_EXPECT_SIGNATURE(int (DW_ROIBinaryImage::*)(core::CImageData**) const, DW_ROIBinaryImage::GetDataAsImageData);
+ORVEX_EXPECT_SIGNATURE(int (DW_ROIBinaryImage::*)(int, int, int, core::ImagePixelFormat, core::CImageData**),
+                       DW_ROIBinaryImage::CreateDataAsImageData);
+ORVEX_EXPECT_SIGNATURE(QZRef<QZMatrix> (DP_BinarizeROIImage::*)(bool), DP_BinarizeROIImage::GetPrimaryData);
 static_assert(std::is_convertible<decltype(std::declval<const DW_ROIBinaryImage&>().GetParentData()),
                                   DW_ROIGaryImageProcessed*>::value,
               "GetParentData reads as the parent's class");
-static_assert(std::is_same<decltype(std::declval<DW_ROIBinaryImage&>().GenerateDataIfEmpty(), 0), int>::value,
-              "GenerateDataIfEmpty is called without arguments");
 static_assert(std::is_constructible<DW_ROIBinaryImage, DW_ROIGaryImageProcessed*, const QZVP_BinarizationModeStruct*>::value,
               "a stage wrap is made below its parent with its parameters");
 

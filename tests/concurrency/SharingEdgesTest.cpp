@@ -4,6 +4,8 @@
 #include <OrvexStagecache.h>
 #include <OrvexStagecacheHost.h>
 
+#include "paramtree/TreeGeneration.h"
+
 #include "../support/HostPipeline.h"
 #include "../support/TestScene.h"
 

@@ -1,6 +1,8 @@
 // The pool: its replaceable instance and the statistics it keeps for its own table.
 #include <OrvexStagecacheHost.h>
 
+#include "paramtree/TreeGeneration.h"
+
 #include "../support/HostPipeline.h"
 #include "../support/TestScene.h"
 

@@ -20,7 +20,7 @@ class HolderNode : public ParameterNodeBase {
   using ParameterNodeBase::ParameterNodeBase;
   void Keep(const std::string& key, const QZRef<DW_Base>& result) {
     MutexLock lock(m_dataMutex);
-    if (m_dataMap.Find(key) == nullptr) StoreResult(key, result);
+    if (m_dataMap.Find(key) == nullptr) KeepResult(key, result);
   }
 };
 

@@ -1,6 +1,8 @@
 // Shape, order, groups and relations of generated trees.
 #include <OrvexStagecacheHost.h>
 
+#include "paramtree/TreeGeneration.h"
+
 #include <gtest/gtest.h>
 
 namespace orvex {

@@ -32,7 +32,7 @@
 namespace orvex {
 
 class DataUnitManager;
-class NodeResultStore;
+class NodeResults;
 
 class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
  public:
@@ -84,7 +84,7 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   static int GetLiveCount();
   // The store this result is kept in beyond the process (and looked up in before its
   // stage runs); set by the node that makes the wrap, before anyone else can find it.
-  void SetResultStore(std::shared_ptr<ResultStore> store) { m_store = std::move(store); }
+  void SetResultStore(std::shared_ptr<ResultStore> store) { resultStore = std::move(store); }
   // The code version a stored result of this wrap's stage carries; 0 for a stage whose
   // results are not stored (the source image, and results that are their parent's).
   virtual int StoredCodeVersion() const { return 0; }
@@ -116,7 +116,7 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   // The required-data flag.
   bool RequiredDataAvailableLocked() const ORVEX_REQUIRES(dataMutex) { return requiredDataAvailable; }
   // The store of this result, or null; written once before the wrap is shared.
-  const std::shared_ptr<ResultStore>& Store() const { return m_store; }
+  const std::shared_ptr<ResultStore>& Store() const { return resultStore; }
   // The store's bytes for `key`: a store that throws is a miss. REQUIRES: a store.
   bool LoadStoredBytes(const StoreKey& key, std::vector<unsigned char>* payload) const;
   // Hands the bytes to the store: a store that throws keeps nothing, and the computed
@@ -133,7 +133,7 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
   mutable Mutex dataMutex ORVEX_ACQUIRED_BEFORE(s_linkMutex);
 
  private:
-  std::shared_ptr<ResultStore> m_store;
+  std::shared_ptr<ResultStore> resultStore;
 
   // The link mutex: guards the links and ids below, of every wrap. A leaf.
   static Mutex s_linkMutex;
@@ -149,25 +149,25 @@ class ORVEX_EXPORT DW_Base : public QZObjectBase, public tav::CDataUnit {
 
   // How the table of results finds the entries only it holds (see DataUnitManager).
   friend class DataUnitManager;
-  friend class NodeResultStore;
-  // Node stores that hold this wrap; changed by NodeResultStore.
-  std::atomic<int> m_nodeHolders{0};
+  friend class NodeResults;
+  // Nodes whose results hold this wrap; changed by NodeResults.
+  std::atomic<int> nodeHolders{0};
   // The table that owns it (the first to list it; null while none lists it), set and
   // cleared under that table's mutex.
-  std::atomic<DataUnitManager*> m_table{nullptr};
-  // Stands for the owner table's mutex, which the analysis cannot name through m_table:
+  std::atomic<DataUnitManager*> ownerTable{nullptr};
+  // Stands for the owner table's mutex, which the analysis cannot name through ownerTable:
   // the table claims it (DataUnitManager::TableFieldsOf) while it holds its own mutex.
   class ORVEX_CAPABILITY("owner table's mutex") OwnerTableMutex {};
-  OwnerTableMutex m_ownerTableMutex;
+  OwnerTableMutex ownerTableMutex;
   // Guarded by the owner's mutex: whether it is listed as held by no node, the key it
   // holds it under (while it holds it under one key only), the number of its entries
   // holding it, and its links in the owner's list of entries no node holds (a list
   // through the results themselves, so that listing one never allocates).
-  bool m_unheldListed ORVEX_GUARDED_BY(m_ownerTableMutex) = false;
-  const std::string* m_tableKey ORVEX_GUARDED_BY(m_ownerTableMutex) = nullptr;
-  int m_tableEntries ORVEX_GUARDED_BY(m_ownerTableMutex) = 0;
-  DW_Base* m_unheldPrevious ORVEX_GUARDED_BY(m_ownerTableMutex) = nullptr;
-  DW_Base* m_unheldNext ORVEX_GUARDED_BY(m_ownerTableMutex) = nullptr;
+  bool unheldListed ORVEX_GUARDED_BY(ownerTableMutex) = false;
+  const std::string* tableKey ORVEX_GUARDED_BY(ownerTableMutex) = nullptr;
+  int tableEntries ORVEX_GUARDED_BY(ownerTableMutex) = 0;
+  DW_Base* unheldPrevious ORVEX_GUARDED_BY(ownerTableMutex) = nullptr;
+  DW_Base* unheldNext ORVEX_GUARDED_BY(ownerTableMutex) = nullptr;
 };
 
 }  // namespace orvex

@@ -40,7 +40,8 @@ class DW_BaseTemplate : public DW_Base {
     // on its readied inputs and its result is stored.
     if (!LoadFromStore()) {
       if (HasParent()) PrepareRequiredData();
-      if (GenerateDataIfEmpty()) SaveToStore();
+      GenerateDataIfEmpty();
+      SaveToStore();
     }
     MutexLock lock(dataMutex);
     return stageData.get();
@@ -57,9 +58,8 @@ class DW_BaseTemplate : public DW_Base {
 
   // Creates the stage object unless there is one and runs it unless it has run, then
   // takes its transform. A wrap whose extra inputs are not attached yet creates nothing:
-  // a result made without them would be wrong for every tree that shares it. True when
-  // this call finished the computation.
-  bool GenerateDataIfEmpty() {
+  // a result made without them would be wrong for every tree that shares it.
+  void GenerateDataIfEmpty() {
     std::vector<QZRef<DW_Base>> spentInputs;  // released after the lock
     MutexLock lock(dataMutex);
     if (!stageData && ExtraInputsReady()) {
@@ -68,9 +68,9 @@ class DW_BaseTemplate : public DW_Base {
     } else if (stageData && !m_settled) {
       stageData->GetPrimaryData(true);
     }
-    if (!stageData || m_settled || !stageData->IsComputed()) return false;
+    if (!stageData || m_settled || !stageData->IsComputed()) return;
     Settle();
-    return true;
+    m_computedUnsaved = true;
   }
 
   int64_t GetComputeNanoseconds() const override {
@@ -203,15 +203,17 @@ class DW_BaseTemplate : public DW_Base {
     return true;
   }
 
-  // Keeps the computed result in the store.
+  // Keeps the result in the store once it has been computed here (not restored).
   void SaveToStore() {
-    const StoreKey key = KeyInStore();
-    if (key.dataHashId.empty()) return;
     QZRef<DP> stage;
     {
       MutexLock lock(dataMutex);
+      if (!m_computedUnsaved) return;
+      m_computedUnsaved = false;
       stage = stageData;
     }
+    const StoreKey key = KeyInStore();
+    if (key.dataHashId.empty()) return;
     // One buffer per thread, kept from one result to the next: no fresh pages per result.
     thread_local std::vector<unsigned char> payload;
     payload.clear();
@@ -236,6 +238,8 @@ class DW_BaseTemplate : public DW_Base {
   std::vector<QZRef<DW_Base>>* m_spentInputs ORVEX_GUARDED_BY(dataMutex) = nullptr;
   // The stage object has run to completion and its transform is taken.
   bool m_settled ORVEX_GUARDED_BY(dataMutex) = false;
+  // The stage object was computed by this wrap and its result is not yet handed to the store.
+  bool m_computedUnsaved ORVEX_GUARDED_BY(dataMutex) = false;
 };
 
 // A wrap whose result is an image.

@@ -9,7 +9,7 @@
 #define ORVEX_DATAWRAP_STAGEWRAPS_H
 
 #include <orvex/datawrap/DW_Templates.h>
-#include <orvex/datawrap/TimedStep.h>
+#include <orvex/datawrap/detail/TimedStep.h>
 #include <orvex/stages/StageTable.h>
 
 #include <cstddef>

@@ -7,7 +7,7 @@
 #define ORVEX_LOADER_CACHESTATISTICS_H
 
 #include <orvex/datawrap/ResultStore.h>
-#include <orvex/paramtree/RequestCounters.h>
+#include <orvex/paramtree/detail/RequestCounters.h>
 
 #include <cstdint>
 

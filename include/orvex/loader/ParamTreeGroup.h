@@ -57,33 +57,24 @@ class ORVEX_EXPORT ParamTreeGroup : public tav::CParameterTree, public QZObjectB
   // tree, answers an empty list of the group's; nothing is added to the tree.
   ParamNodeArray& GetRegionNodes();
   const ParamNodeArray& GetRegionNodes() const;
-  // Adds a source image through the root node and raises its counters (first the
-  // counters, then the image); false, counters and `hashOut` (65 bytes) as before, when
-  // the root refuses the image (see PN_SourceImage::AddData). The caller keeps its
-  // matrix and may refill it once the call returns (with the next frame, say): an image
-  // new to the process is kept as a copy, so nothing cached under an id ever changes.
+  // Adds a source image through the root and raises its counters; false, with counters
+  // and `hashOut` (65 bytes) unchanged, when the root refuses it (PN_SourceImage::AddData).
+  // The caller may refill its matrix once the call returns: an image new to the process
+  // is kept as a copy, or, handed over (std::move) and shared with nobody, as it is.
   bool AddSourceData(QZRef<QZMatrix>& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,
                      const StageRequestMap& savedTypes);
-  // The same for a matrix the caller hands over (std::move): when nothing else shares its
-  // pixels, the library keeps it as it is instead of a copy.
   bool AddSourceData(QZRef<QZMatrix>&& image, int sourceImageArg1, int sourceImageArg2, char* hashOut,
                      const StageRequestMap& savedTypes);
-  // AddSourceData on several groups with one hash of the image: the image is hashed
-  // once per call (never an id remembered from an earlier call, so a host may refill one
-  // matrix with the next frame), and the groups that share its result skip the pixel
-  // comparison. All or nothing: when a group refuses the image, the groups before it are
-  // released again and the call answers false.
+  // The same on several groups, the image hashed once per call; all or nothing.
   static bool AddSourceDataToGroups(const std::vector<ParamTreeGroup*>& groups, QZRef<QZMatrix>& image,
                                     int sourceImageArg1, int sourceImageArg2, char* hashOut,
                                     const StageRequestMap& savedTypes);
   static bool AddSourceDataToGroups(const std::vector<ParamTreeGroup*>& groups, QZRef<QZMatrix>&& image,
                                     int sourceImageArg1, int sourceImageArg2, char* hashOut,
                                     const StageRequestMap& savedTypes);
-  // AddSourceDataToGroups for an image known by its hash id (the host remembers which file
-  // gave which id): its pixels come from `pixels` only when a result first needs them, so
-  // a host whose results are all stored never decodes the image. Pixels that cannot be
-  // had, or turn out to have another id, give no results and settle nothing: a later add
-  // of the image's pixels (or of a loader that gives them) gives its results to everyone.
+  // The same for an image known by its id, whose pixels `pixels` gives when a result first
+  // needs them. Pixels that cannot be had or have another id settle nothing; a later add
+  // of the image's pixels (or of a loader that gives them) serves every holder.
   static bool AddKnownImageToGroups(const std::vector<ParamTreeGroup*>& groups, const std::string& id,
                                     QZRef<SourcePixels> pixels, int sourceImageArg1, int sourceImageArg2,
                                     const StageRequestMap& savedTypes);

@@ -12,8 +12,8 @@
 #include <orvex/datawrap/DW_Base.h>
 #include <orvex/foundation/Export.h>
 #include <orvex/foundation/ThreadAnnotations.h>
-#include <orvex/paramtree/RequestCounters.h>
-#include <orvex/paramtree/StageTypeCounter.h>
+#include <orvex/paramtree/detail/RequestCounters.h>
+#include <orvex/paramtree/detail/StageTypeCounter.h>
 #include <orvex/tav/Enums.h>
 
 #include <orvex/foundation/Mutex.h>
@@ -28,7 +28,7 @@
 namespace orvex {
 
 // The table of results keeps, beside its entries, the list of the entries that no
-// parameter node holds (node stores count themselves in each result): only those can be
+// parameter node holds (a node's results count it among each result's holders): only those can be
 // held by the table alone, so a purge looks at them and never walks the whole table.
 class ORVEX_EXPORT DataUnitManager {
  public:
@@ -73,7 +73,7 @@ class ORVEX_EXPORT DataUnitManager {
   void UpdateTotalDataMapUntilSettled();
   int GetDataMapSize() const;
 
-  // For node stores: of these results, which they still hold, those that no node holds
+  // For the nodes' results: of these results, which they still hold, those that no node holds
   // any more become candidates of the next purge. Never throws.
   void NoteResultsWithoutNodeHolder(const std::vector<QZRef<DW_Base>>& results) noexcept;
   void NoteResultsWithoutNodeHolder(const std::unordered_map<std::string, QZRef<DW_Base>>& results) noexcept;
@@ -111,7 +111,7 @@ class ORVEX_EXPORT DataUnitManager {
   // Lets the caller, who holds this table's mutex, touch the table fields of `result`:
   // it reads them only while this table owns the result, or while making it the owner.
   void TableFieldsOf([[maybe_unused]] const DW_Base* result) const ORVEX_REQUIRES(m_mutex)
-      ORVEX_ASSERT_CAPABILITY(result->m_ownerTableMutex) {}
+      ORVEX_ASSERT_CAPABILITY(result->ownerTableMutex) {}
   // Erases `entry` when only the table holds its result.
   bool EraseIfSole(Map::iterator entry, QZGraveyard& erased) ORVEX_REQUIRES(m_mutex);
 

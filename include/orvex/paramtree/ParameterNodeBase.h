@@ -17,8 +17,8 @@
 #include <orvex/foundation/PointerLists.h>
 #include <orvex/foundation/QZRef.h>
 #include <orvex/foundation/ThreadAnnotations.h>
-#include <orvex/paramtree/NodeResultStore.h>
-#include <orvex/paramtree/RequestCounters.h>
+#include <orvex/paramtree/detail/NodeResults.h>
+#include <orvex/paramtree/detail/RequestCounters.h>
 #include <orvex/stages/StageRow.h>
 #include <orvex/tav/Interfaces.h>
 
@@ -95,11 +95,11 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   QZRef<DW_Base> GetDataBase(const std::string& key, bool calc, bool setRequired);
   // Keeps `data` under `key` unless the node or the table already has an entry there.
   QZRef<DW_Base> AddNonexistentData(const std::string& key, QZRef<DW_Base> data);
-  // Keeps `result` under `key` in the node's store.
-  void StoreResult(const std::string& key, const QZRef<DW_Base>& result) ORVEX_REQUIRES(m_dataMutex);
+  // Keeps `result` under `key` among the node's results.
+  void KeepResult(const std::string& key, const QZRef<DW_Base>& result) ORVEX_REQUIRES(m_dataMutex);
   // The same for a result just found or entered in the table (`created`: entered for this
   // node); when keeping it fails, the table learns that no node holds a result it entered.
-  void StoreNewResult(const std::string& key, const QZRef<DW_Base>& result, bool created) ORVEX_REQUIRES(m_dataMutex);
+  void KeepNewResult(const std::string& key, const QZRef<DW_Base>& result, bool created) ORVEX_REQUIRES(m_dataMutex);
   // Results of a chain pinned while nodes take them up, released by the caller after its
   // locks; room for a whole chain, so taking a pin never allocates.
   class ChainPins {
@@ -150,7 +150,7 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
   DataUnitManager* m_table;
   // m_dataMutex guards m_dataMap.
   mutable Mutex m_dataMutex;
-  NodeResultStore m_dataMap ORVEX_GUARDED_BY(m_dataMutex);
+  NodeResults m_dataMap ORVEX_GUARDED_BY(m_dataMutex);
 };
 
 }  // namespace orvex

@@ -12,7 +12,7 @@
 
 #include <orvex/datawrap/RegionWraps.h>
 #include <orvex/paramtree/DataUnitManager.h>
-#include <orvex/paramtree/NodeParameters.h>
+#include <orvex/paramtree/detail/NodeParameters.h>
 #include <orvex/paramtree/QZDelayObj.h>
 
 #include <string>
@@ -208,7 +208,7 @@ class ORVEX_EXPORT PN_SourceImage : public QZDelayObj<DW_SourceImage, PN_NoneNod
   template <class Make>
   QZRef<DW_Base> OwnOrAdd(const std::string& id, const Make& make, bool* own, bool* created,
                           DataUnitManager::Leftovers& leftovers) ORVEX_REQUIRES(m_dataMutex);
-  // Keeps a result OwnOrAdd found or made in the node's store and counts the request.
+  // Keeps a result OwnOrAdd found or made among the node's results and counts the request.
   void Keep(const std::string& id, const QZRef<DW_Base>& result, bool own, bool created) ORVEX_REQUIRES(m_dataMutex);
   // Whether a result found for the image was made with these size arguments: results made
   // with other size limits are not handed out as if made with these (logged).

@@ -1,7 +1,7 @@
 // A parameter node's results by data key, with an index by source image, and the results
 // it holds only to keep a chain below alive.
 //
-// Ownership: the store holds one count of each result and counts itself among the
+// Ownership: a node's results hold one count of each result and count themselves among the
 // result's node holders, which lets the table of results tell the entries no node holds
 // (DataUnitManager). Results taken out go to a DroppedResults, which tells the table and
 // releases them when it goes, after the caller's locks.
@@ -13,8 +13,11 @@
 //
 // Threads: not synchronised; the owning node's mutex guards it. DroppedResults is one
 // thread's.
-#ifndef ORVEX_PARAMTREE_NODERESULTSTORE_H
-#define ORVEX_PARAMTREE_NODERESULTSTORE_H
+//
+// Inner workings, installed only because ParameterNodeBase.h holds or uses it: not part of the
+// interface hosts program against, and free to change.
+#ifndef ORVEX_PARAMTREE_DETAIL_NODERESULTS_H
+#define ORVEX_PARAMTREE_DETAIL_NODERESULTS_H
 
 #include <orvex/foundation/Export.h>
 #include <orvex/datawrap/DW_Base.h>
@@ -27,7 +30,7 @@
 
 namespace orvex {
 
-// Results that node stores let go of. When it goes (or on Release) it tells the table
+// Results that nodes let go of. When it goes (or on Release) it tells the table
 // which of them no node holds any more, then drops its counts: create it before the
 // locks under which results are taken, so that it goes after them.
 class ORVEX_EXPORT DroppedResults {
@@ -49,12 +52,12 @@ class ORVEX_EXPORT DroppedResults {
   std::vector<QZRef<DW_Base>> m_results;
 };
 
-class ORVEX_EXPORT NodeResultStore {
+class ORVEX_EXPORT NodeResults {
  public:
-  NodeResultStore() = default;
-  ~NodeResultStore();
-  NodeResultStore(const NodeResultStore&) = delete;
-  NodeResultStore& operator=(const NodeResultStore&) = delete;
+  NodeResults() = default;
+  ~NodeResults();
+  NodeResults(const NodeResults&) = delete;
+  NodeResults& operator=(const NodeResults&) = delete;
 
   // The result under `key`, or null.
   const QZRef<DW_Base>* Find(const std::string& key) const;
@@ -69,7 +72,7 @@ class ORVEX_EXPORT NodeResultStore {
   // Takes every result of that source image, whatever its key, chain holds included.
   void TakeSource(const std::string& sourceImageHashId, DroppedResults& dropped);
   // Exchanges the results of two stores.
-  void Swap(NodeResultStore& other) noexcept { m_entries.swap(other.m_entries); }
+  void Swap(NodeResults& other) noexcept { m_entries.swap(other.m_entries); }
   // Lets go of every result at once, telling `table` (if any) which no node holds any
   // more; for a store nobody else reaches. Never allocates; call it outside every lock.
   void LetGoOfAll(DataUnitManager* table) noexcept;

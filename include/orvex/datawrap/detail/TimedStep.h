@@ -1,6 +1,9 @@
 // Entry and exit records of a timed step on the process-wide logger.
-#ifndef ORVEX_DATAWRAP_TIMEDSTEP_H
-#define ORVEX_DATAWRAP_TIMEDSTEP_H
+//
+// Inner workings, installed only because StageWraps.h holds or uses it: not part of the
+// interface hosts program against, and free to change.
+#ifndef ORVEX_DATAWRAP_DETAIL_TIMEDSTEP_H
+#define ORVEX_DATAWRAP_DETAIL_TIMEDSTEP_H
 
 #include <orvex/improc/QZLog.h>
 

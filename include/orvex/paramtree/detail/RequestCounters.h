@@ -2,8 +2,11 @@
 //
 // Thread-safe and exact: every request is counted once, whatever the threads, so a host
 // working on several threads reads the same figures as one working on one.
-#ifndef ORVEX_PARAMTREE_REQUESTCOUNTERS_H
-#define ORVEX_PARAMTREE_REQUESTCOUNTERS_H
+//
+// Inner workings, installed only because DataUnitManager.h and CacheStatistics.h holds or uses it: not part of the
+// interface hosts program against, and free to change.
+#ifndef ORVEX_PARAMTREE_DETAIL_REQUESTCOUNTERS_H
+#define ORVEX_PARAMTREE_DETAIL_REQUESTCOUNTERS_H
 
 #include <orvex/tav/Enums.h>
 

@@ -1,4 +1,4 @@
-#include <orvex/paramtree/NodeResultStore.h>
+#include <orvex/paramtree/detail/NodeResults.h>
 
 #include <orvex/paramtree/DataUnitManager.h>
 
@@ -13,15 +13,15 @@ void DroppedResults::Release() noexcept {
   results.swap(m_results);
 }
 
-NodeResultStore::~NodeResultStore() {
+NodeResults::~NodeResults() {
   // Nothing should be left: the owning node empties the store, telling its table.
   if (!m_entries) return;
-  for (auto& entry : m_entries->byKey) entry.second->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+  for (auto& entry : m_entries->byKey) entry.second->nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
   for (auto& source : m_entries->chainHoldsBySource)
-    for (QZRef<DW_Base>& held : source.second) held->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+    for (QZRef<DW_Base>& held : source.second) held->nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
 }
 
-bool NodeResultStore::HoldsForChain(const DW_Base& result) const {
+bool NodeResults::HoldsForChain(const DW_Base& result) const {
   if (!m_entries) return false;
   const auto source = m_entries->chainHoldsBySource.find(result.SourceHashIdText());
   if (source == m_entries->chainHoldsBySource.end()) return false;
@@ -30,7 +30,7 @@ bool NodeResultStore::HoldsForChain(const DW_Base& result) const {
   return false;
 }
 
-void NodeResultStore::InsertChainHold(const QZRef<DW_Base>& result) {
+void NodeResults::InsertChainHold(const QZRef<DW_Base>& result) {
   if (!m_entries) m_entries.reset(new Entries);
   auto list = m_entries->chainHoldsBySource.try_emplace(result->SourceHashIdText());
   try {
@@ -39,16 +39,16 @@ void NodeResultStore::InsertChainHold(const QZRef<DW_Base>& result) {
     if (list.second) m_entries->chainHoldsBySource.erase(list.first);
     throw;
   }
-  result->m_nodeHolders.fetch_add(1, std::memory_order_acq_rel);
+  result->nodeHolders.fetch_add(1, std::memory_order_acq_rel);
 }
 
-const QZRef<DW_Base>* NodeResultStore::Find(const std::string& key) const {
+const QZRef<DW_Base>* NodeResults::Find(const std::string& key) const {
   if (!m_entries) return nullptr;
   const auto found = m_entries->byKey.find(key);
   return found != m_entries->byKey.end() ? &found->second : nullptr;
 }
 
-void NodeResultStore::Insert(const std::string& key, const QZRef<DW_Base>& result) {
+void NodeResults::Insert(const std::string& key, const QZRef<DW_Base>& result) {
   if (!m_entries) m_entries.reset(new Entries);
   const std::string& source = result->SourceHashIdText();
   // The index by source gets its room before the result is entered, so that a failed
@@ -73,19 +73,19 @@ void NodeResultStore::Insert(const std::string& key, const QZRef<DW_Base>& resul
     if (newList) m_entries->otherKeysBySource.erase(source);
     throw;
   }
-  result->m_nodeHolders.fetch_add(1, std::memory_order_acq_rel);
+  result->nodeHolders.fetch_add(1, std::memory_order_acq_rel);
   if (otherKeys != nullptr) otherKeys->push_back(&entry->first);
   else ++m_entries->keyedBySource;
 }
 
-void NodeResultStore::Take(std::unordered_map<std::string, QZRef<DW_Base>>::iterator entry,
+void NodeResults::Take(std::unordered_map<std::string, QZRef<DW_Base>>::iterator entry,
                            DroppedResults& dropped) noexcept {
-  entry->second->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+  entry->second->nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
   dropped.Add(entry->second);
   m_entries->byKey.erase(entry);  // the count `dropped` took keeps the result alive
 }
 
-void NodeResultStore::TakeSource(const std::string& sourceImageHashId, DroppedResults& dropped) {
+void NodeResults::TakeSource(const std::string& sourceImageHashId, DroppedResults& dropped) {
   if (sourceImageHashId.empty() || !m_entries) return;
   const auto others = m_entries->otherKeysBySource.find(sourceImageHashId);
   const auto chain = m_entries->chainHoldsBySource.find(sourceImageHashId);
@@ -94,7 +94,7 @@ void NodeResultStore::TakeSource(const std::string& sourceImageHashId, DroppedRe
                   (chain != m_entries->chainHoldsBySource.end() ? chain->second.size() : 0));
   if (chain != m_entries->chainHoldsBySource.end()) {
     for (QZRef<DW_Base>& held : chain->second) {
-      held->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+      held->nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
       dropped.Add(held);
     }
     m_entries->chainHoldsBySource.erase(chain);
@@ -111,11 +111,11 @@ void NodeResultStore::TakeSource(const std::string& sourceImageHashId, DroppedRe
   m_entries->otherKeysBySource.erase(others);
 }
 
-void NodeResultStore::LetGoOfAll(DataUnitManager* table) noexcept {
+void NodeResults::LetGoOfAll(DataUnitManager* table) noexcept {
   if (!m_entries) return;
-  for (auto& entry : m_entries->byKey) entry.second->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+  for (auto& entry : m_entries->byKey) entry.second->nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
   for (auto& source : m_entries->chainHoldsBySource)
-    for (QZRef<DW_Base>& held : source.second) held->m_nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
+    for (QZRef<DW_Base>& held : source.second) held->nodeHolders.fetch_sub(1, std::memory_order_acq_rel);
   if (table != nullptr) {
     table->NoteResultsWithoutNodeHolder(m_entries->byKey);
     for (const auto& source : m_entries->chainHoldsBySource) table->NoteResultsWithoutNodeHolder(source.second);
@@ -123,7 +123,7 @@ void NodeResultStore::LetGoOfAll(DataUnitManager* table) noexcept {
   m_entries.reset();
 }
 
-std::vector<DW_Base*> NodeResultStore::ResultsOfSource(const std::string& sourceImageHashId) const {
+std::vector<DW_Base*> NodeResults::ResultsOfSource(const std::string& sourceImageHashId) const {
   std::vector<std::pair<const std::string*, DW_Base*>> found;
   if (!m_entries) return std::vector<DW_Base*>();
   if (m_entries->keyedBySource > 0) {

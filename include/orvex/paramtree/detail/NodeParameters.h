@@ -4,8 +4,11 @@
 // A node never trusts an id cached in a record it was given: the host may have changed a
 // field after an earlier hash. It hashes the text, or takes the hash the tree generation
 // running on this thread computed from the text of the same record.
-#ifndef ORVEX_PARAMTREE_NODEPARAMETERS_H
-#define ORVEX_PARAMTREE_NODEPARAMETERS_H
+//
+// Inner workings, installed only because StageNodes.h holds or uses it: not part of the
+// interface hosts program against, and free to change.
+#ifndef ORVEX_PARAMTREE_DETAIL_NODEPARAMETERS_H
+#define ORVEX_PARAMTREE_DETAIL_NODEPARAMETERS_H
 
 #include <orvex/foundation/Export.h>
 #include <orvex/modes/ModeRecords.h>

@@ -1,8 +1,11 @@
 // Per-source counters of the stages whose results requesters still need.
 //
 // Threads: every operation takes the counter's own mutex.
-#ifndef ORVEX_PARAMTREE_STAGETYPECOUNTER_H
-#define ORVEX_PARAMTREE_STAGETYPECOUNTER_H
+//
+// Inner workings, installed only because DataUnitManager.h holds or uses it: not part of the
+// interface hosts program against, and free to change.
+#ifndef ORVEX_PARAMTREE_DETAIL_STAGETYPECOUNTER_H
+#define ORVEX_PARAMTREE_DETAIL_STAGETYPECOUNTER_H
 
 #include <orvex/foundation/Export.h>
 #include <orvex/foundation/ThreadAnnotations.h>
