@@ -476,26 +476,41 @@ TEST_F(FileStore, TemporaryFilesOfAKilledWriterGoOnceTheyAreOld) {
 }
 
 TEST_F(FileStore, EightThreadsSavingAndLoadingOneStoreNeverSeeATornEntry) {
-  FileResultStore store(m_dir.string(), Quiet());
-  std::atomic<int> wrong{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&, t] {
-      std::vector<unsigned char> loaded;
-      for (int i = 0; i < 200; ++i) {
-        const int serial = (i + t) % 40;  // every key written by several threads
-        const std::vector<unsigned char> payload = Payload(serial, 20000 + serial);
-        store.Save(Key(serial), payload.data(), payload.size());
-        if (store.Load(Key((i * 7 + t) % 40), &loaded) && loaded != Payload((i * 7 + t) % 40, 20000 + (i * 7 + t) % 40)) {
-          ++wrong;
+  // With and without a key; the threads also keep records, flush, refuse hits and check
+  // the store while the others write.
+  for (const char* key : {"", "a key"}) {
+    StoreOptions options = Quiet();
+    options.key = key;
+    options.limitBytes = 16 * 400 * 1024;  // small enough that folders are cleaned meanwhile
+    FileResultStore store(m_dir.string(), options);
+    std::atomic<int> wrong{0}, checkedDamaged{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+      threads.emplace_back([&, t] {
+        std::vector<unsigned char> loaded;
+        std::string record;
+        for (int i = 0; i < 200; ++i) {
+          const int serial = (i + t) % 40;  // every key written by several threads
+          const std::vector<unsigned char> payload = Payload(serial, 20000 + serial);
+          store.Save(Key(serial), payload.data(), payload.size());
+          const int other = (i * 7 + t) % 40;
+          if (store.Load(Key(other), &loaded) && loaded != Payload(other, 20000 + other)) ++wrong;
+          store.SaveRecord("file-" + std::to_string(serial), "image" + std::to_string(serial));
+          if (store.LoadRecord("file-" + std::to_string(other), &record) && record != "image" + std::to_string(other)) ++wrong;
+          if (i % 50 == t) store.Flush();
+          if (t == 0 && i % 40 == 0) store.Refused(Key(other));
+          if (t == 1 && i % 60 == 0) checkedDamaged += static_cast<int>(store.Contents(true).corrupt);
         }
-      }
-    });
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0) << key;
+    EXPECT_EQ(checkedDamaged.load(), 0) << key;
+    EXPECT_EQ(store.Statistics().corrupt, 5u) << "the refused hits alone";
+    EXPECT_EQ(store.Contents(true).corrupt, 0u) << key;
+    EXPECT_TRUE(m_warnings.empty()) << m_warnings[0];
+    store.Clear();
   }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(wrong.load(), 0);
-  EXPECT_EQ(store.Statistics().corrupt, 0u);
-  EXPECT_EQ(store.Contents(true).corrupt, 0u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <orvex/hostkit/ImageFiles.h>
 #include <orvex/hostkit/ParameterSets.h>
 #include <orvex/hostkit/SetGroups.h>
+#include <orvex/hashing/HashId.h>
 
 #include "../support/TestScene.h"
 
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orvex {
@@ -167,6 +169,30 @@ TEST_F(StoreRecords, ARecordThatNamesNoImageIdOrAnotherDecoderIsNotUsed) {
   EXPECT_NE(RecordKeyOf(m_a).find(DecoderIdentity()), std::string::npos);
   EXPECT_NE(DecoderIdentity().find(CV_VERSION), std::string::npos);
   EXPECT_TRUE(m_warnings.empty());
+}
+
+TEST_F(StoreRecords, EightThreadsLoadingOneFilesPixelsGetTheSamePixelsDecodedOnce) {
+  ImageFile file;
+  std::string why;
+  ASSERT_TRUE(ReadImageFile(m_a, &file, &why)) << why;
+  const QZRef<FilePixels> pixels(new FilePixels(std::move(file)));
+  std::vector<QZRef<QZMatrix>> loaded(8);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < loaded.size(); ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 20; ++i) loaded[t] = pixels->Load();
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const QZRef<QZMatrix>& each : loaded) {
+    ASSERT_TRUE(each);
+    EXPECT_EQ(each.get(), loaded[0].get()) << "one decoding for every thread";
+  }
+  QZRef<QZMatrix> taken;
+  std::string failure;
+  ASSERT_TRUE(pixels->TakeDecoded(&taken, &failure));
+  EXPECT_EQ(taken.get(), loaded[0].get());
+  EXPECT_EQ(SourceImageHashId(*taken), m_ids[0]);
 }
 
 }  // namespace

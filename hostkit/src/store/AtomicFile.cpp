@@ -124,7 +124,10 @@ int WriteWholeAt(int at, const std::string& target, const iovec* parts, int coun
   struct stat info;
   if (error == 0 && fstat(descriptor, &info) == 0 && diskBytes != nullptr) *diskBytes = DiskBytes(info);
   if (close(descriptor) != 0 && error == 0) error = errno;
-  if (error == 0 && renameat(at, temporary.c_str(), at, target.c_str()) != 0) error = errno;
+  if (error == 0 && renameat(at, temporary.c_str(), at, target.c_str()) != 0) {
+    // A temporary file that is gone (a clear removed it) costs this file alone.
+    error = errno == ENOENT ? EAGAIN : errno;
+  }
   if (error != 0) unlinkat(at, temporary.c_str(), 0);
   return error;
 }

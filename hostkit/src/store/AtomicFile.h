@@ -76,7 +76,8 @@ bool IsTemporaryName(std::string_view name);
 // Writes `parts` as the file `target` in `at`: created exclusively under a temporary name
 // (never through a link), written whole, then renamed over `target`. 0, with the bytes
 // the file takes on disk in *diskBytes, or the errno of the step that failed (the
-// temporary file is then removed).
+// temporary file is then removed); EAGAIN when the temporary file was removed by another
+// process before it could be renamed.
 int WriteWholeAt(int at, const std::string& target, const iovec* parts, int count, uint64_t* diskBytes);
 
 // Creates the file `name` in `at` exclusively and writes `content` into it: 0 or errno

@@ -29,7 +29,7 @@ constexpr char kRecordPrefix[] = "record|";
 // that the other entries can still be written; every other failure is the folder's.
 bool EntryAlone(int error) {
   return error == EISDIR || error == ENOTEMPTY || error == EEXIST || error == ENOTDIR || error == ELOOP ||
-         error == ENAMETOOLONG || error == EBUSY;
+         error == ENAMETOOLONG || error == EBUSY || error == EAGAIN;
 }
 
 }  // namespace
@@ -199,8 +199,10 @@ bool FileResultStore::WriteEntry(const std::string& keyText, int stage, int code
   if (buffer.capacity() > (std::size_t(1) << 20) && buffer.capacity() / 4 > buffer.size()) std::string().swap(buffer);
   if (error != 0 && EntryAlone(error)) {
     m_writeFailures.fetch_add(1, std::memory_order_relaxed);
-    WarnOnce(Warning::kEntry, "result store " + m_folder + ": cannot write the entry " + fan->Path() + "/" + name +
-                                  ": " + std::strerror(error) + "; the other entries are still written");
+    WarnOnce(Warning::kEntry, "result store " + m_folder + ": cannot write the entry " + fan->Path() + "/" + name + ": " +
+                                  (error == EAGAIN ? std::string("its temporary file was removed (a clear at work?)")
+                                                   : std::string(std::strerror(error))) +
+                                  "; the other entries are still written");
     return false;
   }
   if (error != 0) {

@@ -82,6 +82,9 @@ bool StoreFolder::Marked(bool create) {
         m_problem = m_path + " cannot be made a result store: " + std::strerror(error);
         return false;
       }
+    } else if (empty) {
+      m_problem = m_path + " is empty: it is no result store yet";
+      return false;
     } else if (!tagBeingWritten) {
       break;
     }
