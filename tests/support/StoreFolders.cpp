@@ -71,10 +71,13 @@ std::map<std::string, std::string> FilesUnder(const fs::path& folder) {
 
 namespace {
 
-// Runs an account command, again while another one holds the account files' lock.
+// Runs an account command, again while another one holds the account files' lock (exit
+// codes 1 and 10 of useradd, userdel, groupadd and groupdel).
 bool Account(const std::string& command) {
   for (int attempt = 0; attempt < 50; ++attempt) {
-    if (std::system((command + " >/dev/null 2>&1").c_str()) == 0) return true;
+    const int status = std::system((command + " >/dev/null 2>&1").c_str());
+    if (status == 0) return true;
+    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 1 && WEXITSTATUS(status) != 10)) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return false;
@@ -113,7 +116,8 @@ TestUser::TestUser(const std::string& tag, const std::string& group) {
 
 TestUser::~TestUser() {
   if (!m_name.empty() && geteuid() == 0) Account("userdel " + m_name);
-  if (m_ownGroup) Account("groupdel " + m_group);
+  // userdel takes a group named like its user with it.
+  if (m_ownGroup && getgrnam(m_group.c_str()) != nullptr) Account("groupdel " + m_group);
 }
 
 int RunAs(const TestUser* user, mode_t mask, const std::function<int()>& body) {
