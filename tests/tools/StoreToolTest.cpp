@@ -153,12 +153,12 @@ TEST_F(StoreTool, StoreCommandsOnAReadOnlyStoreSayWhatTheyCouldNotDoAndFail) {
 }
 
 TEST_F(StoreTool, ProcessesStoppedBySigtermOrSigkillLeaveTheStoreCountedAndWithinItsLimit) {
-  const fs::path pages = Pages(6, 1400);
+  const fs::path pages = Pages(5, 1300);
   // A run stopped by SIGTERM while it writes has added what it wrote to the size files:
   // all of it but what its other job was writing at that moment.
   const pid_t stopped = Start({"--quiet", "--jobs", "2", "--store", m_store.string(), pages.string()});
   ASSERT_GT(stopped, 0);
-  ASSERT_TRUE(WaitForEntries(stopped, 8u << 20)) << "the run ended before it could be stopped";
+  ASSERT_TRUE(WaitForEntries(stopped, 6u << 20)) << "the run ended before it could be stopped";
   kill(stopped, SIGTERM);
   int status = 0;
   ASSERT_EQ(waitpid(stopped, &status, 0), stopped);
@@ -183,7 +183,7 @@ TEST_F(StoreTool, ProcessesStoppedBySigtermOrSigkillLeaveTheStoreCountedAndWithi
   kill(runs[0], SIGTERM);
   kill(runs[1], SIGKILL);
   for (pid_t run : runs) ASSERT_EQ(waitpid(run, &status, 0), run);
-  const ToolRun last = Tool("--quiet --jobs 1 --store-limit 8M --store " + m_store.string() + " " + pages.string());
+  const ToolRun last = Tool("--quiet --jobs 2 --store-limit 8M --store " + m_store.string() + " " + pages.string());
   EXPECT_EQ(last.exitCode, 0) << last.err;
   const uint64_t slack = 3 * (3u << 20);
   EXPECT_LE(orvex::testing::EntryUsage(m_store), limit + slack);
@@ -193,7 +193,7 @@ TEST_F(StoreTool, ProcessesStoppedBySigtermOrSigkillLeaveTheStoreCountedAndWithi
 
 TEST_F(StoreTool, ResultPicturesFromAWarmStoreAreTheColdRunsPictures) {
   const fs::path page = m_dir / "page.png";
-  ASSERT_TRUE(cv::imwrite(page.string(), orvex::testing::DrawBarPage(cv::Size(480, 360))));
+  ASSERT_TRUE(cv::imwrite(page.string(), orvex::testing::DrawBarPage(cv::Size(360, 270))));
   // The standard set with a line extraction of other parameters: its line segments are
   // computed from contours taken from the store.
   nlohmann::json sets = nlohmann::json::parse(Tool("--print-default-params").out);
@@ -225,7 +225,7 @@ TEST_F(StoreTool, ResultPicturesFromAWarmStoreAreTheColdRunsPictures) {
 
 TEST_F(StoreTool, AStoreKeyTagsEntriesAndEntriesOfAnotherKeyAreComputedAgain) {
   const fs::path page = m_dir / "page.png";
-  ASSERT_TRUE(cv::imwrite(page.string(), orvex::testing::DrawBarPage(cv::Size(400, 300))));
+  ASSERT_TRUE(cv::imwrite(page.string(), orvex::testing::DrawBarPage(cv::Size(320, 240))));
   std::ofstream(m_dir / "key-1", std::ios::binary) << "the first team key";
   std::ofstream(m_dir / "key-2", std::ios::binary) << "another key";
   const auto computed = [](const ToolRun& run) {
@@ -245,6 +245,8 @@ TEST_F(StoreTool, AStoreKeyTagsEntriesAndEntriesOfAnotherKeyAreComputedAgain) {
   EXPECT_EQ(computed(unkeyed), 0) << "without a key, tagged entries are read as any entry";
   EXPECT_EQ(computed(other), computed(first)) << "no entry of another key is taken";
   EXPECT_EQ(nlohmann::json::parse(other.out)["images"][0]["sets"], nlohmann::json::parse(first.out)["images"][0]["sets"]);
+  EXPECT_EQ(Tool("--store-key " + (m_dir / "key-1").string() + " " + page.string()).exitCode, 2) << "a key needs a store";
+  EXPECT_NE(Tool("--help").out.find("--store-key FILE"), std::string::npos);
   // Key files that cannot be keys.
   std::ofstream(m_dir / "empty");
   fs::create_directories(m_dir / "folder");

@@ -389,6 +389,10 @@ int main(int argc, char** argv) {
     std::cout << WriteParameterSets(DefaultParameterSets());
     return kExitOk;
   }
+  if (!options.storeKeyFile.empty() && options.storeDir.empty()) {
+    std::cerr << "stagecache: --store-key needs --store DIR\nsee stagecache --help\n";
+    return kExitUsage;
+  }
   if (!options.storeCommand.empty()) {
     if (options.storeDir.empty()) {
       std::cerr << "stagecache: --store-" << options.storeCommand << " needs --store DIR\nsee stagecache --help\n";
