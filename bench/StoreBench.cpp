@@ -3,10 +3,11 @@
 //   orvex_bench_store TOOL PAGES WORK
 //
 // runs the stagecache tool on PAGES cold without a store, cold with an empty store and
-// warm on the filled one (results compared), then with one set's binarization block size
-// changed; then, in this process, measures what a stored hit costs beside reading its
-// file and checksumming it, and the bytes and load time of every payload encoding. WORK
-// is an empty scratch folder. Exits 1 when a target is missed.
+// warm on the filled one (results compared), the same with a store key, then with one
+// set's binarization block size changed; then, in this process, measures what a stored
+// hit costs beside reading its file and checksumming it, and the bytes and load time of
+// every payload encoding, raw and lz4 with a key too. WORK is an empty scratch folder.
+// Exits 1 when a target is missed.
 #include <OrvexStagecacheHost.h>
 #include <orvex/hostkit/FileResultStore.h>
 #include <orvex/hostkit/ImageFiles.h>
@@ -100,7 +101,11 @@ class Bench {
     return SecondsSince(start);
   }
 
-  std::string StoreOption(const std::string& name) const { return "--store " + Quoted((m_work / name).string()); }
+  // The options of a store in the work folder; with `keyed`, the bench's key too.
+  std::string StoreOption(const std::string& name, bool keyed = false) const {
+    return "--store " + Quoted((m_work / name).string()) +
+           (keyed ? " --store-key " + Quoted((m_work / "bench.key").string()) : std::string());
+  }
   const fs::path& Work() const { return m_work; }
   const fs::path& Pages() const { return m_pages; }
   const std::string& Tool() const { return m_tool; }
@@ -221,20 +226,33 @@ int Main(const std::string& tool, const fs::path& pages, const fs::path& work) {
   // Figures from runs that write their JSON; wall times from runs that write only their
   // results (the JSON summary of 40 pages alone takes longer than a warm run): cold runs
   // without and with an empty store alternated and the fastest of three taken, then warm.
+  std::ofstream(work / "bench.key", std::ios::binary) << "the bench's store key, 32 bytes..";
   ToolRun coldPlain = bench.Run("cold", "");
   ToolRun coldStored = bench.Run("cold-store", bench.StoreOption("store"));
   const ToolRun warm = bench.Run("warm", bench.StoreOption("store"));
+  bench.Run("cold-keyed", bench.StoreOption("keyed", true));
+  const ToolRun warmKeyed = bench.Run("warm-keyed", bench.StoreOption("keyed", true));
+  double coldKeyedSeconds = 1e30;
   coldPlain.wallSeconds = coldStored.wallSeconds = 1e30;
   for (int round = 1; round <= 3; ++round) {
     coldPlain.wallSeconds = std::min(coldPlain.wallSeconds, bench.Time(""));
     coldStored.wallSeconds =
         std::min(coldStored.wallSeconds, bench.Time(bench.StoreOption("timed-store-" + std::to_string(round))));
+    coldKeyedSeconds = std::min(coldKeyedSeconds, bench.Time(bench.StoreOption("timed-keyed-" + std::to_string(round), true)));
   }
   const double warmSeconds = std::min(bench.Time(bench.StoreOption("store")), bench.Time(bench.StoreOption("store")));
+  const double warmKeyedSeconds =
+      std::min(bench.Time(bench.StoreOption("keyed", true)), bench.Time(bench.StoreOption("keyed", true)));
 
   table.Row("cold run without a store, wall s", Format("%.3f", coldPlain.wallSeconds));
   table.Row("cold run with an empty store / without", Format("%.3f", coldStored.wallSeconds / coldPlain.wallSeconds), "<= 1.10",
             coldStored.wallSeconds <= 1.10 * coldPlain.wallSeconds);
+  table.Row("cold run with an empty keyed store / without", Format("%.3f", coldKeyedSeconds / coldPlain.wallSeconds));
+  table.Row("warm keyed run: results equal the cold run's, computations",
+            std::string(warmKeyed.found == coldPlain.found ? "yes" : "NO") + ", " +
+                std::to_string(warmKeyed.StageTotal("computed")),
+            "yes, 0", warmKeyed.found == coldPlain.found && warmKeyed.StageTotal("computed") == 0);
+  table.Row("warm keyed / cold wall time", Format("%.3f", warmKeyedSeconds / coldPlain.wallSeconds));
   table.Row("warm run: results equal the cold run's", warm.found == coldPlain.found ? "yes" : "NO", "yes",
             warm.found == coldPlain.found);
   table.Row("warm run: stage computations", std::to_string(warm.StageTotal("computed")) + " (loaded " +
@@ -290,13 +308,25 @@ int Main(const std::string& tool, const fs::path& pages, const fs::path& work) {
   table.Row("stored hits: " + std::to_string(payloads.size()) + " loads / read + checksum of their files",
             Format("%.3f", hits / reads), "<= 1.5", hits <= 1.5 * reads);
 
-  // Each encoding: bytes on disk per page and load time per page.
-  for (const auto& [name, encoding] : {std::pair<const char*, hostkit::StoreEncoding>{"raw", hostkit::StoreEncoding::kRaw},
-                                       {"lz4", hostkit::StoreEncoding::kLz4},
-                                       {"zstd", hostkit::StoreEncoding::kZstd}}) {
+  // Each encoding, and raw with a key: bytes on disk per page and load time per page.
+  struct Variant {
+    const char* name;
+    hostkit::StoreEncoding encoding;
+    const char* key;
+  };
+  for (const Variant& variant : {Variant{"raw", hostkit::StoreEncoding::kRaw, ""},
+                                 Variant{"lz4", hostkit::StoreEncoding::kLz4, ""},
+                                 Variant{"zstd", hostkit::StoreEncoding::kZstd, ""},
+                                 Variant{"raw, keyed", hostkit::StoreEncoding::kRaw, "the bench's store key"},
+                                 Variant{"lz4, keyed", hostkit::StoreEncoding::kLz4, "the bench's store key"}}) {
+    const std::string name = variant.name;
     hostkit::StoreOptions options;
-    options.encoding = encoding;
-    const fs::path folder = work / (std::string("encoding-") + name);
+    options.encoding = variant.encoding;
+    options.key = variant.key;
+    std::string folderName = "encoding-" + name;
+    std::replace(folderName.begin(), folderName.end(), ',', '-');
+    std::replace(folderName.begin(), folderName.end(), ' ', '-');
+    const fs::path folder = work / folderName;
     hostkit::FileResultStore encoded(folder.string(), options);
     const Clock::time_point start = Clock::now();
     for (const auto& stored : payloads) encoded.Save(stored.first, stored.second.data(), stored.second.size());

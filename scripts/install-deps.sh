@@ -3,7 +3,7 @@
 # extra packages named as arguments (the tests ask for chromium).
 set -euo pipefail
 packages=(cmake make g++ pkg-config libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
-          libxxhash-dev libzstd-dev liblz4-dev libdeflate-dev libturbojpeg0-dev libspng-dev libgtest-dev libbenchmark-dev nlohmann-json3-dev libgraphviz-dev libcpp-httplib-dev
+          libxxhash-dev libzstd-dev liblz4-dev libssl-dev libdeflate-dev libturbojpeg0-dev libspng-dev libgtest-dev libbenchmark-dev nlohmann-json3-dev libgraphviz-dev libcpp-httplib-dev
           python3 python3-dev python3-numpy pybind11-dev python3-pytest python3-distributed clang libclang-rt-14-dev libc++-14-dev libc++abi-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do

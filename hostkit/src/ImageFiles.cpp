@@ -6,12 +6,14 @@
 #include <orvex/hashing/HashId.h>
 #include <orvex/paramtree/StageNodes.h>
 
+#include <opencv2/core/version.hpp>
 #include <xxhash.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -38,29 +40,48 @@ std::string OpenProblem(const std::string& path, int openError, FileProblem* pro
   return std::string("cannot be opened: ") + std::strerror(openError);
 }
 
-// A file's bytes, decoded on the first Load.
-class FilePixels : public SourcePixels {
- public:
-  explicit FilePixels(ImageFile file) : m_file(std::move(file)) {}
-  QZRef<QZMatrix> Load() override {
-    std::string reason;
-    QZRef<QZMatrix> pixels = DecodeImageFile(m_file, &reason);
-    std::vector<unsigned char>().swap(m_file.bytes);  // decoded once: the bytes are spent
-    return pixels;
-  }
+// The host kit's decoder: raise it whenever DecodeImageFile gives other pixels for the
+// same bytes, so that no record of the older decoding is used again.
+constexpr int kDecoderVersion = 1;
 
- private:
-  ImageFile m_file;
-};
+// Whether a record's value can be an image id: 1 to 64 letters, digits, '-' or '_'.
+bool LooksLikeAnImageId(const std::string& id) {
+  return !id.empty() && id.size() <= 64 && std::all_of(id.begin(), id.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
+  });
+}
 
 }  // namespace
 
+std::string DecoderIdentity() { return "hostkit-decoder-" + std::to_string(kDecoderVersion) + "/opencv-" + CV_VERSION; }
+
 std::string FileContentKey(const ImageFile& file) {
+  static const std::string decoder = DecoderIdentity();
   const XXH128_hash_t hash = XXH3_128bits(file.bytes.data(), file.bytes.size());
   char key[64];
-  std::snprintf(key, sizeof key, "%016llx%016llx-%zu", static_cast<unsigned long long>(hash.high64),
+  std::snprintf(key, sizeof key, "%016llx%016llx-%zu|", static_cast<unsigned long long>(hash.high64),
                 static_cast<unsigned long long>(hash.low64), file.bytes.size());
-  return key;
+  return key + decoder;
+}
+
+FilePixels::FilePixels(ImageFile file) : m_file(std::move(file)) {}
+
+QZRef<QZMatrix> FilePixels::Load() {
+  MutexLock lock(m_mutex);
+  if (m_loaded && m_pixels) return m_pixels;  // decoded once; the same pixels for every request
+  m_loaded = true;
+  m_failure.clear();
+  m_pixels = DecodeImageFile(m_file, &m_failure);
+  if (m_pixels) std::vector<unsigned char>().swap(m_file.bytes);  // decoded: the bytes are spent
+  return m_pixels;
+}
+
+bool FilePixels::TakeDecoded(QZRef<QZMatrix>* pixels, std::string* failure) {
+  MutexLock lock(m_mutex);
+  if (!m_loaded) return false;
+  pixels->swap(m_pixels);
+  *failure = m_failure;
+  return true;
 }
 
 QZRef<SourcePixels> PixelsOfFile(ImageFile file) { return QZRef<SourcePixels>(new FilePixels(std::move(file))); }
@@ -136,14 +157,17 @@ bool PrepareImageFile(const std::string& path, FileResultStore* store, PreparedI
   ImageFile file;
   if (!ReadImageFile(path, &file, reason, problem)) return false;
   image->store = store;
+  image->path = path;
   if (store != nullptr) {
     image->fileKey = FileContentKey(file);
     std::string id;
-    if (store->LoadRecord(image->fileKey, &id) && !id.empty()) {
+    // A record is used only when what it names can be an image id; the pixels, when they
+    // are decoded, must then give that id (SetGroups::Process).
+    if (store->LoadRecord(image->fileKey, &id) && LooksLikeAnImageId(id)) {
       image->knownId = id;
       image->width = static_cast<int>(file.width);
       image->height = static_cast<int>(file.height);
-      image->known = PixelsOfFile(std::move(file));
+      image->known = QZRef<FilePixels>(new FilePixels(std::move(file)));
       return true;
     }
   }

@@ -156,11 +156,40 @@ std::unique_ptr<ImageInCache> SetGroups::ProcessKnown(const std::string& id, int
 }
 
 std::unique_ptr<ImageInCache> SetGroups::Process(PreparedImage image, std::string* refused) {
-  if (image.known) return ProcessKnown(image.knownId, image.width, image.height, std::move(image.known), refused);
-  std::unique_ptr<ImageInCache> added = Process(std::move(image.pixels), refused);
-  // The store remembers which image the file gave, so that the next run needs no decoding.
-  if (added && image.store != nullptr && !image.fileKey.empty()) image.store->SaveRecord(image.fileKey, added->Id());
-  return added;
+  // What this image wrote reaches the store's size files when it is done, also in a
+  // process that ends without its destructors.
+  struct FlushAtEnd {
+    FileResultStore* store;
+    ~FlushAtEnd() {
+      if (store != nullptr) store->Flush();
+    }
+  } flush{image.store};
+  if (!image.known) {
+    std::unique_ptr<ImageInCache> added = Process(std::move(image.pixels), refused);
+    // The store remembers which image the file gave, so that the next run needs no decoding.
+    if (added && image.store != nullptr && !image.fileKey.empty()) image.store->SaveRecord(image.fileKey, added->Id());
+    return added;
+  }
+  const QZRef<FilePixels> loader = image.known;
+  std::unique_ptr<ImageInCache> added = ProcessKnown(image.knownId, image.width, image.height, std::move(image.known), refused);
+  QZRef<QZMatrix> decoded;
+  std::string failure;
+  // Never decoded: every result asked for was stored under the recorded id.
+  if (!added || !loader->TakeDecoded(&decoded, &failure)) return added;
+  std::string real = decoded ? decoded->GetHashID() : std::string();
+  if (decoded && real.empty()) real = SourceImageHashId(*decoded);
+  if (decoded && real == image.knownId) return added;
+  // The pixels contradict the record, or there are none: nothing was settled for the
+  // recorded id; the image is released, and processed again under the id of its pixels.
+  added.reset();
+  if (!decoded) {
+    if (refused != nullptr) *refused = "cannot be decoded: " + failure;
+    return added;
+  }
+  if (image.store != nullptr && !image.fileKey.empty() && !real.empty()) {
+    image.store->ReplaceRecord(image.fileKey, image.path, image.knownId, real);
+  }
+  return Process(std::move(decoded), refused);
 }
 
 ImageInCache::ImageInCache(SetGroups& sets, std::string id, int width, int height)

@@ -37,6 +37,7 @@ class Cache:
         params: Union[None, PathLike, Dict[str, Any]] = None,
         store: Optional[PathLike] = None,
         store_limit: Optional[int] = None,
+        store_key: Optional[PathLike] = None,
     ) -> None: ...
     @property
     def set_names(self) -> List[str]: ...

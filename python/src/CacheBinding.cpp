@@ -72,31 +72,50 @@ py::str AboutPath(const py::handle& path, const std::string& what) {
   Raise(PyExc_ValueError, TextOf(error.what()));
 }
 
-// The result store of the process, installed on the pool: one folder per process.
+// The result store of the process, installed on the pool: one folder (and key) per process.
 class InstalledStore {
  public:
-  static std::shared_ptr<hostkit::FileResultStore> For(const std::string& folder, uint64_t limitBytes) {
+  static std::shared_ptr<hostkit::FileResultStore> For(const std::string& folder, uint64_t limitBytes,
+                                                       const std::string& key) {
     static InstalledStore installed;
     std::error_code error;
     const std::string canonical = std::filesystem::weakly_canonical(std::filesystem::absolute(folder), error).string();
     const std::string where = canonical.empty() ? folder : canonical;
     std::lock_guard<std::mutex> lock(installed.m_mutex);
     if (installed.m_store) {
-      if (installed.m_store->Folder() == where) return installed.m_store;
+      if (installed.m_store->Folder() == where && installed.m_key == key) return installed.m_store;
       Raise(PyExc_ValueError, TextOf("this process already keeps its results in the store " +
-                                     installed.m_store->Folder() + "; a process uses one store"));
+                                     installed.m_store->Folder() +
+                                     (installed.m_store->Folder() == where ? " with another key" : std::string()) +
+                                     "; a process uses one store"));
     }
     hostkit::StoreOptions options;
     options.limitBytes = limitBytes;
-    installed.m_store = std::make_shared<hostkit::FileResultStore>(where, options);
+    options.key = key;
+    auto store = std::make_shared<hostkit::FileResultStore>(where, options);
+    if (!store->IsStore()) Raise(PyExc_ValueError, TextOf(store->NotAStore()));
+    installed.m_store = std::move(store);
+    installed.m_key = key;
     QZParameterTreeAndDataPool::GetInstance()->SetResultStore(installed.m_store);
     return installed.m_store;
   }
 
  private:
-  std::mutex m_mutex;  // guards m_store; taken alone
+  std::mutex m_mutex;  // guards m_store and m_key; taken alone
   std::shared_ptr<hostkit::FileResultStore> m_store;
+  std::string m_key;
 };
+
+// The key in a key file given as a path; OSError or ValueError when it cannot be one.
+std::string StoreKeyOf(const py::object& keyFile) {
+  if (keyFile.is_none()) return std::string();
+  if (!IsPath(keyFile)) throw py::type_error("store_key must be None or a key file's path");
+  // Opened by Python first, so that a missing or unreadable file raises its own OSError.
+  py::module_::import("builtins").attr("open")(keyFile, "rb").attr("close")();
+  std::string key, reason;
+  if (!hostkit::ReadStoreKey(PathBytes(keyFile), &key, &reason)) Raise(PyExc_ValueError, TextOf(reason));
+  return key;
+}
 
 std::vector<hostkit::ParameterSet> ParametersOf(const py::object& params) {
   try {
@@ -189,13 +208,16 @@ std::size_t CacheState::SetIndex(const std::string& name) const {
   return index;
 }
 
-Cache::Cache(const py::object& params, const py::object& store, const py::object& storeLimit)
+Cache::Cache(const py::object& params, const py::object& store, const py::object& storeLimit,
+             const py::object& storeKey)
     : m_state(std::make_shared<CacheState>()) {
   std::vector<hostkit::ParameterSet> sets = ParametersOf(params);
   if (!store.is_none()) {
     if (!IsPath(store)) throw py::type_error("store must be None or a folder's path");
     const uint64_t limit = storeLimit.is_none() ? hostkit::StoreOptions().limitBytes : storeLimit.cast<uint64_t>();
-    m_state->store = InstalledStore::For(PathBytes(store), limit);
+    m_state->store = InstalledStore::For(PathBytes(store), limit, StoreKeyOf(storeKey));
+  } else if (!storeKey.is_none()) {
+    throw py::value_error("store_key needs a store");
   }
   try {
     py::gil_scoped_release nogil;
@@ -223,6 +245,9 @@ std::unique_ptr<Image> Cache::Add(const py::object& input, const py::object& nam
       const Clock::time_point start = Clock::now();
       image = m_state->sets->Process(pixels.Copy(), &refused);
       seconds = SecondsSince(start);
+      // What the image wrote reaches the store's size files now, also in a forked worker
+      // that ends without its destructors.
+      if (m_state->store) m_state->store->Flush();
     }
     if (!image) throw py::value_error("the pixels were refused: " + refused);
     return std::make_unique<Image>(m_state, std::move(image), shown, seconds);

@@ -53,8 +53,10 @@ class Image;
 class Cache {
  public:
   // `params`: None (the tool's default sets), a path, or the parameter file's structure
-  // as a dict; `store`: None or a folder; `storeLimit`: None or bytes.
-  Cache(const pybind11::object& params, const pybind11::object& store, const pybind11::object& storeLimit);
+  // as a dict; `store`: None or a folder; `storeLimit`: None or bytes; `storeKey`: None
+  // or a key file's path.
+  Cache(const pybind11::object& params, const pybind11::object& store, const pybind11::object& storeLimit,
+        const pybind11::object& storeKey);
 
   pybind11::list SetNames() const;
   // Adds pixels (a numpy array) or an image file (a str, bytes or os.PathLike path, in

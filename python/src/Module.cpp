@@ -71,13 +71,17 @@ PYBIND11_MODULE(_core, module) {
                     "Parameter sets registered with the library. Every image added runs through each set's tree; "
                     "results equal between sets are computed once. Thread-safe: several Python threads may add "
                     "images at once (the library runs without the GIL).")
-      .def(py::init<const py::object&, const py::object&, const py::object&>(), py::arg("params") = py::none(),
-           py::arg("store") = py::none(), py::arg("store_limit") = py::none(),
+      .def(py::init<const py::object&, const py::object&, const py::object&, const py::object&>(),
+           py::arg("params") = py::none(), py::arg("store") = py::none(), py::arg("store_limit") = py::none(),
+           py::arg("store_key") = py::none(),
            "params: None for the built-in sets, a parameter file's path, or its structure as a dict "
            "(default_parameters() gives one); a parameter out of range raises ValueError naming the field. "
-           "store: a folder that keeps every result across runs and processes (created when missing); the store "
-           "serves every Cache of the process, and a process uses one folder. store_limit: its size limit in "
-           "bytes (default 10 GiB).")
+           "store: a folder that keeps every result across runs and processes (a missing or empty folder "
+           "becomes a store, marked by its CACHEDIR.TAG; a folder holding other files and no tag raises "
+           "ValueError); the store serves every Cache of the process, and a process uses one folder. "
+           "store_limit: its size limit in bytes on disk (default 10 GiB). store_key: the path of a key file "
+           "(1 to 4096 bytes): entries are then tagged with HMAC-SHA256 under the key, and only entries whose "
+           "tag verifies are used.")
       .def_property_readonly("set_names", &Cache::SetNames, "The parameter sets' names, in file order.")
       .def_property_readonly("store", &Cache::StoreFolder, "The result store's folder, or None.")
       .def("add", &Cache::Add, py::arg("pixels_or_path"), py::arg("name") = py::none(),

@@ -2,6 +2,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <utility>
+
 namespace stagecache {
 
 using namespace orvex;
@@ -20,16 +22,35 @@ cv::Mat ColourCopy(const cv::Mat& image) {
   return colour;
 }
 
+template <int N>
+void ReadyAt(DW_Base& wrap) {
+  if (auto* typed = dynamic_cast<stages::WrapOf<N>*>(&wrap)) typed->GetData(true);
+}
+
+// Computes the wrap's result, or loads it from the store, unless it is there already.
+template <int... Offsets>
+void Ready(DW_Base& wrap, std::integer_sequence<int, Offsets...>) {
+  const int stage = static_cast<int>(wrap.GetStageType());
+  ((stage == stages::kFirstStage + Offsets ? (void)ReadyAt<stages::kFirstStage + Offsets>(wrap) : (void)0), ...);
+}
+
+// The wrap's ancestor of `stage`, its result made ready: a result taken from a store was
+// restored without its ancestors, and the picture needs the image it belongs to.
+QZRef<DW_Base> ReadyAncestor(const DW_Base& wrap, tav::DataUnitStageType stage) {
+  for (QZRef<DW_Base> ancestor = wrap.GetParentPinned(); ancestor; ancestor = ancestor->GetParentPinned()) {
+    if (ancestor->GetStageType() != stage) continue;
+    Ready(*ancestor, stages::kEveryStage);
+    return ancestor;
+  }
+  return QZRef<DW_Base>();
+}
+
 // Non-image results of region stages are in the coordinates of the perspective-corrected
 // region image, which the stages after it keep: the picture is drawn over that image.
 cv::Mat RegionImageOf(const DW_Base& wrap) {
-  for (QZRef<DW_Base> ancestor = wrap.GetParentPinned(); ancestor; ancestor = ancestor->GetParentPinned()) {
-    if (ancestor->GetStageType() == tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED) {
-      const cv::Mat pixels = PixelsOf(*ancestor);
-      return pixels.empty() ? cv::Mat() : ColourCopy(pixels);
-    }
-  }
-  return cv::Mat();
+  const QZRef<DW_Base> region = ReadyAncestor(wrap, tav::DUST_ROI_GRAYSCALE_IMAGE_PERSPECTIVE_CORRECTED);
+  const cv::Mat pixels = region ? PixelsOf(*region) : cv::Mat();
+  return pixels.empty() ? cv::Mat() : ColourCopy(pixels);
 }
 
 // The region image of the result, or a white canvas of `size` when it has none or
@@ -56,9 +77,17 @@ cv::Mat DrawCandidateRegions(const tav::CDataUnit& unit) {
   auto* wrap = const_cast<DW_CandidateROIs*>(dynamic_cast<const DW_CandidateROIs*>(&unit));
   DP_DetectROIs* stage = wrap != nullptr ? wrap->GetData(false) : nullptr;
   if (stage == nullptr) return cv::Mat();
-  const QZRef<const QZMatrix> colour = stage->GetColourImage();
   const QZRef<QZQuadList> quads = stage->GetPrimaryData(false);
-  if (!colour || !quads) return cv::Mat();
+  if (!quads) return cv::Mat();
+  // The colour image the regions were found in; made ready when the regions were taken
+  // from a store.
+  QZRef<const QZMatrix> colour = stage->GetColourImage();
+  if (!colour) {
+    const QZRef<DW_Base> scaled = ReadyAncestor(*wrap, tav::DUST_COLOUR_IMAGE_AFTER_SCALING_DOWN);
+    colour = stage->GetColourImage();
+    if (!colour && scaled && !PixelsOf(*scaled).empty()) colour = QZRef<const QZMatrix>(new QZMatrix(PixelsOf(*scaled)));
+  }
+  if (!colour) return cv::Mat();
   cv::Mat picture = ColourCopy(colour->GetMat());
   const int thickness = std::max(2, picture.cols / 300);
   for (const QZ_Quad& quad : quads->quads) {

@@ -7,19 +7,23 @@
 
 #include <OrvexStagecache.h>
 #include <OrvexStagecacheHost.h>
+#include <orvex/foundation/Mutex.h>
 #include <orvex/hostkit/FileResultStore.h>
 #include <orvex/hostkit/ParameterSets.h>
 #include <orvex/hostkit/SetGroups.h>
 
 #include <opencv2/core.hpp>
 
+#include <pthread.h>
 #include <sched.h>
+#include <unistd.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -77,18 +81,25 @@ const char kUsage[] =
     "  --jsonl FILE             write one JSON object per image to FILE ('-': standard output,\n"
     "                           instead of the summary) as each is done: its per-stage\n"
     "                           figures, regions and line segments, or why it was skipped\n"
-    "  --store DIR              keep every result in DIR (created when missing) and take results\n"
-    "                           found there instead of computing them, so a run after a change\n"
-    "                           of one parameter computes only what the change touches; several\n"
-    "                           processes (and machines, over a shared volume) may share DIR\n"
-    "  --store-limit SIZE       the store's size limit, such as 500M or 20G (default 10G); the\n"
-    "                           least recently used results go first\n"
+    "  --store DIR              keep every result in DIR and take results found there instead\n"
+    "                           of computing them, so a run after a change of one parameter\n"
+    "                           computes only what the change touches; several processes,\n"
+    "                           users of one group and machines over a shared volume may share\n"
+    "                           DIR. A missing or empty DIR becomes a store (marked by its\n"
+    "                           CACHEDIR.TAG); a folder holding other files and no tag is not\n"
+    "                           a store: the run warns and goes on without it\n"
+    "  --store-limit SIZE       the store's size limit on disk, such as 500M or 20G (default\n"
+    "                           10G); the least recently used results go first\n"
     "  --store-encoding E       how new entries are kept: raw (default; fastest to load from\n"
     "                           the page cache), lz4 (a quarter of the bytes) or zstd (a sixth),\n"
     "                           for a shared volume or a small disk; any store reads all three\n"
+    "  --store-key FILE         tag every entry with an HMAC-SHA256 under the key in FILE (1 to\n"
+    "                           4096 bytes) and take only entries whose tag verifies, so that\n"
+    "                           only holders of the key can give this run results\n"
     "  --store-show             with --store: its size and entries, then exit\n"
     "  --store-check            with --store: read every entry, remove the damaged, then exit\n"
-    "  --store-clear            with --store: empty it, then exit\n"
+    "  --store-clear            with --store: empty it, then exit; these three refuse a folder\n"
+    "                           that is not a store, and say what they could not do (exit 1)\n"
     "  --quiet                  no progress on stderr\n"
     "  --version                print the version of the tool and the library, then exit\n"
     "  --help                   show this text\n"
@@ -98,8 +109,9 @@ const char kUsage[] =
     "          \"store\" line shows the results taken from the store, and only the results\n"
     "          whose parameters changed are computed\n"
     "\n"
-    "exit codes: 0 done, 1 output could not be written, 2 bad options or parameter file,\n"
-    "3 no images, or some inputs were skipped (each is named on stderr with the reason)\n";
+    "exit codes: 0 done, 1 output could not be written (or a store command could not do all\n"
+    "it should), 2 bad options or parameter file (or --store names no store), 3 no images, or\n"
+    "some inputs were skipped (each is named on stderr with the reason)\n";
 
 // The cores this process may run on (its CPU affinity), as nproc counts them.
 size_t UsableCores() {
@@ -120,6 +132,7 @@ struct Options {
   std::string storeDir;
   unsigned long long storeLimit = 10ULL << 30;
   orvex::hostkit::StoreEncoding storeEncoding = orvex::hostkit::StoreOptions().encoding;
+  std::string storeKeyFile;
   std::string storeCommand;  // show, check or clear
   bool json = false;
   bool quiet = false;
@@ -222,6 +235,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         std::cerr << "stagecache: --store-encoding needs raw, lz4 or zstd, not '" << text << "'\n";
         return false;
       }
+    } else if (arg == "--store-key") {
+      if (!value(options.storeKeyFile)) return false;
     } else if (arg == "--store-show" || arg == "--store-check" || arg == "--store-clear") {
       options.storeCommand = arg.substr(8);
     } else if (arg == "--pictures") {
@@ -260,24 +275,99 @@ bool ParseOptions(int argc, char** argv, Options& options) {
   return true;
 }
 
-// --store-show, --store-check, --store-clear.
+// The store's options from the command line; false (said on stderr) when the key file
+// cannot be read.
+bool StoreOptionsOf(const Options& options, orvex::hostkit::StoreOptions* storeOptions) {
+  storeOptions->limitBytes = options.storeLimit;
+  storeOptions->encoding = options.storeEncoding;
+  storeOptions->warn = [](const std::string& text) { std::cerr << "stagecache: " << text << "\n"; };
+  std::string reason;
+  if (!options.storeKeyFile.empty() && !orvex::hostkit::ReadStoreKey(options.storeKeyFile, &storeOptions->key, &reason)) {
+    std::cerr << "stagecache: --store-key: " << reason << "\n";
+    return false;
+  }
+  return true;
+}
+
+// --store-show, --store-check, --store-clear: on a folder that is a store, and saying
+// everything they could not do.
 int RunStoreCommand(const Options& options) {
   orvex::hostkit::StoreOptions storeOptions;
-  storeOptions.limitBytes = options.storeLimit;
+  if (!StoreOptionsOf(options, &storeOptions)) return kExitUsage;
+  storeOptions.create = false;
+  storeOptions.warn = [](const std::string&) {};  // what matters is said below
   orvex::hostkit::FileResultStore store(options.storeDir, storeOptions);
-  if (options.storeCommand == "clear") {
-    store.Clear();
-    std::cout << "store " << options.storeDir << ": emptied\n";
-    return kExitOk;
+  if (!store.IsStore()) {
+    std::cerr << "stagecache: --store-" << options.storeCommand << ": " << store.NotAStore() << "; nothing was done\n";
+    return kExitUsage;
   }
-  const orvex::hostkit::StoreContents contents = store.Contents(options.storeCommand == "check");
-  std::cout << "store " << options.storeDir << ": " << contents.entries << " entries, " << std::fixed
-            << std::setprecision(1) << contents.bytes / 1048576.0 << " MiB of " << options.storeLimit / 1048576.0
-            << " MiB, " << contents.temporary << " temporary files";
-  if (options.storeCommand == "check") std::cout << "; " << contents.corrupt << " damaged entries removed";
+  const auto mib = [](uint64_t bytes) { return bytes / 1048576.0; };
+  orvex::hostkit::StoreContents contents;
+  std::cout << "store " << options.storeDir << ": " << std::fixed << std::setprecision(1);
+  if (options.storeCommand == "clear") {
+    contents = store.Clear();
+    if (contents.problems.empty() && contents.entries + contents.temporary == 0) {
+      std::cout << "emptied (" << contents.removed << " files removed)";
+    } else {
+      std::cout << "not emptied: " << contents.removed << " files removed, " << contents.entries + contents.temporary
+                << " files (" << mib(contents.bytes) << " MiB) left";
+    }
+  } else {
+    contents = store.Contents(options.storeCommand == "check");
+    std::cout << contents.entries << " entries, " << mib(contents.bytes) << " MiB on disk of " << mib(options.storeLimit)
+              << " MiB (the size files count " << mib(contents.counted) << " MiB), " << contents.temporary
+              << " temporary files";
+    if (options.storeCommand == "check") {
+      std::cout << "; " << contents.corrupt << " damaged entries removed";
+      if (contents.unverified > 0) std::cout << " (" << contents.unverified << " whose tag did not verify)";
+      std::cout << ", " << contents.otherVersion << " entries of another format version left for it";
+    }
+  }
   std::cout << "\n";
-  return kExitOk;
+  for (const std::string& problem : contents.problems) std::cerr << "stagecache: " << problem << "\n";
+  return contents.problems.empty() ? kExitOk : kExitFailure;
 }
+
+// Stops the process on SIGTERM, SIGINT and SIGHUP once what the store has pending is
+// added to its size files: a signal thread waits for them (blocked in every other
+// thread), flushes the store and ends the process by the same signal.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigemptyset(&m_signals);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&m_signals, signal);
+    if (pthread_sigmask(SIG_BLOCK, &m_signals, nullptr) != 0) return;
+    std::thread([this] { Wait(); }).detach();
+  }
+  // The store to flush when a signal comes; null before it is made and after it goes.
+  void Watch(orvex::hostkit::FileResultStore* store) ORVEX_EXCLUDES(m_mutex) {
+    orvex::MutexLock lock(m_mutex);
+    m_store = store;
+  }
+
+ private:
+  void Wait() ORVEX_EXCLUDES(m_mutex) {
+    int signal = 0;
+    while (sigwait(&m_signals, &signal) != 0) {
+    }
+    {
+      orvex::MutexLock lock(m_mutex);
+      if (m_store != nullptr) m_store->Flush();
+    }
+    std::signal(signal, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signal);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(signal);
+    _exit(128 + signal);
+  }
+
+  sigset_t m_signals;
+  // m_mutex guards m_store; taken alone.
+  orvex::Mutex m_mutex;
+  orvex::hostkit::FileResultStore* m_store ORVEX_GUARDED_BY(m_mutex) = nullptr;
+};
 
 double PeakMemoryMiB() {
   struct rusage usage {};
@@ -289,6 +379,12 @@ double PeakMemoryMiB() {
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "explore") return stagecache::explore::ExploreMain(argc - 1, argv + 1);
+  // Before any thread is made, so that every thread blocks the signals it waits for.
+  static StopSignals stopSignals;
+  // The store goes after main (with the pool that holds it): no flush reaches it then.
+  struct Unwatch {
+    ~Unwatch() { stopSignals.Watch(nullptr); }
+  } unwatch;
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     std::cerr << "see stagecache --help\n";
@@ -306,6 +402,10 @@ int main(int argc, char** argv) {
     std::cout << WriteParameterSets(DefaultParameterSets());
     return kExitOk;
   }
+  if (!options.storeKeyFile.empty() && options.storeDir.empty()) {
+    std::cerr << "stagecache: --store-key needs --store DIR\nsee stagecache --help\n";
+    return kExitUsage;
+  }
   if (!options.storeCommand.empty()) {
     if (options.storeDir.empty()) {
       std::cerr << "stagecache: --store-" << options.storeCommand << " needs --store DIR\nsee stagecache --help\n";
@@ -313,6 +413,9 @@ int main(int argc, char** argv) {
     }
     return RunStoreCommand(options);
   }
+
+  orvex::hostkit::StoreOptions storeOptions;
+  if (!options.storeDir.empty() && !StoreOptionsOf(options, &storeOptions)) return kExitUsage;
 
   std::vector<ParameterSet> sets = DefaultParameterSets();
   if (!options.paramsFile.empty()) {
@@ -367,12 +470,11 @@ int main(int argc, char** argv) {
   std::vector<std::string> unwritten;
   std::shared_ptr<orvex::hostkit::FileResultStore> store;
   if (!options.storeDir.empty()) {
-    orvex::hostkit::StoreOptions storeOptions;
-    storeOptions.limitBytes = options.storeLimit;
-    storeOptions.encoding = options.storeEncoding;
-    storeOptions.warn = [](const std::string& text) { std::cerr << "stagecache: " << text << "\n"; };
     store = std::make_shared<orvex::hostkit::FileResultStore>(options.storeDir, storeOptions);
-    orvex::QZParameterTreeAndDataPool::GetInstance()->SetResultStore(store);
+    // A folder that is not a store was warned of: the run goes on without one.
+    if (store->IsStore()) orvex::QZParameterTreeAndDataPool::GetInstance()->SetResultStore(store);
+    else store.reset();
+    stopSignals.Watch(store.get());
   }
   {
     orvex::hostkit::SetGroups registry(sets);

@@ -1,11 +1,16 @@
 // Image files as hosts read them: the bytes first (so that a host can tell a file it has
 // seen from its bytes), then the pixels, with reasons that say exactly what is wrong.
 //
+// A record is trusted as a claim of the store's writers (docs/store.md); what a record
+// names is checked to be an image id before it is used, and whenever the file is decoded
+// its pixels must give that id, or the record is replaced.
+//
 // Threads: the functions keep no state; call them from any thread.
 #ifndef ORVEX_HOSTKIT_IMAGEFILES_H
 #define ORVEX_HOSTKIT_IMAGEFILES_H
 
 #include <orvex/foundation/Export.h>
+#include <orvex/foundation/Mutex.h>
 #include <orvex/foundation/QZRef.h>
 #include <orvex/improc/DP_Stages.h>
 #include <orvex/improc/QZMatrix.h>
@@ -42,10 +47,38 @@ ORVEX_EXPORT bool ReadImageFile(const std::string& path, ImageFile* file, std::s
 // null, with the reason, when they cannot be decoded.
 ORVEX_EXPORT QZRef<QZMatrix> DecodeImageFile(const ImageFile& file, std::string* reason);
 
-// What names a file by its bytes: the XXH3-128 of the bytes and their number. A store
-// remembers under it which image the file decodes to, so that a later run needs only the
-// bytes (0.2 ms for a 3 MB file) to find the image's results.
+// Who turns a file's bytes into pixels: the host kit's decoder version and the OpenCV
+// version it runs on. A decoder of another identity may give other pixels for the same
+// bytes, so what one decoder made of a file is never taken for another's.
+ORVEX_EXPORT std::string DecoderIdentity();
+
+// What names a file's pixels by its bytes: the XXH3-128 of the bytes, their number and
+// the decoder's identity. A store remembers under it which image the file decodes to, so
+// that a later run needs only the bytes (0.2 ms for a 3 MB file) to find the image's results.
 ORVEX_EXPORT std::string FileContentKey(const ImageFile& file);
+
+// The pixels of a file read by ReadImageFile, decoded when a result first needs them. It
+// keeps what the decoding gave until a host takes it, so that the host can check the
+// pixels against the id a record named (SetGroups::Process does). Thread-safe.
+class ORVEX_EXPORT FilePixels : public SourcePixels {
+ public:
+  explicit FilePixels(ImageFile file);
+  // The decoded pixels (decoded at the first call; the same pixels at every later one),
+  // or null when the bytes cannot be decoded.
+  QZRef<QZMatrix> Load() override;
+  // Whether Load ran; if so, its pixels are handed over into *pixels (null when the
+  // decoding failed, with the reason in *failure).
+  bool TakeDecoded(QZRef<QZMatrix>* pixels, std::string* failure);
+
+ private:
+  // m_mutex guards the file, the decoding's outcome and the pixels; a leaf (Load runs
+  // under the source stage's lock).
+  Mutex m_mutex;
+  ImageFile m_file ORVEX_GUARDED_BY(m_mutex);
+  bool m_loaded ORVEX_GUARDED_BY(m_mutex) = false;
+  QZRef<QZMatrix> m_pixels ORVEX_GUARDED_BY(m_mutex);
+  std::string m_failure ORVEX_GUARDED_BY(m_mutex);
+};
 
 // The pixels of a file read by ReadImageFile, decoded when a result first needs them.
 ORVEX_EXPORT QZRef<SourcePixels> PixelsOfFile(ImageFile file);
@@ -60,7 +93,8 @@ struct ORVEX_EXPORT PreparedImage {
   std::string knownId;             // the id the store remembered; empty when decoded
   int width = 0;                   // the known image's size, from the file's header
   int height = 0;
-  QZRef<SourcePixels> known;       // the known image's pixels, decoded on first use
+  QZRef<FilePixels> known;         // the known image's pixels, decoded on first use
+  std::string path;                // the file, for messages
   std::string fileKey;             // with a store: the file's content key (FileContentKey)
   FileResultStore* store = nullptr;  // remembers the file once it is processed; not owned
 
