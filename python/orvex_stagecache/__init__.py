@@ -11,7 +11,7 @@ computed once, and with ``store=`` kept on disk for later runs and other process
 ``orvex_stagecache.dask.map_images`` spreads a folder over a Dask cluster.
 """
 from . import _core
-from ._core import Image, canonical_parameters, default_parameters, stage_names
+from ._core import Image, __version__, canonical_parameters, default_parameters, stage_names
 
 __all__ = ["Cache", "Image", "canonical_parameters", "default_parameters", "stage_names"]
 

@@ -7,6 +7,8 @@ import numpy.typing as npt
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
+__version__: str
+
 class _StageFigures(TypedDict):
     stage: int
     name: str

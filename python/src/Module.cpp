@@ -12,6 +12,7 @@ using orvex::python::Image;
 PYBIND11_MODULE(_core, module) {
   module.doc() = "The OrvexStagecache image pipeline's cache: stage results computed once, shared by every "
                  "parameter set, kept across runs in an optional result store.";
+  module.attr("__version__") = ORVEX_PROJECT_VERSION;
 
   module.def(
       "stage_names",

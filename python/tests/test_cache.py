@@ -5,13 +5,16 @@ import json
 import os
 import pathlib
 import re
+import subprocess
 import threading
 
 import numpy as np
 import pytest
 
 import orvex_stagecache as osc
-from conftest import draw_page, tool_lines, without_times, write_png, write_png_header
+from conftest import draw_page, stagecache_tool, tool_lines, without_times, write_png, write_png_header
+
+SOURCE = pathlib.Path(__file__).resolve().parents[2]
 
 
 def test_an_image_gives_regions_segments_and_read_only_views_in_the_documented_shapes(page):
@@ -387,6 +390,19 @@ def test_statistics_follow_what_an_image_holds_and_computes():
     assert spent > 0
     created = {row["name"]: row["created"] - old["created"] for row, old in zip(held["stages"], before["stages"])}
     assert created["line segments"] > 0
+
+
+def test_the_version_is_the_one_the_project_declares():
+    declared = re.search(r"^project\(OrvexStagecache VERSION ([0-9.]+)", (SOURCE / "CMakeLists.txt").read_text(), re.M)
+    assert declared and osc.__version__ == declared.group(1)
+    tomllib = pytest.importorskip("tomllib")
+    with open(SOURCE / "pyproject.toml", "rb") as file:
+        assert tomllib.load(file)["project"]["version"] == osc.__version__
+
+
+def test_the_version_is_the_one_the_tool_prints():
+    printed = subprocess.run([stagecache_tool(), "--version"], stdout=subprocess.PIPE, check=True).stdout.decode()
+    assert printed.startswith(f"stagecache {osc.__version__}, libOrvexStagecache "), printed
 
 
 def test_help_shows_the_documentation():

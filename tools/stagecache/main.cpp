@@ -396,7 +396,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (options.version) {
-    std::cout << "stagecache, libOrvexStagecache " << QZ_GetLibVersion() << "\n";
+    std::cout << "stagecache " << ORVEX_PROJECT_VERSION << ", libOrvexStagecache " << QZ_GetLibVersion() << "\n";
     return kExitOk;
   }
   if (options.printDefaults) {
