@@ -123,6 +123,10 @@ std::size_t SetGroups::IndexOf(const std::string& name) const {
   return m_sets.size();
 }
 
+std::size_t SetGroups::NodeCount(std::size_t set, int stage) const {
+  return Group(set).GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage)).size();
+}
+
 std::unique_ptr<ImageInCache> SetGroups::Process(QZRef<QZMatrix> image, std::string* refused) {
   const auto refuse = [&](const std::string& reason) {
     if (refused != nullptr) *refused = reason;

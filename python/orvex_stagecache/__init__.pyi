@@ -1,11 +1,39 @@
 import os
 from types import TracebackType
-from typing import Any, Dict, List, Optional, Type, Union
+from typing import Any, Dict, List, Optional, Type, TypedDict, Union
 
 import numpy as np
 import numpy.typing as npt
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+__version__: str
+
+class _StageFigures(TypedDict):
+    stage: int
+    name: str
+    own: int
+    adopted: int
+    created: int
+    computed: int
+    loaded: int
+    compute_ms: float
+
+class _StoreFigures(TypedDict):
+    hits: int
+    misses: int
+    writes: int
+    bytes_read: int
+    bytes_written: int
+    corrupt: int
+    evictions: int
+    write_failures: int
+
+class _Statistics(TypedDict):
+    stages: List[_StageFigures]
+    table_entries: int
+    live_result_bytes: int
+    store: Optional[_StoreFigures]
 
 def stage_names() -> List[str]: ...
 def default_parameters() -> Dict[str, Any]: ...
@@ -46,4 +74,4 @@ class Cache:
     def add(
         self, pixels_or_path: Union[npt.NDArray[np.uint8], PathLike], name: Optional[PathLike] = None
     ) -> Image: ...
-    def statistics(self) -> Dict[str, Any]: ...
+    def statistics(self) -> _Statistics: ...

@@ -52,7 +52,9 @@ def map_images(paths, client, params=None, store=None):
     with the reason when it could not be read (missing, unreadable, not an image, or a name
     no file can have); a path never makes the whole call raise. Paths are str, bytes or
     ``os.PathLike`` in any encoding, and each line's ``"image"`` is the path as
-    ``os.fspath`` gives it (bytes stay bytes). ``params`` and ``store`` are as for
+    ``os.fspath`` gives it (bytes stay bytes). The lines are the tool's format, shared with
+    its output, so their keys keep its names (``imageId``, ``computeMs``, ``lineSegments``)
+    rather than the snake_case of ``Cache.statistics()``. ``params`` and ``store`` are as for
     ``Cache``; a parameter file is read again on every call, so a changed file takes
     effect at once. Paths, parameter files and the store must be reachable by every
     worker."""

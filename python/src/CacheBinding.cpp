@@ -5,6 +5,7 @@
 #include <orvex/hostkit/ImageFiles.h>
 #include <orvex/hostkit/ImageSummary.h>
 #include <orvex/hostkit/ParameterSets.h>
+#include <orvex/hostkit/ProcessPool.h>
 
 #include <cerrno>
 #include <chrono>
@@ -72,7 +73,8 @@ py::str AboutPath(const py::handle& path, const std::string& what) {
   Raise(PyExc_ValueError, TextOf(error.what()));
 }
 
-// The result store of the process, installed on the pool: one folder (and key) per process.
+// The result store of the process, installed for the process's pool: one folder (and key)
+// per process.
 class InstalledStore {
  public:
   static std::shared_ptr<hostkit::FileResultStore> For(const std::string& folder, uint64_t limitBytes,
@@ -96,7 +98,7 @@ class InstalledStore {
     if (!store->IsStore()) Raise(PyExc_ValueError, TextOf(store->NotAStore()));
     installed.m_store = std::move(store);
     installed.m_key = key;
-    QZParameterTreeAndDataPool::GetInstance()->SetResultStore(installed.m_store);
+    hostkit::InstallResultStore(installed.m_store);
     return installed.m_store;
   }
 
@@ -298,46 +300,9 @@ py::dict Cache::SummaryOfFile(const py::object& path) {
   return summary;
 }
 
-py::dict Cache::Statistics() const {
-  CacheStatistics statistics;
-  {
-    py::gil_scoped_release nogil;
-    statistics = QZParameterTreeAndDataPool::GetInstance()->GetStatistics();
-  }
-  py::list stagesList;
-  for (int stage = stages::kFirstStage; stage <= stages::kLastStage; ++stage) {
-    const StageStatistics& s = statistics.stages[stage];
-    py::dict row;
-    row["stage"] = stage;
-    row["name"] = stages::GetStageName(stage);
-    row["own"] = s.ownResults;
-    row["adopted"] = s.adoptedResults;
-    row["created"] = s.createdResults;
-    row["computed"] = s.computations;
-    row["loaded"] = s.loads;
-    row["computeMs"] = s.computeNanoseconds / 1e6;
-    stagesList.append(row);
-  }
-  py::dict result;
-  result["stages"] = stagesList;
-  result["tableEntries"] = statistics.tableEntries;
-  result["liveResultBytes"] = statistics.liveResultBytes;
-  if (statistics.storeInstalled) {
-    const StoreStatistics& s = statistics.store;
-    py::dict store;
-    store["hits"] = s.hits;
-    store["misses"] = s.misses;
-    store["writes"] = s.writes;
-    store["bytesRead"] = s.bytesRead;
-    store["bytesWritten"] = s.bytesWritten;
-    store["corrupt"] = s.corrupt;
-    store["evictions"] = s.evictions;
-    store["writeFailures"] = s.writeFailures;
-    result["store"] = store;
-  } else {
-    result["store"] = py::none();
-  }
-  return result;
+CacheStatistics Cache::Statistics() const {
+  py::gil_scoped_release nogil;
+  return hostkit::PoolStatistics();
 }
 
 py::object Cache::StoreFolder() const {
@@ -404,7 +369,7 @@ py::array Image::Result(const std::string& set, const py::object& stageObject, i
   };
   Found found = Read([&](const hostkit::ImageInCache& image) {
     Found look;
-    look.branches = m_cache->sets->Group(s).GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage)).size();
+    look.branches = m_cache->sets->NodeCount(s, stage);
     look.regions = regionStage ? image.Regions(s).size() : 1;
     for (hostkit::StageImage& candidate : image.StageImages(s, stage)) {
       if (candidate.node == branch && candidate.region == (regionStage ? region : -1)) {

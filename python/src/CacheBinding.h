@@ -10,6 +10,7 @@
 #define ORVEX_PYTHON_CACHEBINDING_H
 
 #include <orvex/hostkit/FileResultStore.h>
+#include <orvex/hostkit/ProcessPool.h>
 #include <orvex/hostkit/SetGroups.h>
 
 #include <pybind11/numpy.h>
@@ -65,7 +66,9 @@ class Cache {
   // The tool's --jsonl line of a file as a dict: its summary, or why it was skipped (also
   // for a path that cannot name a file); "image" is the path as os.fspath gives it.
   pybind11::dict SummaryOfFile(const pybind11::object& path);
-  pybind11::dict Statistics() const;
+  // What the process's pool did (the figures are the process's, not this cache's), as the
+  // host kit gives them; the package's Cache.statistics makes the dict of them.
+  CacheStatistics Statistics() const;
   pybind11::object StoreFolder() const;
 
  private:

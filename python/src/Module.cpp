@@ -12,6 +12,7 @@ using orvex::python::Image;
 PYBIND11_MODULE(_core, module) {
   module.doc() = "The OrvexStagecache image pipeline's cache: stage results computed once, shared by every "
                  "parameter set, kept across runs in an optional result store.";
+  module.attr("__version__") = ORVEX_PROJECT_VERSION;
 
   module.def(
       "stage_names",
@@ -26,7 +27,8 @@ PYBIND11_MODULE(_core, module) {
   module.def(
       "default_parameters",
       [] { return py::module_::import("json").attr("loads")(orvex::hostkit::WriteParameterSets(orvex::hostkit::DefaultParameterSets())); },
-      "The built-in parameter sets as a dict in the parameter file's structure: change it and pass it to Cache(params=...).");
+      "The built-in parameter sets as a dict in the parameter file's structure, with the file's own key names "
+      "(parameterSets, binarizationModes, intArg1, ...): change it and pass it to Cache(params=...).");
   module.def("canonical_parameters", &orvex::python::CanonicalParameters, py::arg("params") = py::none(),
              "The parameter sets of params (None, a parameter file's path or its structure as a dict, as for "
              "Cache) as the parameter file the library writes: the same text for equal sets, whatever file, dict, "
@@ -43,7 +45,9 @@ PYBIND11_MODULE(_core, module) {
       .def_property_readonly("released", &Image::Released, "Whether the image was released.")
       .def("summary", &Image::Summary,
            "The image's summary as a dict: the stagecache tool's --jsonl line (size, per-stage figures, and each "
-           "set's regions and line segments in source-image coordinates); its 'image' is the name property.")
+           "set's regions and line segments in source-image coordinates); its 'image' is the name property. "
+           "The line is a format shared with the tool's output, so its keys keep the line's own names "
+           "(imageId, computeMs, lineSegments) rather than the snake_case of the module's other dicts.")
       .def("regions", &Image::Regions, py::arg("set_name"),
            "The set's candidate regions: float32 array (N, 4, 2) of corners in source-image coordinates.")
       .def("line_segments", &Image::LineSegments, py::arg("set_name"),
@@ -66,6 +70,45 @@ PYBIND11_MODULE(_core, module) {
       .def("__repr__", [](const Image& image) {
         return "<orvex_stagecache.Image " + image.Id() + (image.Released() ? " released>" : ">");
       });
+
+  // The pool's figures as plain read-only structures; the package's Cache.statistics
+  // turns them into the dict it documents.
+  py::class_<orvex::StageStatistics>(module, "StageStatistics", "What the process's cache did at one stage.")
+      .def_readonly("own_results", &orvex::StageStatistics::ownResults, "Requests answered from a node's own results.")
+      .def_readonly("adopted_results", &orvex::StageStatistics::adoptedResults,
+                    "Requests answered by adopting another tree's result.")
+      .def_readonly("created_results", &orvex::StageStatistics::createdResults, "Requests that created a result.")
+      .def_readonly("computations", &orvex::StageStatistics::computations, "Computations run.")
+      .def_readonly("loads", &orvex::StageStatistics::loads, "Results loaded from the store instead of computed.")
+      .def_readonly("compute_nanoseconds", &orvex::StageStatistics::computeNanoseconds,
+                    "The computations' time in nanoseconds.");
+  py::class_<orvex::StoreStatistics>(module, "StoreStatistics", "What the result store did since it was opened.")
+      .def_readonly("hits", &orvex::StoreStatistics::hits)
+      .def_readonly("misses", &orvex::StoreStatistics::misses)
+      .def_readonly("writes", &orvex::StoreStatistics::writes)
+      .def_readonly("bytes_read", &orvex::StoreStatistics::bytesRead)
+      .def_readonly("bytes_written", &orvex::StoreStatistics::bytesWritten)
+      .def_readonly("corrupt", &orvex::StoreStatistics::corrupt, "Entries found damaged, taken as misses and replaced.")
+      .def_readonly("evictions", &orvex::StoreStatistics::evictions, "Entries removed to stay within the size limit.")
+      .def_readonly("write_failures", &orvex::StoreStatistics::writeFailures);
+  py::class_<orvex::CacheStatistics>(module, "CacheStatistics", "What the process's cache did, as the host kit reads it.")
+      .def_property_readonly(
+          "stages",
+          [](const orvex::CacheStatistics& statistics) {
+            return std::vector<orvex::StageStatistics>(statistics.stages + orvex::stages::kFirstStage,
+                                                       statistics.stages + orvex::stages::kLastStage + 1);
+          },
+          "Stages 1 to 23, in order.")
+      .def_readonly("table_entries", &orvex::CacheStatistics::tableEntries, "Results in the table now.")
+      .def_readonly("live_result_bytes", &orvex::CacheStatistics::liveResultBytes,
+                    "The pixel bytes live results hold now, approximately.")
+      .def_property_readonly(
+          "store",
+          [](const orvex::CacheStatistics& statistics) -> py::object {
+            if (!statistics.storeInstalled) return py::none();
+            return py::cast(statistics.store);
+          },
+          "The store's figures, or None without a store.");
 
   py::class_<Cache>(module, "Cache",
                     "Parameter sets registered with the library. Every image added runs through each set's tree; "
@@ -95,9 +138,8 @@ PYBIND11_MODULE(_core, module) {
            "or unreadable file (its filename the path as given), ValueError for a file that is not an image "
            "or too large, or for a path no file can have.")
       .def("_summary_of_file", &Cache::SummaryOfFile, py::arg("path"),
-           "The tool's --jsonl line for a file: its summary, or {'image', 'skipped'} with the reason.")
-      .def("statistics", &Cache::Statistics,
-           "What the process's cache did: per stage the requests answered from a node's own results, by "
-           "adopting another tree's, or by creating one, the computations, loads from the store and their "
-           "time; the results in the table, their pixel bytes, and the store's figures (or None).");
+           "The tool's --jsonl line for a file, with the line's own key names: its summary, or "
+           "{'image', 'skipped'} with the reason.")
+      .def("_statistics", &Cache::Statistics,
+           "What the process's cache did, as a CacheStatistics; Cache.statistics() gives it as a dict.");
 }

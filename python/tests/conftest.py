@@ -59,12 +59,17 @@ def without_times(line):
     return {key: without_times(value) for key, value in line.items() if key not in ("seconds", "computeMs", "loaded", "store")}
 
 
-def tool_lines(paths, *options):
-    """The stagecache tool's --jsonl lines for `paths`, by image name."""
+def stagecache_tool():
+    """The stagecache tool's path; skips the test when the tool is not built."""
     tool = os.environ.get("ORVEX_STAGECACHE_TOOL")
     if not tool:
         pytest.skip("the stagecache tool is not built")
-    done = subprocess.run([tool, "--quiet", "--jobs", "1", "--jsonl", "-", *options, *paths], stdout=subprocess.PIPE, check=False)
+    return tool
+
+
+def tool_lines(paths, *options):
+    """The stagecache tool's --jsonl lines for `paths`, by image name."""
+    done = subprocess.run([stagecache_tool(), "--quiet", "--jobs", "1", "--jsonl", "-", *options, *paths], stdout=subprocess.PIPE, check=False)
     assert done.returncode in (0, 3), done.returncode
     return {line["image"]: line for line in map(json.loads, done.stdout.decode().splitlines())}
 

@@ -5,13 +5,16 @@ import json
 import os
 import pathlib
 import re
+import subprocess
 import threading
 
 import numpy as np
 import pytest
 
 import orvex_stagecache as osc
-from conftest import draw_page, tool_lines, without_times, write_png, write_png_header
+from conftest import draw_page, stagecache_tool, tool_lines, without_times, write_png, write_png_header
+
+SOURCE = pathlib.Path(__file__).resolve().parents[2]
 
 
 def test_an_image_gives_regions_segments_and_read_only_views_in_the_documented_shapes(page):
@@ -86,8 +89,8 @@ def test_a_view_that_outlives_its_image_keeps_its_pixels_and_none_of_the_images_
     copies = {name: view.copy() for name, view in views.items()}
     image.release()
     after = cache.statistics()
-    assert after["tableEntries"] == before["tableEntries"]
-    assert after["liveResultBytes"] == before["liveResultBytes"]
+    assert after["table_entries"] == before["table_entries"]
+    assert after["live_result_bytes"] == before["live_result_bytes"]
     # Another image's results must be computed into fresh memory, not into the views'.
     with cache.add(draw_page(seed=7)) as other:
         other.line_segments("fine")
@@ -362,6 +365,44 @@ def test_statistics_count_the_computations_of_the_process(page):
     computed = sum(row["computed"] for row in after["stages"]) - sum(row["computed"] for row in before["stages"])
     assert computed > 20
     assert "store" in after
+
+
+def test_statistics_name_every_figure_in_snake_case():
+    statistics = osc.Cache().statistics()
+    assert set(statistics) == {"stages", "table_entries", "live_result_bytes", "store"}
+    assert [row["stage"] for row in statistics["stages"]] == list(range(1, 24))
+    for row in statistics["stages"]:
+        assert set(row) == {"stage", "name", "own", "adopted", "created", "computed", "loaded", "compute_ms"}
+    assert statistics["store"] is None
+
+
+def test_statistics_follow_what_an_image_holds_and_computes():
+    cache = osc.Cache()
+    before = cache.statistics()
+    with cache.add(draw_page(seed=12)) as image:
+        image.line_segments("fine")
+        held = cache.statistics()
+    after = cache.statistics()
+    assert held["table_entries"] > before["table_entries"]
+    assert held["live_result_bytes"] > before["live_result_bytes"]
+    assert after["table_entries"] == before["table_entries"]
+    spent = sum(row["compute_ms"] for row in held["stages"]) - sum(row["compute_ms"] for row in before["stages"])
+    assert spent > 0
+    created = {row["name"]: row["created"] - old["created"] for row, old in zip(held["stages"], before["stages"])}
+    assert created["line segments"] > 0
+
+
+def test_the_version_is_the_one_the_project_declares():
+    declared = re.search(r"^project\(OrvexStagecache VERSION ([0-9.]+)", (SOURCE / "CMakeLists.txt").read_text(), re.M)
+    assert declared and osc.__version__ == declared.group(1)
+    tomllib = pytest.importorskip("tomllib")
+    with open(SOURCE / "pyproject.toml", "rb") as file:
+        assert tomllib.load(file)["project"]["version"] == osc.__version__
+
+
+def test_the_version_is_the_one_the_tool_prints():
+    printed = subprocess.run([stagecache_tool(), "--version"], stdout=subprocess.PIPE, check=True).stdout.decode()
+    assert printed.startswith(f"stagecache {osc.__version__}, libOrvexStagecache "), printed
 
 
 def test_help_shows_the_documentation():

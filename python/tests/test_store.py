@@ -19,8 +19,11 @@ def test_a_later_process_loads_what_the_first_stored_and_a_process_keeps_one_sto
     assert first.store == str(store)
     with first.add(path) as image:
         expected = without_times(image.summary())
-    written = first.statistics()["store"]["writes"]
-    assert written > 20
+    stored = first.statistics()["store"]
+    assert set(stored) == {"hits", "misses", "writes", "bytes_read", "bytes_written", "corrupt", "evictions", "write_failures"}
+    assert stored["writes"] > 20
+    assert stored["bytes_written"] > stored["writes"]
+    assert stored["bytes_read"] == 0 and stored["hits"] == 0
 
     script = (
         "import json, sys, orvex_stagecache as osc\n"
@@ -34,6 +37,9 @@ def test_a_later_process_loads_what_the_first_stored_and_a_process_keeps_one_sto
     assert sum(row["computed"] for row in later["statistics"]["stages"]) == 0
     assert sum(row["loaded"] for row in later["statistics"]["stages"]) > 0
     assert later["statistics"]["store"]["writes"] == 0
+    assert later["statistics"]["store"]["bytes_written"] == 0
+    assert later["statistics"]["store"]["hits"] > 0
+    assert later["statistics"]["store"]["bytes_read"] > later["statistics"]["store"]["hits"]
 
     # The store is the process's: the same folder again is fine, another one is refused.
     assert osc.Cache(store=str(store) + "/").store == str(store)
@@ -88,7 +94,7 @@ def test_a_store_that_stops_taking_writes_mid_run_changes_no_result_and_warns_on
     run = json.loads(done.stdout)
     assert [without_times(line) for line in run["lines"]] == expected
     assert run["store"]["writes"] > 0  # the first page was stored whole
-    assert run["store"]["writeFailures"] >= 1
+    assert run["store"]["write_failures"] >= 1
     if failure == "full":
         # What was stored before the disk filled up is still read: the first page comes back loaded.
         assert sum(stage["loaded"] for stage in run["lines"][-1]["stages"]) > 0

@@ -1,7 +1,9 @@
-// The host kit as a host uses it: parameter files, registration by parameters, and an
-// image's results per set in source-image coordinates.
+// The host kit as a host uses it: parameter files, registration by parameters, an image's
+// results per set in source-image coordinates, and the process's pool with its store.
+#include <orvex/hostkit/FileResultStore.h>
 #include <orvex/hostkit/ImageFiles.h>
 #include <orvex/hostkit/ParameterSets.h>
+#include <orvex/hostkit/ProcessPool.h>
 #include <orvex/hostkit/SetGroups.h>
 #include <orvex/modes/ModeFields.h>
 
@@ -10,7 +12,10 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <type_traits>
@@ -196,6 +201,24 @@ TEST(ParameterSets, RegistrationNamesFollowTheParametersNotTheNames) {
   EXPECT_NE(RegistrationName(a.parameters), RegistrationName(b.parameters));
 }
 
+TEST(SetGroupsTrees, NodeCountsFollowEachSetsModeLists) {
+  const ParameterSet standard = DefaultParameterSets()[0];
+  ParameterSet wider = standard;
+  wider.name = "wider";
+  QZVP_BinarizationModeStruct threshold;
+  threshold.mode = BM_THRESHOLD;
+  wider.parameters.binarizationModes.push_back(threshold);  // a second binarization beside the first
+  SetGroups sets({standard, wider});
+  for (std::size_t s = 0; s < 2; ++s) {
+    EXPECT_EQ(sets.NodeCount(s, tav::DUST_SOURCE_IMAGE), 1u) << s;
+    EXPECT_EQ(sets.NodeCount(s, tav::DUST_ROI_GRAYSCALE_IMAGE_ENHANCED), 1u) << s << ": above the binarization";
+  }
+  EXPECT_EQ(sets.NodeCount(0, tav::DUST_ROI_BINARY_IMAGE), 1u);
+  EXPECT_EQ(sets.NodeCount(1, tav::DUST_ROI_BINARY_IMAGE), 2u);
+  EXPECT_EQ(sets.NodeCount(1, tav::DUST_LINE_SEGMENTS), 2 * sets.NodeCount(0, tav::DUST_LINE_SEGMENTS))
+      << "every branch below the binarization is doubled";
+}
+
 class ImagesInCache : public ::testing::Test {
  protected:
   static QZRef<QZMatrix> Matrix(const cv::Mat& pixels) { return QZRef<QZMatrix>(new QZMatrix(pixels.clone())); }
@@ -294,6 +317,87 @@ TEST_F(ImagesInCache, RefusedImagesAndFilesSayWhy) {
   EXPECT_EQ(why, "is missing");
   EXPECT_FALSE(ReadImageFile("/tmp", &file, &why));
   EXPECT_EQ(why, "is not a regular file");
+}
+
+// Every stage's count of one kind, over stages 1 to 23.
+template <class Count>
+uint64_t Total(const CacheStatistics& statistics, Count count) {
+  uint64_t total = 0;
+  for (int stage = stages::kFirstStage; stage <= stages::kLastStage; ++stage) total += count(statistics.stages[stage]);
+  return total;
+}
+
+uint64_t Computations(const CacheStatistics& statistics) {
+  return Total(statistics, [](const StageStatistics& s) { return s.computations; });
+}
+
+uint64_t Loads(const CacheStatistics& statistics) {
+  return Total(statistics, [](const StageStatistics& s) { return s.loads; });
+}
+
+TEST_F(ImagesInCache, PoolStatisticsCountWhatImagesDidSinceTheLastReset) {
+  SetGroups sets(DefaultParameterSets());
+  ResetPoolStatistics();
+  const CacheStatistics fresh = PoolStatistics();
+  EXPECT_EQ(Computations(fresh), 0u);
+  EXPECT_EQ(Total(fresh, [](const StageStatistics& s) { return s.createdResults; }), 0u);
+  std::string why;
+  {
+    std::unique_ptr<ImageInCache> image = sets.Process(Matrix(testing::DrawBarPage(cv::Size(380, 290))), &why);
+    ASSERT_TRUE(image) << why;
+    const CacheStatistics held = PoolStatistics();
+    EXPECT_GT(Computations(held), 20u);
+    EXPECT_GT(held.stages[stages::kLastStage].createdResults, 0u) << "the line segments were made";
+    EXPECT_GT(held.tableEntries, fresh.tableEntries);
+    EXPECT_GT(held.liveResultBytes, fresh.liveResultBytes);
+    // The host kit reads the pool the library counts in, not a copy of its own.
+    EXPECT_EQ(Computations(held), Computations(QZParameterTreeAndDataPool::GetInstance()->GetStatistics()));
+  }
+  const CacheStatistics released = PoolStatistics();
+  EXPECT_EQ(released.tableEntries, fresh.tableEntries);
+  EXPECT_GT(Computations(released), 0u) << "a release keeps the counts";
+  ResetPoolStatistics();
+  EXPECT_EQ(Computations(PoolStatistics()), 0u);
+}
+
+TEST_F(ImagesInCache, AStoreInstalledForThePoolKeepsResultsThatALaterRunLoads) {
+  const std::filesystem::path folder =
+      std::filesystem::path(::testing::TempDir()) / ("pool-store-" + std::to_string(getpid()));
+  std::filesystem::remove_all(folder);
+  // Whatever the test's outcome, later tests of the process run without the store.
+  struct Uninstall {
+    ~Uninstall() { InstallResultStore(nullptr); }
+  } uninstall;
+  auto store = std::make_shared<FileResultStore>(folder.string());
+  ASSERT_TRUE(store->IsStore()) << store->NotAStore();
+  InstallResultStore(store);
+  const cv::Mat page = testing::DrawBarPage(cv::Size(370, 285));
+  std::string why;
+  for (int run = 0; run < 2; ++run) {
+    ResetPoolStatistics();
+    const StoreStatistics before = store->Statistics();
+    {
+      SetGroups sets(DefaultParameterSets());
+      ASSERT_TRUE(sets.Process(Matrix(page), &why)) << why;
+    }  // the image and its trees go: the next run finds nothing in the table
+    const CacheStatistics statistics = PoolStatistics();
+    ASSERT_TRUE(statistics.storeInstalled);
+    EXPECT_EQ(statistics.store.writes, store->Statistics().writes) << "the figures are the installed store's";
+    if (run == 0) {
+      EXPECT_GT(statistics.store.writes, before.writes);
+      EXPECT_GT(Computations(statistics), 0u);
+      EXPECT_EQ(Loads(statistics), 0u);
+    } else {
+      EXPECT_EQ(statistics.store.writes, before.writes);
+      EXPECT_GT(statistics.store.hits, before.hits);
+      EXPECT_GT(Loads(statistics), 0u);
+      EXPECT_EQ(Computations(statistics), 0u) << "every result came from the store";
+    }
+  }
+  InstallResultStore(nullptr);
+  EXPECT_FALSE(PoolStatistics().storeInstalled);
+  store.reset();  // counts what it wrote into its folder before the folder goes
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -134,7 +134,7 @@ SetView ShapeOfSet(const std::string& name, const ParamTreeGroup& group, std::ve
 int NodeCount(const hostkit::SetGroups& sets, int stage) {
   int count = 0;
   for (size_t s = 0; s < sets.Sets().size(); ++s)
-    count += static_cast<int>(sets.Group(s).GetTree()->GetAllNodesOfStage(static_cast<tav::DataUnitStageType>(stage)).size());
+    count += static_cast<int>(sets.NodeCount(s, stage));
   return count;
 }
 

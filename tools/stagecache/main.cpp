@@ -10,6 +10,7 @@
 #include <orvex/foundation/Mutex.h>
 #include <orvex/hostkit/FileResultStore.h>
 #include <orvex/hostkit/ParameterSets.h>
+#include <orvex/hostkit/ProcessPool.h>
 #include <orvex/hostkit/SetGroups.h>
 
 #include <opencv2/core.hpp>
@@ -395,7 +396,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (options.version) {
-    std::cout << "stagecache, libOrvexStagecache " << QZ_GetLibVersion() << "\n";
+    std::cout << "stagecache " << ORVEX_PROJECT_VERSION << ", libOrvexStagecache " << QZ_GetLibVersion() << "\n";
     return kExitOk;
   }
   if (options.printDefaults) {
@@ -472,13 +473,13 @@ int main(int argc, char** argv) {
   if (!options.storeDir.empty()) {
     store = std::make_shared<orvex::hostkit::FileResultStore>(options.storeDir, storeOptions);
     // A folder that is not a store was warned of: the run goes on without one.
-    if (store->IsStore()) orvex::QZParameterTreeAndDataPool::GetInstance()->SetResultStore(store);
+    if (store->IsStore()) orvex::hostkit::InstallResultStore(store);
     else store.reset();
     stopSignals.Watch(store.get());
   }
   {
     orvex::hostkit::SetGroups registry(sets);
-    orvex::QZParameterTreeAndDataPool::GetInstance()->ResetStatistics();
+    orvex::hostkit::ResetPoolStatistics();
     BatchOptions batch;
     batch.jobs = options.jobs;
     batch.run.outDir = options.outDir;
@@ -502,7 +503,7 @@ int main(int argc, char** argv) {
       else summary.skipped.push_back(outcome.name + ": " + outcome.skipReason);
     }
 
-    const orvex::CacheStatistics statistics = orvex::QZParameterTreeAndDataPool::GetInstance()->GetStatistics();
+    const orvex::CacheStatistics statistics = orvex::hostkit::PoolStatistics();
     summary.stages = StageRows(statistics, registry);
     summary.storeUsed = statistics.storeInstalled;
     summary.store = statistics.store;

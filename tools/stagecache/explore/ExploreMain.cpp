@@ -8,6 +8,7 @@
 #include <OrvexStagecacheHost.h>
 #include <orvex/hostkit/FileResultStore.h>
 #include <orvex/hostkit/ParameterSets.h>
+#include <orvex/hostkit/ProcessPool.h>
 
 #include <sys/stat.h>
 
@@ -154,7 +155,7 @@ int ExploreMain(int argc, char** argv) {
     orvex::hostkit::StoreOptions storeOptions;
     storeOptions.warn = [](const std::string& text) { std::cerr << "stagecache explore: " << text << "\n"; };
     store = std::make_shared<orvex::hostkit::FileResultStore>(options.storeDir, storeOptions);
-    orvex::QZParameterTreeAndDataPool::GetInstance()->SetResultStore(store);
+    orvex::hostkit::InstallResultStore(store);
   }
   bool served = false;
   {

@@ -70,6 +70,9 @@ class ORVEX_EXPORT SetGroups {
   ParamTreeGroup& Group(std::size_t set) const { return *m_groups[set]; }
   // The place of the set of that name, or Sets().size() when there is none.
   std::size_t IndexOf(const std::string& name) const;
+  // How many nodes of `stage` (1 to 23) the set's tree has: the branches that
+  // ImageInCache::StageImages tells apart by StageImage::node.
+  std::size_t NodeCount(std::size_t set, int stage) const;
 
   // Adds the image to every set's group (the matrix is handed over: kept as it is when
   // nothing else shares its pixels), adds its candidate regions and makes the line
