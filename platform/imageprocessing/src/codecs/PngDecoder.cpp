@@ -3,9 +3,12 @@
 #include "PngDecoder.h"
 
 #include <libdeflate.h>
+#include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -73,11 +76,13 @@ std::vector<Pass> PassesOf(uint32_t width, uint32_t height, int bitsPerPixel, bo
   return passes;
 }
 
+// The Paeth predictor, without branches: photographs make its choice unpredictable. With
+// p = a + b - c, |p - a| = |b - c|, |p - b| = |a - c| and |p - c| = |a + b - 2c|; ties go to
+// a, then b.
 uint8_t Paeth(int a, int b, int c) {
-  const int p = a + b - c;
-  const int pa = p > a ? p - a : a - p, pb = p > b ? p - b : b - p, pc = p > c ? p - c : c - p;
-  if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
-  return static_cast<uint8_t>(pb <= pc ? b : c);
+  const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+  const int nearer = pb < pa ? b : a;
+  return static_cast<uint8_t>(pc < std::min(pa, pb) ? c : nearer);
 }
 
 // Undoes a row's filter in place; `above` is the unfiltered row before it (zeros for the
@@ -88,9 +93,13 @@ bool Unfilter(int filter, unsigned char* row, const unsigned char* above, std::s
     case 1:
       for (std::size_t i = bpp; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - bpp]);
       return true;
-    case 2:
-      for (std::size_t i = 0; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(row[i] + above[i]);
+    case 2: {
+      // Rows never overlap: said so, the loop is vectorised.
+      unsigned char* __restrict out = row;
+      const unsigned char* __restrict up = above;
+      for (std::size_t i = 0; i < rowBytes; ++i) out[i] = static_cast<uint8_t>(out[i] + up[i]);
       return true;
+    }
     case 3:
       for (std::size_t i = 0; i < bpp && i < rowBytes; ++i) row[i] = static_cast<uint8_t>(row[i] + (above[i] >> 1));
       for (std::size_t i = bpp; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(row[i] + ((row[i - bpp] + above[i]) >> 1));
@@ -197,6 +206,39 @@ void WriteRow(const Layout& layout, const unsigned char* row, uint32_t width, un
 }
 
 // The thread's decompressor, made on first use and kept.
+// The OpenCV conversion that turns a whole image of unfiltered rows into the result's
+// pixels, or -1 where samples need more than a reordering (other depths, palettes,
+// transparency, interlacing): those go row by row through WriteRow.
+int WholeImageConversion(const Layout& layout) {
+  if (layout.interlaced || layout.depth != 8) return -1;
+  switch (layout.colourType) {
+    case kGray: return cv::COLOR_GRAY2BGR;
+    case kRgb: return layout.hasTransparentColour ? -1 : cv::COLOR_RGB2BGR;
+    case kRgbAlpha: return cv::COLOR_RGBA2BGRA;
+    default: return -1;
+  }
+}
+
+// The thread's buffer for inflated image data, kept from one image to the next so that
+// neither fresh pages nor zeroing are paid per image; an image larger than 64 MiB of
+// samples gets a buffer of its own, freed with `owned`.
+unsigned char* InflateBuffer(std::size_t size, std::unique_ptr<unsigned char[]>* owned) {
+  constexpr std::size_t kKept = std::size_t(64) << 20;
+  if (size > kKept) {
+    owned->reset(new unsigned char[size]);
+    return owned->get();
+  }
+  thread_local std::unique_ptr<unsigned char[]> kept;
+  thread_local std::size_t keptSize = 0;
+  if (keptSize < size) {
+    kept.reset();
+    keptSize = 0;
+    kept.reset(new unsigned char[size]);
+    keptSize = size;
+  }
+  return kept.get();
+}
+
 libdeflate_decompressor* Decompressor() {
   struct Free {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
@@ -304,29 +346,39 @@ cv::Mat DecodePng(const unsigned char* bytes, std::size_t length, int64_t maxPix
     compressed = joined.data();
     compressedSize = joined.size();
   }
-  std::vector<unsigned char> raw(rawSize);
+  std::unique_ptr<unsigned char[]> ownBuffer;
+  unsigned char* const raw = InflateBuffer(rawSize, &ownBuffer);
   std::size_t inflated = 0;
-  if (libdeflate_zlib_decompress(Decompressor(), compressed, compressedSize, raw.data(), raw.size(), &inflated) !=
+  if (libdeflate_zlib_decompress(Decompressor(), compressed, compressedSize, raw, rawSize, &inflated) !=
           LIBDEFLATE_SUCCESS ||
-      inflated != raw.size()) {
+      inflated != rawSize) {
     return cv::Mat();
   }
   std::vector<unsigned char>().swap(joined);
 
   cv::Mat image(static_cast<int>(layout.height), static_cast<int>(layout.width), CV_8UC(layout.outChannels));
+  const int conversion = WholeImageConversion(layout);
   std::vector<unsigned char> zeros;
-  unsigned char* at = raw.data();
+  unsigned char* at = raw;
   for (const Pass& pass : passes) {
     if (zeros.size() < pass.rowBytes) zeros.assign(pass.rowBytes, 0);
     const unsigned char* above = zeros.data();
     for (uint32_t y = 0; y < pass.height; ++y) {
       unsigned char* row = at + 1;
       if (!Unfilter(at[0], row, above, pass.rowBytes, filterBpp)) return cv::Mat();
-      unsigned char* out = image.ptr(static_cast<int>(pass.startY + y * pass.stepY)) + pass.startX * layout.outChannels;
-      WriteRow(layout, row, pass.width, out, static_cast<std::size_t>(pass.stepX) * layout.outChannels);
+      if (conversion < 0) {
+        unsigned char* out = image.ptr(static_cast<int>(pass.startY + y * pass.stepY)) + pass.startX * layout.outChannels;
+        WriteRow(layout, row, pass.width, out, static_cast<std::size_t>(pass.stepX) * layout.outChannels);
+      }
       above = row;
       at += pass.rowBytes + 1;
     }
+  }
+  if (conversion >= 0) {
+    // The unfiltered rows, each after its filter byte, as one image of the file's samples.
+    const cv::Mat samples(image.rows, image.cols, CV_8UC(SamplesPerPixel(layout.colourType)), raw + 1,
+                          passes.front().rowBytes + 1);
+    cv::cvtColor(samples, image, conversion);
   }
   return image;
 }
