@@ -3,10 +3,10 @@
 
 #include <orvex/hostkit/FileResultStore.h>
 #include <orvex/improc/Enums.h>
+#include <orvex/improc/ImageCodecs.h>
 #include <orvex/hashing/HashId.h>
 #include <orvex/paramtree/StageNodes.h>
 
-#include <opencv2/core/version.hpp>
 #include <xxhash.h>
 
 #include <fcntl.h>
@@ -53,7 +53,7 @@ bool LooksLikeAnImageId(const std::string& id) {
 
 }  // namespace
 
-std::string DecoderIdentity() { return "hostkit-decoder-" + std::to_string(kDecoderVersion) + "/opencv-" + CV_VERSION; }
+std::string DecoderIdentity() { return "hostkit-decoder-" + std::to_string(kDecoderVersion) + "/" + ImageDecoderIdentity(); }
 
 std::string FileContentKey(const ImageFile& file) {
   static const std::string decoder = DecoderIdentity();

@@ -6,6 +6,7 @@
 #include <orvex/hostkit/ParameterSets.h>
 #include <orvex/hostkit/SetGroups.h>
 #include <orvex/hashing/HashId.h>
+#include <orvex/improc/ImageCodecs.h>
 
 #include "../support/TestScene.h"
 
@@ -167,7 +168,7 @@ TEST_F(StoreRecords, ARecordThatNamesNoImageIdOrAnotherDecoderIsNotUsed) {
   // What a record is kept under names the decoder, so that another decoder (another
   // OpenCV) never takes what this one made of the bytes.
   EXPECT_NE(RecordKeyOf(m_a).find(DecoderIdentity()), std::string::npos);
-  EXPECT_NE(DecoderIdentity().find(CV_VERSION), std::string::npos);
+  EXPECT_NE(DecoderIdentity().find(ImageDecoderIdentity()), std::string::npos);
   EXPECT_TRUE(m_warnings.empty());
 }
 

@@ -47,8 +47,8 @@ ORVEX_EXPORT bool ReadImageFile(const std::string& path, ImageFile* file, std::s
 // null, with the reason, when they cannot be decoded.
 ORVEX_EXPORT QZRef<QZMatrix> DecodeImageFile(const ImageFile& file, std::string* reason);
 
-// Who turns a file's bytes into pixels: the host kit's decoder version and the OpenCV
-// version it runs on. A decoder of another identity may give other pixels for the same
+// Who turns a file's bytes into pixels: the host kit's decoder version and the
+// decoders' identity (ImageDecoderIdentity: their code and libjpeg-turbo's version). A decoder of another identity may give other pixels for the same
 // bytes, so what one decoder made of a file is never taken for another's.
 ORVEX_EXPORT std::string DecoderIdentity();
 

@@ -1,12 +1,16 @@
 // JPEG decoding through the TurboJPEG interface of libjpeg-turbo.
 #include "JpegDecoder.h"
 
+#include <orvex/improc/ImageCodecs.h>
+
 #include <opencv2/imgproc.hpp>
+#include <jconfig.h>
 #include <turbojpeg.h>
 
 #include <climits>
 #include <memory>
 #include <new>
+#include <string>
 
 namespace orvex {
 namespace codecs {
@@ -83,4 +87,12 @@ cv::Mat DecodeJpeg(const unsigned char* data, std::size_t length, int64_t maxPix
 }
 
 }  // namespace codecs
+
+// Raise kDecoderCodeVersion whenever either decoder gives other pixels for the same bytes.
+std::string ImageDecoderIdentity() {
+  constexpr int kDecoderCodeVersion = 1;
+  return "orvex-decoders-" + std::to_string(kDecoderCodeVersion) + "/libjpeg-turbo-" +
+         std::to_string(LIBJPEG_TURBO_VERSION_NUMBER);
+}
+
 }  // namespace orvex

@@ -24,6 +24,11 @@ ORVEX_EXPORT bool EncodeJpeg(const cv::Mat& image, int quality, std::vector<unsi
 // else as a PNG; false when it cannot be encoded or written.
 ORVEX_EXPORT bool WriteImageFile(const std::string& path, const cv::Mat& image);
 
+// What the pixels that decoding gives for given bytes depend on: the version of the
+// decoders' own code and that of libjpeg-turbo, whose inverse DCT and upsampling may change
+// between releases (PNG decoding is lossless, so no library's version changes its pixels).
+ORVEX_EXPORT std::string ImageDecoderIdentity();
+
 }  // namespace orvex
 
 #endif
