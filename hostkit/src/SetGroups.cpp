@@ -160,14 +160,6 @@ std::unique_ptr<ImageInCache> SetGroups::ProcessKnown(const std::string& id, int
 }
 
 std::unique_ptr<ImageInCache> SetGroups::Process(PreparedImage image, std::string* refused) {
-  // What this image wrote reaches the store's size files when it is done, also in a
-  // process that ends without its destructors.
-  struct FlushAtEnd {
-    FileResultStore* store;
-    ~FlushAtEnd() {
-      if (store != nullptr) store->Flush();
-    }
-  } flush{image.store};
   if (!image.known) {
     std::unique_ptr<ImageInCache> added = Process(std::move(image.pixels), refused);
     // The store remembers which image the file gave, so that the next run needs no decoding.

@@ -172,6 +172,9 @@ AddedFile AddFile(CacheState& cache, const std::string& path) {
   if (!hostkit::PrepareImageFile(path, cache.store.get(), &prepared, &added.reason, &added.problem)) return added;
   added.image = cache.sets->Process(std::move(prepared), &added.reason);
   added.seconds = SecondsSince(start);
+  // What the image wrote reaches the store's size files now, also in a forked worker
+  // that ends without its destructors.
+  if (cache.store) cache.store->Flush();
   return added;
 }
 

@@ -24,7 +24,7 @@ namespace {
 constexpr char kLockName[] = "lock";
 constexpr char kSizeName[] = "size";
 // A batch: this many writes, a hundredth of the share, or a second.
-constexpr int kBatchWrites = 8;
+constexpr int kBatchWrites = 64;
 constexpr int64_t kBatchNanoseconds = 1000000000;
 // A size file counted longer ago than this is counted again from the folder.
 constexpr int64_t kCountedFor = 600;

@@ -120,9 +120,10 @@ class ORVEX_EXPORT FileResultStore : public ResultStore {
   bool Writable() const { return IsStore() && !m_writesOff.load(std::memory_order_relaxed); }
   // The file that holds (or would hold) the entry of `key`.
   std::string EntryPath(const StoreKey& key) const;
-  // Adds this process's pending writes to the size files now. The host kit calls it after
-  // each image, so a process that ends without its destructors (a forked worker, a
-  // killed one) leaves at most its current image uncounted.
+  // Adds this process's pending writes to the size files now. Writes are otherwise added
+  // a batch at a time (64 writes or a hundredth of a folder's share); a host whose
+  // processes may end without destructors (a forked worker) calls it after each image, as
+  // the Python module does, so that such a process leaves at most that image uncounted.
   void Flush();
 
   // Every entry counted; with `check` each is read and verified, and the damaged removed.
