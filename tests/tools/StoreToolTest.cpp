@@ -153,7 +153,8 @@ TEST_F(StoreTool, StoreCommandsOnAReadOnlyStoreSayWhatTheyCouldNotDoAndFail) {
 }
 
 TEST_F(StoreTool, ProcessesStoppedBySigtermOrSigkillLeaveTheStoreCountedAndWithinItsLimit) {
-  const fs::path pages = Pages(5, 1300);
+  // Enough pages that the runs are still writing when they are stopped.
+  const fs::path pages = Pages(8, 1300);
   // A run stopped by SIGTERM while it writes has added what it wrote to the size files:
   // all of it but what its other job was writing at that moment.
   const pid_t stopped = Start({"--quiet", "--jobs", "2", "--store", m_store.string(), pages.string()});
