@@ -21,7 +21,8 @@ while IFS= read -r command; do
   compile=$(echo "$command" | sed -E 's/ -o [^ ]+ / /')
   if ! (cd "$build" && eval "$compile ${flags[*]}"); then status=1; fi
   checked=$((checked + 1))
-done < <(sed -n 's/^  "command": "\(.*\)",$/\1/p' "$build/compile_commands.json" | sed 's/\\"/"/g')
+done < <(/usr/bin/python3 -c 'import json, sys
+for entry in json.load(open(sys.argv[1])): print(entry["command"])' "$build/compile_commands.json")
 [ "$checked" -gt 0 ] || { echo "no sources found in $build/compile_commands.json"; exit 1; }
 [ "$status" -eq 0 ] && echo "thread-safety annotations hold in $checked sources"
 exit $status
