@@ -13,12 +13,14 @@
 #include <spng.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orvex {
@@ -358,6 +360,54 @@ TEST(ImageDecoding, WhatTheEncodersWriteTheDecodersReadBack) {
   ASSERT_EQ(decoded.size(), colour.size());
   EXPECT_FALSE(EncodePng(cv::Mat(4, 4, CV_16UC1), &png));
   EXPECT_FALSE(EncodeJpeg(colour, 0, &jpeg));
+}
+
+// Each thread keeps its own inflate buffer and decompressors: eight threads decoding
+// images of every kind and of growing and shrinking sizes, in orders of their own, get
+// what one thread alone gets.
+TEST(ImageDecoding, EightThreadsDecodingAtOnceGetWhatOneThreadGets) {
+  std::mt19937 random(7);
+  std::vector<Bytes> files;
+  for (const PngKind& kind : EveryPngKind()) {
+    if (kind.depth != 8) continue;
+    for (const cv::Size size : {cv::Size(5, 3), cv::Size(640, 480), cv::Size(33, 900)})
+      files.push_back(RandomPng(kind, size.width, size.height, random));
+  }
+  cv::Mat colour(300, 400, CV_8UC3);
+  cv::randu(colour, 0, 256);
+  Bytes jpeg;
+  ASSERT_TRUE(EncodeJpeg(colour, 85, &jpeg));
+  files.push_back(jpeg);
+  const auto decode = [](const Bytes& bytes) {
+    int error = 0;
+    std::unique_ptr<QZMatrix> matrix(QZMatrix::DecodeImageBytes(bytes.data(), bytes.size(), &error, QZLM_COLOUR));
+    return matrix ? matrix->GetMat() : cv::Mat();
+  };
+  std::vector<cv::Mat> alone;
+  for (const Bytes& bytes : files) {
+    alone.push_back(decode(bytes));
+    ASSERT_FALSE(alone.back().empty());
+  }
+  std::vector<int> mismatches(8, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      std::vector<size_t> order(files.size());
+      for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+      std::shuffle(order.begin(), order.end(), std::mt19937(static_cast<unsigned>(t)));
+      for (int round = 0; round < 3; ++round) {
+        for (size_t i : order) {
+          const cv::Mat pixels = decode(files[i]);
+          if (pixels.size() != alone[i].size() || pixels.type() != alone[i].type() ||
+              cv::norm(pixels, alone[i], cv::NORM_INF) != 0) {
+            ++mismatches[t];
+          }
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < 8; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
 }
 
 }  // namespace
