@@ -18,7 +18,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -46,10 +45,7 @@ StoreKey Key(int serial, int stage = 17) {
 
 // Bytes no encoding shrinks, the same for the same serial.
 std::vector<unsigned char> Payload(int serial, std::size_t size = 4096) {
-  std::mt19937 random(static_cast<unsigned>(serial));
-  std::vector<unsigned char> bytes(size);
-  for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(random());
-  return bytes;
+  return orvex::testing::RandomPayload(serial, size);
 }
 
 constexpr StoreEncoding kEncodings[] = {StoreEncoding::kRaw, StoreEncoding::kLz4, StoreEncoding::kZstd};

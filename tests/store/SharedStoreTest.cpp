@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -35,10 +34,7 @@ StoreKey Key(int serial) {
 }
 
 std::vector<unsigned char> Payload(int serial, std::size_t size = 8192) {
-  std::mt19937 random(static_cast<unsigned>(serial));
-  std::vector<unsigned char> bytes(size);
-  for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(random());
-  return bytes;
+  return orvex::testing::RandomPayload(serial, size);
 }
 
 class SharedStore : public ::testing::Test {

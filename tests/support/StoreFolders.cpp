@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -17,6 +18,13 @@ namespace orvex {
 namespace testing {
 
 namespace fs = std::filesystem;
+
+std::vector<unsigned char> RandomPayload(int serial, std::size_t size) {
+  std::mt19937 random(static_cast<unsigned>(serial));
+  std::vector<unsigned char> bytes(size);
+  for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(random());
+  return bytes;
+}
 
 uint64_t DiskUsage(const fs::path& folder) {
   uint64_t bytes = 0;

@@ -11,9 +11,13 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace orvex {
 namespace testing {
+
+// `size` bytes that no encoding shrinks, the same for the same serial.
+std::vector<unsigned char> RandomPayload(int serial, std::size_t size);
 
 // The bytes the regular files under `folder` take on disk (their blocks), links not followed.
 uint64_t DiskUsage(const std::filesystem::path& folder);
