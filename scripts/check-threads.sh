@@ -19,10 +19,13 @@ while IFS= read -r command; do
   case "$file" in "$root"/src/*|"$root"/platform/*|"$root"/hostkit/*|"$root"/tools/*) ;; *) continue ;; esac
   # The command without its output: "-o <object> -c <file>" becomes the syntax check.
   compile=$(echo "$command" | sed -E 's/ -o [^ ]+ / /')
-  if ! (cd "$build" && eval "$compile ${flags[*]}"); then status=1; fi
+  # One check per core at a time; a failed one fails the script when it is waited for.
+  if [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; then wait -n || status=1; fi
+  (cd "$build" && eval "$compile ${flags[*]}") &
   checked=$((checked + 1))
 done < <(/usr/bin/python3 -c 'import json, sys
 for entry in json.load(open(sys.argv[1])): print(entry["command"])' "$build/compile_commands.json")
+while [ "$(jobs -rp | wc -l)" -gt 0 ]; do wait -n || status=1; done
 [ "$checked" -gt 0 ] || { echo "no sources found in $build/compile_commands.json"; exit 1; }
 [ "$status" -eq 0 ] && echo "thread-safety annotations hold in $checked sources"
 exit $status
