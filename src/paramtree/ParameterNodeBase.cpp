@@ -127,12 +127,15 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
     char buffer[kHashIdBufferSize];
     const bool shared = CalcDataHashId(key, buffer);
     const std::string_view dataHashId(buffer, shared ? std::strlen(buffer) : 0);
+    // A result whose chain is broken (another tree let go of its parent) is not adopted:
+    // this node makes its own, on its own chain, and keeps it outside the table.
+    bool brokenChain = false;
     if (shared && m_table != nullptr && m_table->FindInTotalDataMap(dataHashId, result)) {
-      if (result && result->GetStageType() == m_stageType) {
+      if (result && result->GetStageType() == m_stageType && HoldAncestorsOf(key, *result, pins)) {
         CountRequest(RequestCounters::kAdopted);
-        HoldAncestorsOf(key, *result, pins);
       } else {
-        pins.Add(std::move(result));  // another stage's result under the id: not this node's
+        brokenChain = result && result->GetStageType() == m_stageType;
+        pins.Add(std::move(result));  // another stage's result under the id, or a broken chain
       }
     }
     bool created = false;
@@ -149,15 +152,19 @@ QZRef<DW_Base> ParameterNodeBase::GetDataBase(const std::string& key, bool calc,
           if (made) made->LinkAsChildOf(parentResult.get());
           return made;
         };
-        if (shared && m_table != nullptr) {
+        if (shared && m_table != nullptr && !brokenChain) {
           result = m_table->FindOrAdd(dataHashId, m_stageType, make, &created, leftovers);
-        } else {
+          // Another tree's node made it meanwhile: it may stand on that tree's results.
+          if (result && !created && !HoldAncestorsOf(key, *result, pins)) {
+            pins.Add(std::move(result));
+            brokenChain = true;
+          }
+        }
+        if (!result && (brokenChain || !shared || m_table == nullptr)) {
           result = make();
           created = true;
         }
         if (result) CountRequest(created ? RequestCounters::kCreated : RequestCounters::kAdopted);
-        // Another tree's node made it meanwhile: it may stand on that tree's results.
-        if (result && !created) HoldAncestorsOf(key, *result, pins);
       }
     }
     if (result) KeepNewResult(key, result, created);
@@ -181,18 +188,19 @@ void ParameterNodeBase::KeepNewResult(const std::string& key, const QZRef<DW_Bas
   }
 }
 
-void ParameterNodeBase::HoldAncestorsOf(const std::string& key, const DW_Base& result, ChainPins& pins) {
+bool ParameterNodeBase::HoldAncestorsOf(const std::string& key, const DW_Base& result, ChainPins& pins) {
   const DW_Base* child = &result;
   for (ParameterNodeBase* node = m_parent; node != nullptr; node = node->m_parent) {
     // Whole-image nodes hold their results under the source image's id.
     const bool region = stages::IsRegionStage(static_cast<int>(node->m_stageType));
     QZRef<DW_Base> parent;
     const bool newlyHeld = node->HoldParentOf(region ? key : child->SourceHashIdText(), *child, &parent);
-    if (!parent) return;
+    if (!parent) return false;  // its parent is gone: the chain is broken
     child = parent.get();
     pins.Add(std::move(parent));
-    if (!newlyHeld) return;  // held already, and with it what it stands on
+    if (!newlyHeld) return true;  // held already, and with it what it stands on
   }
+  return true;
 }
 
 bool ParameterNodeBase::HoldParentOf(const std::string& key, const DW_Base& child, QZRef<DW_Base>* parent) {

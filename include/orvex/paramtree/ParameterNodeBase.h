@@ -107,15 +107,19 @@ class ORVEX_EXPORT ParameterNodeBase : public tav::CParameterTreeNode, public QZ
     void Add(QZRef<DW_Base>&& pin) noexcept { m_pins[m_count++] = std::move(pin); }
 
    private:
-    std::array<QZRef<DW_Base>, stages::kLastStage + 1> m_pins;
+    // Room for two chains and the results they start from: an adoption that finds its
+    // chain broken, then the one the table offers once more.
+    std::array<QZRef<DW_Base>, 2 * (stages::kLastStage + 2)> m_pins;
     std::size_t m_count = 0;
   };
   // For a result this node adopted (`key` its data key): makes the ancestor nodes hold
   // the results it stands on (its parent, the parent's parent, ...) up to the first that
   // holds that very result already. So a tree holds the real chain of every result it
   // holds, and the parents of what a group counts live while it counts them, whichever
-  // tree made them. Called under this node's lock (ancestor locks come after).
-  void HoldAncestorsOf(const std::string& key, const DW_Base& result, ChainPins& pins) ORVEX_REQUIRES(m_dataMutex);
+  // tree made them. False when a result of the chain has lost its parent (the tree that
+  // made it let go of it meanwhile): such a result is not adopted. Called under this
+  // node's lock (ancestor locks come after).
+  bool HoldAncestorsOf(const std::string& key, const DW_Base& result, ChainPins& pins) ORVEX_REQUIRES(m_dataMutex);
   // Pins `child`'s parent result into *parent and makes this node hold it for its input
   // (`key`): as its own result under `key` when it is this node's result for it, else
   // for the chain alone. True when the node did not hold it yet.
